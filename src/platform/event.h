@@ -1,0 +1,50 @@
+// Win32-style events and a recursive lock with critical-section semantics.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "platform/clock.h"
+
+namespace vimbra::platform {
+
+// An event object: auto-reset events release one waiter and clear themselves,
+// manual-reset events stay signalled until Reset.
+class Event {
+public:
+    enum class Mode { kAutoReset, kManualReset };
+
+    explicit Event(Mode mode, bool initially_set = false);
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+
+    void Set();
+    void Reset();
+    // Waits up to `timeout_ms` (kInfinite for no limit); true when signalled.
+    bool Wait(uint32_t timeout_ms = kInfinite);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    const Mode mode_;
+    bool signalled_;
+};
+
+// A lock the owning thread may enter again (CRITICAL_SECTION). Meets the
+// Lockable requirements, so std::lock_guard and std::unique_lock work on it.
+class RecursiveLock {
+public:
+    void Enter() { mutex_.lock(); }
+    bool TryEnter() { return mutex_.try_lock(); }
+    void Leave() { mutex_.unlock(); }
+
+    void lock() { Enter(); }
+    bool try_lock() { return TryEnter(); }
+    void unlock() { Leave(); }
+
+private:
+    std::recursive_mutex mutex_;
+};
+
+}  // namespace vimbra::platform

@@ -26,6 +26,13 @@ using PixelRoutine = int (*)(uint8_t* dst_bits, const uint8_t* src_bits, const R
                              uint16_t src_bytes_per_pixel, int dst_stride, int src_stride,
                              void** param1, void** param2);
 
+// The function type of a pixel routine, for declaring routines:
+// `PixelRoutineFn Mono16To8Shift4;` declares one.
+using PixelRoutineFn = int(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect,
+                           int dst_x, int dst_row, uint16_t dst_bytes_per_pixel,
+                           uint16_t src_bytes_per_pixel, int dst_stride, int src_stride,
+                           void** param1, void** param2);
+
 // Called by ScaleBlit with two whole rectangles; sizes are packed as width in
 // the low and height in the high 32 bits.
 using ScaleRoutine = int (*)(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& dst_rect,

@@ -1,0 +1,1 @@
+#include "image/dib_image.h"

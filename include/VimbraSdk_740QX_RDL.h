@@ -62,6 +62,23 @@ VIMBRA_API int32_t Vimbra_GetDllVersion(void);
 /* Removes and returns the newest recorded error code; 0 when none is left or the handle is unknown. */
 VIMBRA_API int32_t Vimbra_GetLastError(int32_t handle);
 
+/* ---- Format settings ----------------------------------------------------- */
+
+/* Answers the output depth: 8, 12, 24, 32, 44 or 60 (12, 44, 60 for the three 16-bit-sample modes); -1 for an unknown handle. */
+VIMBRA_API int32_t Vimbra_GetColorMode(int32_t handle);
+/* Answers the sub-sample mode (0 full, 1 and 2 skip 1/2 and 1/4, 17 and 18 bin 1/2 and 1/4); -1 for an unknown handle. */
+VIMBRA_API int32_t Vimbra_GetSubSample(int32_t handle);
+/* Sets the milliseconds slept before each preview frame; 1, or 0 for a negative value (nothing recorded). */
+VIMBRA_API int32_t Vimbra_SetWaitTime(int32_t handle, int32_t ms);
+/* Answers the wait time in milliseconds; -1 for an unknown handle. */
+VIMBRA_API int32_t Vimbra_GetWaitTime(int32_t handle);
+/* Stores the clock mode (0..5), written to the camera when the next acquisition is prepared; always 1. */
+VIMBRA_API int32_t Vimbra_SetHalfClock(int32_t handle, int32_t clockMode);
+/* Answers the frame width EH as stored (not divided by the sub-sample factor); 0 for an unknown handle. */
+VIMBRA_API int32_t Vimbra_Width(int32_t handle);
+/* Answers the frame height EV as stored (not divided by the sub-sample factor); 0 for an unknown handle. */
+VIMBRA_API int32_t Vimbra_Height(int32_t handle);
+
 /* ---- Functions this camera does not support ----------------------------- */
 
 /* Not supported: posts code 11 to the notification window (nothing recorded); always 0. */

@@ -17,9 +17,13 @@ uint32_t MonotonicMs() {
 
 }  // namespace
 
-uint32_t TickCount() { return MonotonicMs(); }
+uint32_t TickCount() {
+    return MonotonicMs();
+}
 
-uint32_t TimeGetTime() { return MonotonicMs(); }
+uint32_t TimeGetTime() {
+    return MonotonicMs();
+}
 
 void SleepMs(uint32_t ms) {
     if (SleepHook hook = g_sleep_hook.load(std::memory_order_acquire)) {
@@ -29,6 +33,8 @@ void SleepMs(uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-void SetSleepHook(SleepHook hook) { g_sleep_hook.store(hook, std::memory_order_release); }
+void SetSleepHook(SleepHook hook) {
+    g_sleep_hook.store(hook, std::memory_order_release);
+}
 
 }  // namespace vimbra::platform

@@ -12,7 +12,7 @@ namespace vimbra::platform {
 // An event object: auto-reset events release one waiter and clear themselves,
 // manual-reset events stay signalled until Reset.
 class Event {
-public:
+  public:
     enum class Mode { kAutoReset, kManualReset };
 
     explicit Event(Mode mode, bool initially_set = false);
@@ -24,7 +24,7 @@ public:
     // Waits up to `timeout_ms` (kInfinite for no limit); true when signalled.
     bool Wait(uint32_t timeout_ms = kInfinite);
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     const Mode mode_;
@@ -34,7 +34,7 @@ private:
 // A lock the owning thread may enter again (CRITICAL_SECTION). Meets the
 // Lockable requirements, so std::lock_guard and std::unique_lock work on it.
 class RecursiveLock {
-public:
+  public:
     void Enter() { mutex_.lock(); }
     bool TryEnter() { return mutex_.try_lock(); }
     void Leave() { mutex_.unlock(); }
@@ -43,7 +43,7 @@ public:
     bool try_lock() { return TryEnter(); }
     void unlock() { Leave(); }
 
-private:
+  private:
     std::recursive_mutex mutex_;
 };
 

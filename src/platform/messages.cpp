@@ -146,7 +146,9 @@ bool DestroyMessageWindow(HWND window) {
     return true;
 }
 
-bool IsMessageWindow(HWND window) { return FindWindow(window) != nullptr; }
+bool IsMessageWindow(HWND window) {
+    return FindWindow(window) != nullptr;
+}
 
 bool PostMessage(HWND window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
     const Message m{window, message, wparam, lparam};

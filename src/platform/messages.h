@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "VimbraSdk_740QX_RDL.h"
+#include "platform/clock.h"
 
 namespace vimbra::platform {
 

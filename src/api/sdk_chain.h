@@ -1,0 +1,70 @@
+// CSdkChain: the process-wide registry from instance handles to sessions.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+
+#include "api/ring.h"
+#include "session/vimbra.h"
+
+namespace vimbra {
+
+// Holds one session. Calls into the session hold the gate shared, and
+// release holds it exclusively, so a session is never destroyed while
+// another thread is inside one of its operations.
+struct SessionGate {
+    std::shared_mutex mutex;
+    std::unique_ptr<CVimbra> session;
+};
+
+struct CSDKDATA {
+    int32_t handle;
+    std::shared_ptr<SessionGate> gate;
+};
+
+class CSdkChain : public CTRing<CSDKDATA> {
+  public:
+    using TickSource = uint32_t (*)();
+    using RandSource = int (*)();
+
+    // The sources of the handle formula; tests replace them.
+    explicit CSdkChain(TickSource tick = nullptr, RandSource rnd = nullptr);
+    // Frees the records; sessions the host never released are left alone.
+    ~CSdkChain() override;
+
+    // Constructs a session and registers it under a new handle; 0 on failure.
+    int32_t CreateInstance();
+    // The session's gate of a registered handle, or null. Moves head.
+    std::shared_ptr<SessionGate> Lookup(int32_t handle);
+    // Finds the handle and unlinks its record; 1 or 0.
+    int32_t ReleaseInstance(int32_t handle);
+    // Destroys the session of a handle (after every call in progress on it has
+    // returned) and removes its record; 1, or 0 for an unregistered handle.
+    int32_t Release(int32_t handle);
+
+    // Runs `op` on the session of `handle` while holding its gate; returns
+    // `no_instance` for an unregistered handle or a released session.
+    template <class Op>
+    int32_t Call(int32_t handle, int32_t no_instance, Op&& op) {
+        std::shared_ptr<SessionGate> gate = Lookup(handle);
+        if (!gate) return no_instance;
+        std::shared_lock<std::shared_mutex> hold(gate->mutex);
+        if (!gate->session) return no_instance;
+        return op(*gate->session);
+    }
+
+    int32_t HeadHandle();
+
+  private:
+    TickSource tick_;
+    RandSource rand_;
+    // Guards every walk and every change of the ring.
+    std::mutex lock_;
+};
+
+// The registry of this process.
+CSdkChain& Chain();
+
+}  // namespace vimbra

@@ -1,0 +1,103 @@
+// CVimbra: one camera session per instance handle. It holds every setting,
+// flag and error code of the session; the device object, the images and the
+// worker threads join it as the layers below it are built.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "VimbraSdk_740QX_RDL.h"
+#include "platform/event.h"
+#include "session/error_stack.h"
+
+namespace vimbra {
+
+// Acquisition states.
+enum class AcqState : int32_t { kIdle = 0, kPreview = 1, kCapture = 2, kTrigger = 3 };
+
+class CVimbra {
+  public:
+    CVimbra();
+    virtual ~CVimbra();
+    CVimbra(const CVimbra&) = delete;
+    CVimbra& operator=(const CVimbra&) = delete;
+
+    // Prepares the session for the camera and reports failures to `notify`.
+    // Returns 1 on success; on failure records code 5 and returns 0.
+    int32_t Initialize(HWND notify);
+
+    // Error reporting: record-and-notify pushes the code and posts it to the
+    // notification window when one is set; notify-only just posts it (to the
+    // calling thread's queue when there is no window).
+    void RecordError(int32_t code);
+    void NotifyError(int32_t code);
+    int32_t GetLastError() { return errors_.Pop(); }
+    const ErrorStack& Errors() const { return errors_; }
+
+    // Format settings that act on the record alone.
+    int32_t GetColorMode() const;
+    int32_t GetSubSample() const { return subsample_mode_; }
+    int32_t SetWaitTime(int32_t ms);
+    int32_t GetWaitTime() const { return wait_time_; }
+    int32_t SetHalfClock(int32_t mode);
+    int32_t GetClockMode() const { return clock_mode_; }
+    int32_t Width() const { return eh_; }
+    int32_t Height() const { return ev_; }
+
+    int32_t ColorModeIndex() const { return color_mode_index_; }
+    int32_t CameraNumber() const { return camera_number_; }
+    int32_t TriggerWaitTime() const { return trigger_wait_time_; }
+    AcqState State() const { return state_.load(); }
+    bool HasDevice() const { return false; }
+    HWND NotifyWindow() const { return notify_window_; }
+
+  private:
+    // Video format: sensor area, frame size and position, buffer count.
+    int32_t th_ = 2592, tv_ = 1944;
+    int32_t eh_ = 2560, ev_ = 1920;
+    int32_t ehs_ = 0, evs_ = 0;
+    int32_t buf_ = 4;
+
+    // Image filter and analog settings records.
+    int32_t filter_[30] = {};
+    int32_t analog_[9] = {};
+
+    // Results of the last exposure computation.
+    uint32_t row_length_clocks_ = 0;
+    uint32_t row_offset_clocks_ = 0;
+    int32_t exposure_rows_copy_ = 1;
+    double clock_period_ms_ = 1.0;
+    int32_t real_exposure_us_ = 0;
+
+    platform::RecursiveLock image_lock_;
+    platform::RecursiveLock config_lock_;
+
+    // Worker: run flag (0 stop, 1 run, 2 pause) and its finished event.
+    std::atomic<int32_t> run_flag_{0};
+    platform::Event worker_done_{platform::Event::Mode::kManualReset};
+
+    HWND notify_window_ = nullptr;
+    HWND callback_window_ = nullptr;
+    uint8_t* host_buffer_ = nullptr;
+    int32_t host_buffer_size_ = 0;
+    int32_t host_row_order_ = 0;
+
+    std::atomic<AcqState> state_{AcqState::kIdle};
+    int32_t color_mode_index_ = 0;
+    int32_t subsample_mode_ = 0;
+    int32_t wait_time_ = 10;
+    int32_t clock_mode_ = 0;
+
+    std::atomic<int32_t> image_ready_{0};
+    std::atomic<int32_t> frame_rate_{0};
+    int32_t frame_counter_ = 0;
+    uint32_t rate_window_start_ms_ = 0;
+
+    ErrorStack errors_;
+
+    int32_t trigger_wait_time_ = 3000;
+    int32_t skip_next_frame_ = 0;
+    int32_t camera_number_ = 0;
+};
+
+}  // namespace vimbra

@@ -1,1 +1,212 @@
 #include "image/convert.h"
+
+#include <cstring>
+
+namespace vimbra {
+
+namespace {
+
+inline uint16_t Load16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline void Store16(uint8_t* p, unsigned v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+// Runs `pixel(dst, src)` over the rectangle, advancing by the bytes per pixel
+// of each side; turned routines read the source rows from the last to the
+// first.
+template <bool kTurned, typename F>
+int ForEachPixel(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
+                 uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride, F pixel) {
+    if (dst_bits == nullptr || src_bits == nullptr) return 1;
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    for (int i = 0; i < h; ++i) {
+        const int sr = kTurned ? r.bottom - 1 - i : r.top + i;
+        const uint8_t* s = src_bits + static_cast<intptr_t>(sr) * src_stride +
+                           static_cast<intptr_t>(r.left) * src_bpp;
+        uint8_t* d = dst_bits + static_cast<intptr_t>(dst_row + i) * dst_stride +
+                     static_cast<intptr_t>(dst_x) * dst_bpp;
+        for (int c = 0; c < w; ++c, s += src_bpp, d += dst_bpp) pixel(d, s);
+    }
+    return 1;
+}
+
+#define VIMBRA_ARGS                                                                         \
+    uint8_t *dst_bits, const uint8_t *src_bits, const Rect &r, int dst_x, int dst_row,      \
+        uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride, void ** /*p1*/, \
+        void ** /*p2*/
+#define VIMBRA_PASS dst_bits, src_bits, r, dst_x, dst_row, dst_bpp, src_bpp, dst_stride, src_stride
+
+template <int kShift>
+void Reduce(uint8_t* d, const uint8_t* s) {
+    d[0] = static_cast<uint8_t>(Load16(s) >> kShift);
+}
+
+void Copy3(uint8_t* d, const uint8_t* s) {
+    d[0] = s[0];
+    d[1] = s[1];
+    d[2] = s[2];
+}
+
+template <int kShift>
+void Reduce3(uint8_t* d, const uint8_t* s) {
+    d[0] = static_cast<uint8_t>(Load16(s) >> kShift);
+    d[1] = static_cast<uint8_t>(Load16(s + 2) >> kShift);
+    d[2] = static_cast<uint8_t>(Load16(s + 4) >> kShift);
+}
+
+template <bool kSwap, bool kFourth>
+void Widen(uint8_t* d, const uint8_t* s) {
+    const uint16_t b = Load16(s), g = Load16(s + 2), red = Load16(s + 4);
+    Store16(d, (kSwap ? red : b) << 4);
+    Store16(d + 2, g << 4);
+    Store16(d + 4, (kSwap ? b : red) << 4);
+    if (kFourth) Store16(d + 6, 0xFFFF);
+}
+
+}  // namespace
+
+int Mono16To8Shift2Turned(VIMBRA_ARGS) {
+    return ForEachPixel<true>(VIMBRA_PASS, Reduce<2>);
+}
+int Mono16To8Shift4(VIMBRA_ARGS) {
+    return ForEachPixel<false>(VIMBRA_PASS, Reduce<4>);
+}
+int Mono16To8Shift4Turned(VIMBRA_ARGS) {
+    return ForEachPixel<true>(VIMBRA_PASS, Reduce<4>);
+}
+
+int Mono16Widen4(VIMBRA_ARGS) {
+    return ForEachPixel<false>(VIMBRA_PASS,
+                               [](uint8_t* d, const uint8_t* s) { Store16(d, Load16(s) << 4); });
+}
+
+int Colour24Copy(VIMBRA_ARGS) {
+    return ForEachPixel<false>(VIMBRA_PASS, Copy3);
+}
+int Colour24CopyTurned(VIMBRA_ARGS) {
+    return ForEachPixel<true>(VIMBRA_PASS, Copy3);
+}
+
+int Colour24SwapRB(VIMBRA_ARGS) {
+    // A local copy of the pixel makes the routine safe in place.
+    return ForEachPixel<false>(VIMBRA_PASS, [](uint8_t* d, const uint8_t* s) {
+        const uint8_t b = s[0], g = s[1], red = s[2];
+        d[0] = red;
+        d[1] = g;
+        d[2] = b;
+    });
+}
+
+int Colour32InvertFourth(VIMBRA_ARGS) {
+    return ForEachPixel<false>(VIMBRA_PASS, [](uint8_t* d, const uint8_t* s) {
+        Copy3(d, s);
+        d[3] = static_cast<uint8_t>(~s[3]);
+    });
+}
+
+int RowCopyTurned(VIMBRA_ARGS) {
+    (void)dst_bpp;
+    if (dst_bits == nullptr || src_bits == nullptr) return 1;
+    const int h = r.bottom - r.top;
+    const int n = dst_stride < src_stride ? dst_stride : src_stride;
+    // The row is copied from the rectangle's left column on, but never past
+    // the end of either row.
+    const intptr_t src_offset = static_cast<intptr_t>(r.left) * src_bpp;
+    const intptr_t dst_offset = static_cast<intptr_t>(dst_x) * dst_bpp;
+    intptr_t bytes = n;
+    if (bytes > src_stride - src_offset) bytes = src_stride - src_offset;
+    if (bytes > dst_stride - dst_offset) bytes = dst_stride - dst_offset;
+    if (bytes <= 0) return 1;
+    for (int i = 0; i < h; ++i) {
+        std::memmove(dst_bits + static_cast<intptr_t>(dst_row + i) * dst_stride + dst_offset,
+                     src_bits + static_cast<intptr_t>(r.bottom - 1 - i) * src_stride + src_offset,
+                     static_cast<size_t>(bytes));
+    }
+    return 1;
+}
+
+int Colour48To24Shift4(VIMBRA_ARGS) {
+    return ForEachPixel<false>(VIMBRA_PASS, Reduce3<4>);
+}
+int Colour48To24Shift2Turned(VIMBRA_ARGS) {
+    return ForEachPixel<true>(VIMBRA_PASS, Reduce3<2>);
+}
+int Colour48Widen4(VIMBRA_ARGS) {
+    return ForEachPixel<false>(VIMBRA_PASS, Widen<false, false>);
+}
+int Colour48Widen4SwapRB(VIMBRA_ARGS) {
+    return ForEachPixel<false>(VIMBRA_PASS, Widen<true, false>);
+}
+int Colour64Widen4(VIMBRA_ARGS) {
+    return ForEachPixel<false>(VIMBRA_PASS, Widen<false, true>);
+}
+int Colour64Widen4SwapRB(VIMBRA_ARGS) {
+    return ForEachPixel<false>(VIMBRA_PASS, Widen<true, true>);
+}
+
+int ColourToGrey(VIMBRA_ARGS) {
+    return ForEachPixel<false>(VIMBRA_PASS, [](uint8_t* d, const uint8_t* s) {
+        d[0] = static_cast<uint8_t>((30 * s[2] + 59 * s[1] + 11 * s[0]) / 100);
+    });
+}
+
+namespace {
+
+template <int kBytes, typename Sum>
+int RegionMean(uint8_t* bits, const Rect& r, int dst_x, int dst_row, int stride) {
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (bits == nullptr || w <= 0 || h <= 0) return 0;
+    Sum sum = 0;
+    for (int i = 0; i < h; ++i) {
+        const uint8_t* p = bits + static_cast<intptr_t>(dst_row + i) * stride +
+                           static_cast<intptr_t>(dst_x) * kBytes;
+        for (int c = 0; c < w; ++c, p += kBytes) {
+            sum += kBytes == 1 ? p[0] : static_cast<uint8_t>(Load16(p) >> 2);
+        }
+    }
+    return static_cast<int>(sum / (static_cast<uint64_t>(w) * static_cast<uint64_t>(h)));
+}
+
+template <int kBytes>
+int Repack(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int stride) {
+    if (dst_bits == nullptr || src_bits == nullptr) return 1;
+    const int w = r.right;
+    const int first = w - (r.right - r.left);
+    const intptr_t packed = static_cast<intptr_t>(w) * kBytes;
+    // Rows only ever move towards the end of the buffer; a stride shorter than
+    // the packed row would need the opposite order and is not a DIB.
+    if (packed > stride || first < 0 || r.bottom <= r.top) return 1;
+    const size_t bytes = static_cast<size_t>(w - first) * kBytes;
+    for (int row = r.bottom - 1; row >= r.top; --row) {
+        std::memmove(dst_bits + static_cast<intptr_t>(row) * stride + first * kBytes,
+                     src_bits + (static_cast<intptr_t>(row) * w + first) * kBytes, bytes);
+    }
+    return 1;
+}
+
+}  // namespace
+
+int RegionMean8(VIMBRA_ARGS) {
+    (void)src_bits, (void)dst_bpp, (void)src_bpp, (void)src_stride;
+    return RegionMean<1, uint32_t>(dst_bits, r, dst_x, dst_row, dst_stride);
+}
+
+int RegionMean16(VIMBRA_ARGS) {
+    (void)src_bits, (void)dst_bpp, (void)src_bpp, (void)src_stride;
+    return RegionMean<2, uint64_t>(dst_bits, r, dst_x, dst_row, dst_stride);
+}
+
+int Repack8(VIMBRA_ARGS) {
+    (void)dst_x, (void)dst_row, (void)dst_bpp, (void)src_bpp, (void)dst_stride;
+    return Repack<1>(dst_bits, src_bits, r, src_stride);
+}
+
+int Repack16(VIMBRA_ARGS) {
+    (void)dst_x, (void)dst_row, (void)dst_bpp, (void)src_bpp, (void)dst_stride;
+    return Repack<2>(dst_bits, src_bits, r, src_stride);
+}
+
+}  // namespace vimbra

@@ -93,4 +93,10 @@ int ConvertToColour(CDibImage* dst, CDibImage* src, ColourSettings& settings,
 void SetDemosaicThreads(int threads);
 int DemosaicThreads();
 
+// Instruction set of the interior pass: chosen at first use from the CPU;
+// tests and benchmarks may force the scalar path. Returns the level now in
+// use (AVX2 only where the CPU has it).
+enum class DemosaicSimd : int { kScalar = 0, kAvx2 = 1 };
+DemosaicSimd SetDemosaicSimd(DemosaicSimd simd);
+
 }  // namespace vimbra

@@ -1,0 +1,176 @@
+#include "image/grey_filter.h"
+
+#include <algorithm>
+
+#include "image/filters_internal.h"
+
+namespace vimbra {
+
+namespace {
+
+using pixel::At;
+using pixel::Height;
+using pixel::Param;
+using pixel::Width;
+
+// Gain and offset of each position class, in GreyPosition order.
+struct ClassValues {
+    int32_t gain[4];
+    int32_t offset[4];
+};
+
+ClassValues ValuesOf(const GreyParams& p) {
+    ClassValues v{};
+    v.gain[kGreyG1] = p.gain_g1;
+    v.gain[kGreyR] = p.gain_r;
+    v.gain[kGreyB] = p.gain_b;
+    v.gain[kGreyG2] = p.gain_g2;
+    v.offset[kGreyG1] = p.offset_g1;
+    v.offset[kGreyR] = p.offset_r;
+    v.offset[kGreyB] = p.offset_b;
+    v.offset[kGreyG2] = p.offset_g2;
+    return v;
+}
+
+int Apply(int64_t sample, int32_t gain, int32_t offset, int64_t max_value) {
+    const int64_t out = offset + int64_t{gain} * sample / 128;
+    return static_cast<int>(std::clamp<int64_t>(out, 0, max_value));
+}
+
+template <class T>
+int GreyFilter(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
+               uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride, void** param1) {
+    const GreyParams* p = Param<GreyParams>(param1);
+    if (p == nullptr || dst_bpp != sizeof(T) || src_bpp != sizeof(T)) return 0;
+    const ClassValues v = ValuesOf(*p);
+    const int max_value = sizeof(T) == 1 ? 255 : GreyMaxValue(p->bit_depth);
+    const int w = Width(r);
+    if (sizeof(T) == 1) {
+        // 8-bit samples: one table per position class.
+        uint8_t lut[4][256];
+        for (int c = 0; c < 4; ++c) {
+            for (int s = 0; s < 256; ++s) {
+                lut[c][s] = static_cast<uint8_t>(Apply(s, v.gain[c], v.offset[c], max_value));
+            }
+        }
+        for (int i = 0; i < Height(r); ++i) {
+            uint8_t* d = At(dst_bits, dst_row + i, dst_x, dst_stride, 1);
+            const uint8_t* s = At(src_bits, r.top + i, r.left, src_stride, 1);
+            const uint8_t* even = lut[GreyPositionOf(p->phase, i, 0)];
+            const uint8_t* odd = lut[GreyPositionOf(p->phase, i, 1)];
+            int x = 0;
+            for (; x + 1 < w; x += 2) {
+                d[x] = even[s[x]];
+                d[x + 1] = odd[s[x + 1]];
+            }
+            if (x < w) d[x] = even[s[x]];
+        }
+        return 1;
+    }
+    for (int i = 0; i < Height(r); ++i) {
+        auto* d = reinterpret_cast<T*>(At(dst_bits, dst_row + i, dst_x, dst_stride, sizeof(T)));
+        auto* s =
+            reinterpret_cast<const T*>(At(src_bits, r.top + i, r.left, src_stride, sizeof(T)));
+        for (int x = 0; x < w; ++x) {
+            const int c = GreyPositionOf(p->phase, i, x);
+            d[x] = static_cast<T>(Apply(s[x], v.gain[c], v.offset[c], max_value));
+        }
+    }
+    return 1;
+}
+
+template <class T>
+void SumClasses(const uint8_t* src_bits, const Rect& r, int src_stride, int phase, int max_value,
+                int64_t sums[4], int64_t counts[4]) {
+    const int w = Width(r);
+    for (int i = 0; i < Height(r); ++i) {
+        auto* s =
+            reinterpret_cast<const T*>(At(src_bits, r.top + i, r.left, src_stride, sizeof(T)));
+        for (int x = 0; x < w; ++x) {
+            const int sample = s[x];
+            if (sample == max_value) continue;
+            const int c = GreyPositionOf(phase, i, x);
+            sums[c] += sample;
+            counts[c] += sample != 0;
+        }
+    }
+}
+
+}  // namespace
+
+GreyPosition GreyPositionOf(int phase, int row, int column) {
+    const int row_class = (row + (phase == 1 || phase == 3 ? 1 : 0)) & 1;
+    const int column_class = (column + (phase == 2 || phase == 3 ? 1 : 0)) & 1;
+    static constexpr GreyPosition kClasses[2][2] = {{kGreyG1, kGreyR}, {kGreyB, kGreyG2}};
+    return kClasses[row_class][column_class];
+}
+
+int32_t GreyMaxValue(int32_t bit_depth) {
+    switch (bit_depth) {
+        case 8:
+            return 255;
+        case 10:
+            return 1023;
+        case 12:
+            return 4095;
+        case 14:
+            return 16383;
+        default:
+            return 65535;
+    }
+}
+
+int GreyFilter8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, int dst_x,
+                int dst_row, uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride,
+                void** param1, void** param2) {
+    (void)param2;
+    return GreyFilter<uint8_t>(dst_bits, src_bits, src_rect, dst_x, dst_row, dst_bpp, src_bpp,
+                               dst_stride, src_stride, param1);
+}
+
+int GreyFilter16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, int dst_x,
+                 int dst_row, uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride,
+                 void** param1, void** param2) {
+    (void)param2;
+    return GreyFilter<uint16_t>(dst_bits, src_bits, src_rect, dst_x, dst_row, dst_bpp, src_bpp,
+                                dst_stride, src_stride, param1);
+}
+
+int MeasureGrey(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, int dst_x,
+                int dst_row, uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride,
+                void** param1, void** param2) {
+    (void)dst_bits;
+    (void)dst_x;
+    (void)dst_row;
+    (void)dst_bpp;
+    (void)dst_stride;
+    (void)param2;
+    GreyParams* p = Param<GreyParams>(param1);
+    if (p == nullptr) return 1;
+    const bool eight = p->bit_depth == 8;
+    if (src_bpp != (eight ? 1 : 2)) return 1;
+    int64_t sums[4] = {0, 0, 0, 0};
+    int64_t counts[4] = {0, 0, 0, 0};
+    const int max_value = GreyMaxValue(p->bit_depth);
+    if (eight) {
+        SumClasses<uint8_t>(src_bits, src_rect, src_stride, p->phase, max_value, sums, counts);
+    } else {
+        SumClasses<uint16_t>(src_bits, src_rect, src_stride, p->phase, max_value, sums, counts);
+    }
+    for (int c = 0; c < 4; ++c) {
+        if (counts[c] == 0) return 1;
+    }
+    double means[4];
+    for (int c = 0; c < 4; ++c)
+        means[c] = static_cast<double>(sums[c]) / static_cast<double>(counts[c]);
+    const double h =
+        std::max(std::max(means[kGreyR], means[kGreyG1]), std::max(means[kGreyG2], means[kGreyB]));
+    auto gain = [h](double mean) { return static_cast<int32_t>(h / mean * 128); };
+    p->gain_r = gain(means[kGreyR]);
+    p->gain_g1 = gain(means[kGreyG1]);
+    p->gain_g2 = gain(means[kGreyG2]);
+    p->gain_b = gain(means[kGreyB]);
+    return 1;
+}
+
+}  // namespace vimbra

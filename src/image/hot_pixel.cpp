@@ -1,0 +1,228 @@
+#include "image/hot_pixel.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "image/demosaic.h"
+#include "image/filters_internal.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VIMBRA_X86_SIMD 1
+#include <immintrin.h>
+// The intrinsics headers trip this warning on their own undefined-vector idiom.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#else
+#define VIMBRA_X86_SIMD 0
+#endif
+
+namespace vimbra {
+
+namespace {
+
+using pixel::At;
+using pixel::Height;
+using pixel::Param;
+using pixel::Width;
+
+// Colour of each position of the 2 x 2 pattern per phase: 0 blue, 1 green,
+// 2 red, indexed [phase][row % 2][column % 2].
+constexpr int kPattern[4][2][2] = {
+    {{1, 0}, {2, 1}},
+    {{2, 1}, {1, 0}},
+    {{0, 1}, {1, 2}},
+    {{1, 2}, {0, 1}},
+};
+
+// Copies the source rectangle to the destination position unless it is
+// already there, so that the repair can work in place on the destination.
+void CopyToDestination(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
+                       int dst_row, int dst_stride, int src_stride, int bpp) {
+    const uint8_t* first_src = At(src_bits, r.top, r.left, src_stride, bpp);
+    uint8_t* first_dst = At(dst_bits, dst_row, dst_x, dst_stride, bpp);
+    if (first_src == first_dst && src_stride == dst_stride) return;
+    const size_t bytes = static_cast<size_t>(Width(r)) * bpp;
+    for (int i = 0; i < Height(r); ++i) {
+        std::memmove(At(dst_bits, dst_row + i, dst_x, dst_stride, bpp),
+                     At(src_bits, r.top + i, r.left, src_stride, bpp), bytes);
+    }
+}
+
+int32_t Factor(int32_t gain) {
+    return static_cast<int32_t>(gain * 1.28);
+}
+
+// Colour test of HotPixel8 at (y, x) of the frame `p` (row stride `stride`):
+// true when at least two of the channel differences of the demosaiced colour
+// exceed 30.
+bool Tinted(const uint8_t* p, ptrdiff_t stride, int y, int x, int phase, int red_factor,
+            int blue_factor) {
+    auto s = [&](int row, int col) -> int { return p[row * stride + col]; };
+    int green_sum = 0;
+    int red_y = y, red_x = x, blue_y = y, blue_x = x;
+    for (int row = y - 1; row <= y; ++row) {
+        for (int col = x - 1; col <= x; ++col) {
+            switch (kPattern[phase][row & 1][col & 1]) {
+                case 1:
+                    green_sum += s(row, col);
+                    break;
+                case 2:
+                    red_y = row;
+                    red_x = col;
+                    break;
+                default:
+                    blue_y = row;
+                    blue_x = col;
+                    break;
+            }
+        }
+    }
+    auto weighted = [&](int cy, int cx) {
+        const int oy = cy == y ? y - 2 : y + 1;
+        const int ox = cx == x ? x - 2 : x + 1;
+        return 9 * s(cy, cx) + 3 * s(cy, ox) + 3 * s(oy, cx) + s(oy, ox);
+    };
+    const int red = ((weighted(red_y, red_x) * red_factor) >> 11) & 0xFF;
+    const int blue = ((weighted(blue_y, blue_x) * blue_factor) >> 11) & 0xFF;
+    const int green = green_sum >> 1;
+    const int differing =
+        (std::abs(red - green) > 30) + (std::abs(red - blue) > 30) + (std::abs(green - blue) > 30);
+    return differing >= 2;
+}
+
+#if VIMBRA_X86_SIMD
+__attribute__((target("avx512f,avx512bw"))) inline __m512i Load8(const uint8_t* q) {
+    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
+}
+__attribute__((target("avx512f,avx512bw"))) inline __m512i Load16(const uint16_t* q) {
+    return _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
+}
+
+// True when any of the 32 samples at row[x..x+31] is a candidate of HotPixel8.
+__attribute__((target("avx512f,avx512bw"))) bool AnyCandidate8(const uint8_t* row, ptrdiff_t stride,
+                                                               int threshold) {
+    const auto load = Load8;
+    const __m512i sum =
+        _mm512_add_epi16(_mm512_add_epi16(load(row - 2), load(row + 2)),
+                         _mm512_add_epi16(load(row - 2 * stride), load(row + 2 * stride)));
+    const __m512i diff = _mm512_sub_epi16(load(row), _mm512_srli_epi16(sum, 2));
+    return _mm512_cmpge_epi16_mask(diff, _mm512_set1_epi16(static_cast<int16_t>(threshold))) != 0;
+}
+
+// True when any of the 16 samples at row[x..x+15] is a candidate of HotPixel16.
+__attribute__((target("avx512f,avx512bw"))) bool AnyCandidate16(const uint16_t* row,
+                                                                ptrdiff_t stride, int threshold) {
+    const auto load = Load16;
+    const __m512i sum =
+        _mm512_add_epi32(_mm512_add_epi32(load(row - 2), load(row + 2)),
+                         _mm512_add_epi32(load(row - 2 * stride), load(row + 2 * stride)));
+    const __m512i diff = _mm512_abs_epi32(_mm512_sub_epi32(load(row), _mm512_srli_epi32(sum, 2)));
+    return _mm512_cmpge_epi32_mask(diff, _mm512_set1_epi32(threshold)) != 0;
+}
+#endif
+
+}  // namespace
+
+int HotPixel8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, int dst_x,
+              int dst_row, uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride,
+              void** param1, void** param2) {
+    const DemosaicParams* params = Param<DemosaicParams>(param1);
+    if (params == nullptr || dst_bpp != 1 || src_bpp != 1) return 0;
+    const int32_t* threshold_param = Param<int32_t>(param2);
+    const int threshold = threshold_param != nullptr ? *threshold_param : kHotPixelThreshold8;
+    const int phase = params->phase & 3;
+    const int red_factor = Factor(params->red_gain);
+    const int blue_factor = Factor(params->blue_gain);
+    CopyToDestination(dst_bits, src_bits, src_rect, dst_x, dst_row, dst_stride, src_stride, 1);
+    const int w = Width(src_rect);
+    const int h = Height(src_rect);
+    uint8_t* p = At(dst_bits, dst_row, dst_x, dst_stride, 1);
+    const ptrdiff_t stride = dst_stride;
+    int count = 0;
+#if VIMBRA_X86_SIMD
+    const bool vector = pixel::UseAvx512();
+    const int vthreshold = std::clamp(threshold, -32768, 32767);
+#endif
+    for (int y = 2; y <= h - 3; ++y) {
+        uint8_t* row = p + y * stride;
+        int x = 2;
+        while (x <= w - 3) {
+            int end = w - 2;
+#if VIMBRA_X86_SIMD
+            if (vector && x + 32 <= w - 2) {
+                end = x + 32;
+                if (!AnyCandidate8(row + x, stride, vthreshold)) {
+                    x = end;
+                    continue;
+                }
+            }
+#endif
+            for (; x < end; ++x) {
+                const int s = row[x];
+                const int avg =
+                    (row[x - 2] + row[x + 2] + row[x - 2 * stride] + row[x + 2 * stride]) >> 2;
+                if (s - avg < threshold) continue;
+                if (Tinted(p, stride, y, x, phase, red_factor, blue_factor)) {
+                    row[x] = static_cast<uint8_t>(avg);
+                    ++count;
+                }
+            }
+        }
+    }
+    return count;
+}
+
+int HotPixel16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, int dst_x,
+               int dst_row, uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride,
+               void** param1, void** param2) {
+    (void)param1;
+    if (dst_bpp != 2 || src_bpp != 2 || dst_stride % 2 != 0) return 0;
+    const int32_t* threshold_param = Param<int32_t>(param2);
+    const int threshold = threshold_param != nullptr ? *threshold_param : kHotPixelThreshold16;
+    CopyToDestination(dst_bits, src_bits, src_rect, dst_x, dst_row, dst_stride, src_stride, 2);
+    const int w = Width(src_rect);
+    const int h = Height(src_rect);
+    auto* p = reinterpret_cast<uint16_t*>(At(dst_bits, dst_row, dst_x, dst_stride, 2));
+    const ptrdiff_t stride = dst_stride / 2;
+#if VIMBRA_X86_SIMD
+    const bool vector = pixel::UseAvx512();
+    const int vthreshold = threshold;
+#endif
+    for (int y = 2; y <= h - 3; ++y) {
+        uint16_t* row = p + y * stride;
+        int x = 2;
+        while (x <= w - 3) {
+            int end = w - 2;
+#if VIMBRA_X86_SIMD
+            if (vector && x + 16 <= w - 2) {
+                end = x + 16;
+                if (!AnyCandidate16(row + x, stride, vthreshold)) {
+                    x = end;
+                    continue;
+                }
+            }
+#endif
+            for (; x < end; ++x) {
+                const int s = row[x];
+                const int avg =
+                    (row[x - 2] + row[x + 2] + row[x - 2 * stride] + row[x + 2 * stride]) >> 2;
+                if (std::abs(s - avg) < threshold) continue;
+                bool isolated = true;
+                for (int dy = -1; dy <= 1 && isolated; ++dy) {
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        if ((dy != 0 || dx != 0) &&
+                            std::abs(row[dy * stride + x + dx] - s) < threshold) {
+                            isolated = false;
+                            break;
+                        }
+                    }
+                }
+                if (isolated) row[x] = static_cast<uint16_t>(avg);
+            }
+        }
+    }
+    return 0;
+}
+
+}  // namespace vimbra

@@ -1,0 +1,213 @@
+#include "image/process_frame.h"
+
+#include <cstring>
+
+#include "image/convert.h"
+#include "image/demosaic.h"
+#include "image/dib_image.h"
+#include "image/grey_filter.h"
+#include "image/hot_pixel.h"
+
+namespace vimbra {
+
+namespace {
+
+namespace fs = filter_slot;
+namespace as = analog_slot;
+
+bool HasPixels(const CDibImage* image) { return image != nullptr && !image->empty(); }
+
+// Runs a routine in place on `image` with one parameter record and an optional
+// second one.
+template <class P>
+int RunInPlace(CDibImage* image, PixelRoutine routine, P* params, void* second = nullptr) {
+    void* p1 = params;
+    void* p2 = second;
+    return CDibImage::ConvertBlit(image, routine, image, nullptr, 0, 0, &p1,
+                                  second != nullptr ? &p2 : nullptr);
+}
+
+// Demosaics `src` into `dst` with the colour settings of the filter record
+// and writes back what the automatic white balance changed.
+void ToColour(FrameContext& ctx, CDibImage* dst, CDibImage* src) {
+    if (!HasPixels(dst) || !HasPixels(src)) return;
+    ColourSettings s;
+    s.bayer_mode = ctx.filter[fs::kBayerMode];
+    s.mirror_h = ctx.analog[as::kMirrorH];
+    s.mirror_v = ctx.analog[as::kMirrorV];
+    s.gain_red = ctx.filter[fs::kGainRed];
+    s.gain_green = ctx.filter[fs::kGainGreen];
+    s.gain_blue = ctx.filter[fs::kGainBlue];
+    s.gain_auto = ctx.filter[fs::kGainAuto];
+    s.balance_request[0] = ctx.filter[fs::kBalanceRequest0];
+    s.balance_request[1] = ctx.filter[fs::kBalanceRequest1];
+    bool measured = false;
+    ConvertToColour(dst, src, s, &measured);
+    ctx.filter[fs::kGainRed] = s.gain_red;
+    ctx.filter[fs::kGainGreen] = s.gain_green;
+    ctx.filter[fs::kGainBlue] = s.gain_blue;
+    ctx.filter[fs::kGainAuto] = s.gain_auto;
+    ctx.filter[fs::kBalanceRequest0] = s.balance_request[0];
+    ctx.filter[fs::kBalanceRequest1] = s.balance_request[1];
+    if (measured && ctx.callbacks != nullptr) ctx.callbacks->FilterRecordChanged();
+}
+
+void GreyFilterStep(FrameContext& ctx, CDibImage* raw) {
+    const int32_t c = ctx.colour_mode;
+    switch (ctx.filter[fs::kGrayMode]) {
+        case 1: {
+            GreyParams p;
+            p.phase = EffectivePhase(ctx.filter[fs::kBayerMode], ctx.analog[as::kMirrorH],
+                                     ctx.analog[as::kMirrorV]);
+            p.gain_r = ctx.filter[fs::kGrayGainR];
+            p.gain_g1 = ctx.filter[fs::kGrayGainG1];
+            p.gain_g2 = ctx.filter[fs::kGrayGainG2];
+            p.gain_b = ctx.filter[fs::kGrayGainB];
+            p.offset_r = ctx.filter[fs::kGrayOffsetR];
+            p.offset_g1 = ctx.filter[fs::kGrayOffsetG1];
+            p.offset_g2 = ctx.filter[fs::kGrayOffsetG2];
+            p.offset_b = ctx.filter[fs::kGrayOffsetB];
+            p.bit_depth = c == 0 ? 8 : 12;
+            if (ctx.filter[fs::kGreyBalanceRequest] != 0) {
+                RunInPlace(raw, MeasureGrey, &p);
+                ctx.filter[fs::kGrayGainR] = p.gain_r;
+                ctx.filter[fs::kGrayGainG1] = p.gain_g1;
+                ctx.filter[fs::kGrayGainG2] = p.gain_g2;
+                ctx.filter[fs::kGrayGainB] = p.gain_b;
+                if (ctx.callbacks != nullptr) ctx.callbacks->FilterRecordChanged();
+                ctx.filter[fs::kGreyBalanceRequest] -= 1;
+            }
+            if (p.gain_r != 128 || p.gain_g1 != 128 || p.gain_g2 != 128 || p.gain_b != 128) {
+                RunInPlace(raw, c == 0 ? GreyFilter8 : GreyFilter16, &p);
+            }
+            break;
+        }
+        case 2:
+            // Luminance of the demosaiced colour; mode 1 has no 24-bit image.
+            if (c == 0 && HasPixels(ctx.images.rgb24)) {
+                ToColour(ctx, ctx.images.rgb24, raw);
+                CDibImage::ConvertBlit(raw, ColourToGrey, ctx.images.rgb24, nullptr, 0, 0, nullptr,
+                                       nullptr);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+// The variants of one tone filter, by colour mode.
+struct Variants {
+    PixelRoutine by_mode[kColourModeCount];
+};
+constexpr Variants kGamma{{Gamma8, Gamma16, GammaColour8, GammaColour8, GammaColour16,
+                           GammaColour16}};
+constexpr Variants kContrast{{Contrast8, Contrast16, ContrastColour8, ContrastColour8,
+                              ContrastColour16, ContrastColour16}};
+constexpr Variants kSharpen{{Sharpen8, Sharpen16, SharpenColour8, SharpenColour8,
+                             SharpenColour16, SharpenColour16}};
+constexpr Variants kBrightness{{Brightness8, Brightness16, BrightnessColour8, BrightnessColour8,
+                                BrightnessColour16, BrightnessColour16}};
+
+constexpr int32_t kToneDepth = 12;
+
+}  // namespace
+
+CDibImage* OutputImage(const FrameImages& images, int32_t colour_mode) {
+    switch (colour_mode) {
+        case 0:
+            return images.raw8;
+        case 1:
+            return images.raw16;
+        case 2:
+            return images.rgb24;
+        case 3:
+            return images.rgb32;
+        case 4:
+            return images.rgb48;
+        case 5:
+            return images.rgb64;
+        default:
+            return nullptr;
+    }
+}
+
+void ProcessFrame(FrameContext& ctx) {
+    const int32_t c = ctx.colour_mode;
+    if (c < 0 || c >= kColourModeCount) return;
+    const bool deep = c == 1 || c == 4 || c == 5;
+    CDibImage* raw = deep ? ctx.images.raw16 : ctx.images.raw8;
+    if (!HasPixels(raw)) return;
+
+    // 1. Exposure feedback.
+    const int32_t iris = ctx.analog[as::kAutoIris];
+    if ((iris == 1 || iris == 2) && ctx.callbacks != nullptr) ctx.callbacks->AutoIrisStep(*raw);
+
+    // 2. Hot pixels, not for binned frames.
+    if ((ctx.subsample & 0x10) == 0) {
+        DemosaicParams p;
+        p.phase = ctx.filter[fs::kBayerMode];
+        p.red_gain = ctx.filter[fs::kGainRed];
+        p.green_gain = ctx.filter[fs::kGainGreen];
+        p.blue_gain = ctx.filter[fs::kGainBlue];
+        int32_t threshold = deep ? kHotPixelThreshold16 : kHotPixelThreshold8;
+        RunInPlace(raw, deep ? HotPixel16 : HotPixel8, &p, &threshold);
+    }
+
+    // 3. Grey filter of the monochrome modes.
+    if (c == 0 || c == 1) GreyFilterStep(ctx, raw);
+
+    // 4. Demosaic into the colour mode's image.
+    switch (c) {
+        case 2:
+            ToColour(ctx, ctx.images.rgb24, raw);
+            break;
+        case 3:
+            ToColour(ctx, ctx.images.rgb32, raw);
+            break;
+        case 4:
+            ToColour(ctx, ctx.images.rgb48, raw);
+            break;
+        case 5:
+            ToColour(ctx, ctx.images.rgb64, raw);
+            break;
+        default:
+            break;
+    }
+
+    // 5. Tone filters in place on the output image.
+    CDibImage* out = OutputImage(ctx.images, c);
+    if (!HasPixels(out)) return;
+    void* workspace = ctx.workspace;
+    if (c >= 2 && (ctx.filter[fs::kHue] != 0 || ctx.filter[fs::kSaturation] != 0)) {
+        HueSatParams p{ctx.filter[fs::kHue], 0, ctx.filter[fs::kSaturation], kToneDepth};
+        RunInPlace(out, c <= 3 ? HueSatColour8 : HueSatColour16, &p, workspace);
+    }
+    if (ctx.filter[fs::kGamma] != 100) {
+        ToneParams p{ctx.filter[fs::kGamma], kToneDepth};
+        RunInPlace(out, kGamma.by_mode[c], &p, workspace);
+    }
+    if (ctx.filter[fs::kContrast] != 0) {
+        ToneParams p{ctx.filter[fs::kContrast], kToneDepth};
+        RunInPlace(out, kContrast.by_mode[c], &p, workspace);
+    }
+    if (ctx.filter[fs::kSharpness] != 0) {
+        CDibImage* work = ctx.images.work;
+        // The work image must hold a copy of exactly this frame.
+        if (HasPixels(work) && work->stride() == out->stride() &&
+            work->height() == out->height() && work->bit_count() == out->bit_count()) {
+            std::memcpy(work->bits(), out->bits(),
+                        static_cast<size_t>(out->stride()) * static_cast<size_t>(out->height()));
+            ToneParams p{ctx.filter[fs::kSharpness], kToneDepth};
+            void* p1 = &p;
+            void* p2 = workspace;
+            CDibImage::ConvertBlit(out, kSharpen.by_mode[c], work, nullptr, 0, 0, &p1,
+                                   workspace != nullptr ? &p2 : nullptr);
+        }
+    }
+    if (ctx.filter[fs::kBrightness] != 0) {
+        ToneParams p{ctx.filter[fs::kBrightness], kToneDepth};
+        RunInPlace(out, kBrightness.by_mode[c], &p, workspace);
+    }
+}
+
+}  // namespace vimbra

@@ -1,0 +1,104 @@
+// The per-frame conversion: from the raw frame that has just landed in the
+// session's raw image to the output image of the colour mode, with exposure
+// feedback, hot-pixel repair, the grey filter, the demosaic and the tone
+// filters, in that fixed order. The session hands over its settings records
+// and images through FrameContext and runs ProcessFrame under its image lock.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "image/filters.h"
+
+namespace vimbra {
+
+class CDibImage;
+
+// Slots of the session's filter record (30 int32).
+namespace filter_slot {
+inline constexpr int kBrightness = 0;
+inline constexpr int kContrast = 1;
+inline constexpr int kHue = 2;
+inline constexpr int kSaturation = 3;
+inline constexpr int kSharpness = 4;
+inline constexpr int kGainRed = 5;
+inline constexpr int kGainGreen = 6;
+inline constexpr int kGainBlue = 7;
+inline constexpr int kGamma = 8;
+inline constexpr int kBayerMode = 9;
+inline constexpr int kGrayMode = 11;
+inline constexpr int kGrayGainR = 12;
+inline constexpr int kGrayGainG1 = 13;
+inline constexpr int kGrayGainG2 = 14;
+inline constexpr int kGrayGainB = 15;
+inline constexpr int kGrayOffsetR = 16;
+inline constexpr int kGrayOffsetG1 = 17;
+inline constexpr int kGrayOffsetG2 = 18;
+inline constexpr int kGrayOffsetB = 19;
+inline constexpr int kGainAuto = 25;
+inline constexpr int kBalanceRequest0 = 26;
+inline constexpr int kBalanceRequest1 = 27;
+inline constexpr int kGreyBalanceRequest = 29;
+inline constexpr int kCount = 30;
+}  // namespace filter_slot
+
+// Slots of the session's analog record (9 int32).
+namespace analog_slot {
+inline constexpr int kGlobalGain = 0;
+inline constexpr int kGainG1 = 1;
+inline constexpr int kGainR = 2;
+inline constexpr int kGainB = 3;
+inline constexpr int kGainG2 = 4;
+inline constexpr int kExposure = 5;
+inline constexpr int kMirrorV = 6;
+inline constexpr int kMirrorH = 7;
+inline constexpr int kAutoIris = 8;
+inline constexpr int kCount = 9;
+}  // namespace analog_slot
+
+// Colour mode indexes: 8-bit grey, 16-bit grey, 24, 32, 48, 64-bit colour.
+inline constexpr int32_t kColourModeCount = 6;
+
+// The session's images that the conversion uses; an image a colour mode does
+// not have may be null or empty.
+struct FrameImages {
+    CDibImage* raw8 = nullptr;
+    CDibImage* raw16 = nullptr;
+    CDibImage* rgb24 = nullptr;
+    CDibImage* rgb32 = nullptr;
+    CDibImage* rgb48 = nullptr;
+    CDibImage* rgb64 = nullptr;
+    CDibImage* work = nullptr;  // shaped like the output image
+};
+
+// What the conversion needs from the session beyond its records.
+class FrameCallbacks {
+public:
+    virtual ~FrameCallbacks() = default;
+    // Exposure or gain feedback from the raw frame; called only while the
+    // automatic iris mode (analog slot 8) is 1 or 2.
+    virtual void AutoIrisStep(CDibImage& raw) = 0;
+    // A measurement (white balance or grey balance) changed the filter
+    // record; an open image filter dialog should show the new values.
+    virtual void FilterRecordChanged() = 0;
+};
+
+struct FrameContext {
+    std::span<int32_t, filter_slot::kCount> filter;        // read; measurements write back
+    std::span<const int32_t, analog_slot::kCount> analog;  // read after the iris step
+    int32_t colour_mode = 0;                               // index 0..5
+    int32_t subsample = 0;                                 // 0, 1, 2, 17, 18
+    FrameImages images;
+    FrameCallbacks* callbacks = nullptr;  // may be null: no iris step, no notices
+    FilterWorkspace* workspace = nullptr;  // may be null: 16-bit filters allocate per call
+};
+
+// Converts the frame in the raw image of the colour mode into the output
+// image of that mode. Colour modes outside 0..5 do nothing.
+void ProcessFrame(FrameContext& ctx);
+
+// The output image of a colour mode: raw8, raw16, rgb24, rgb32, rgb48, rgb64;
+// null for modes outside 0..5.
+CDibImage* OutputImage(const FrameImages& images, int32_t colour_mode);
+
+}  // namespace vimbra

@@ -1,0 +1,87 @@
+#include "image/row_pool.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace vimbra {
+
+RowPool& RowPool::Instance() {
+    static RowPool pool;
+    return pool;
+}
+
+RowPool::RowPool() {
+    unsigned n = std::thread::hardware_concurrency();
+    cores_ = n == 0 ? 1 : static_cast<int>(std::min(n, static_cast<unsigned>(kMaxThreads)));
+}
+
+RowPool::~RowPool() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    start_.notify_all();
+    for (auto& t : workers_) t.join();
+}
+
+void RowPool::RunParts(int threads, int rows, PartFn fn, void* context) {
+    std::lock_guard<std::mutex> run_lock(run_mutex_);
+    threads = std::min({threads, kMaxThreads, rows / kMinRowsPerPart});
+    // Workers are started on first need and kept for later jobs.
+    while (static_cast<int>(workers_.size()) < threads - 1) {
+        try {
+            int index = static_cast<int>(workers_.size());
+            workers_.emplace_back([this, index] { WorkerLoop(index); });
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    threads = std::min(threads, static_cast<int>(workers_.size()) + 1);
+    if (threads <= 1) {
+        fn(context, 0, rows);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        parts_ = threads;
+        rows_ = rows;
+        fn_ = fn;
+        context_ = context;
+        pending_ = threads - 1;
+        ++generation_;
+    }
+    start_.notify_all();
+    fn(context, 0, rows / threads);
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return pending_ == 0; });
+}
+
+void RowPool::WorkerLoop(int index) {
+    unsigned long seen = 0;
+    for (;;) {
+        int parts, rows;
+        PartFn fn;
+        void* context;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            start_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+            if (stopping_) return;
+            seen = generation_;
+            parts = parts_;
+            rows = rows_;
+            fn = fn_;
+            context = context_;
+        }
+        int part = index + 1;
+        if (part >= parts) continue;
+        int begin = static_cast<int>(static_cast<long long>(rows) * part / parts);
+        int end = static_cast<int>(static_cast<long long>(rows) * (part + 1) / parts);
+        fn(context, begin, end);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (--pending_ == 0) done_.notify_one();
+        }
+    }
+}
+
+}  // namespace vimbra

@@ -1,0 +1,67 @@
+// A small pool of persistent worker threads that splits a range of rows of
+// one pixel routine over the cores. One job runs at a time; the caller works
+// on the first part itself and returns when every part is done. Nothing is
+// allocated per job once the workers exist.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+namespace vimbra {
+
+class RowPool {
+  public:
+    static RowPool& Instance();
+    ~RowPool();
+    RowPool(const RowPool&) = delete;
+    RowPool& operator=(const RowPool&) = delete;
+
+    // Number of cores of the machine (at least 1).
+    int Cores() const { return cores_; }
+
+    // Calls f(begin, end) over [0, rows) split into up to `threads` parts of
+    // consecutive rows; runs on the calling thread alone for one thread or a
+    // small range.
+    template <typename F>
+    void Run(int threads, int rows, F&& f) {
+        if (threads <= 1 || rows < 2 * kMinRowsPerPart) {
+            if (rows > 0) f(0, rows);
+            return;
+        }
+        RunParts(threads, rows, &Trampoline<std::remove_reference_t<F>>,
+                 const_cast<void*>(static_cast<const void*>(&f)));
+    }
+
+    static constexpr int kMinRowsPerPart = 16;
+    static constexpr int kMaxThreads = 64;
+
+  private:
+    using PartFn = void (*)(void* context, int begin, int end);
+    template <typename F>
+    static void Trampoline(void* context, int begin, int end) {
+        (*static_cast<F*>(context))(begin, end);
+    }
+
+    RowPool();
+    void RunParts(int threads, int rows, PartFn fn, void* context);
+    void WorkerLoop(int index);
+
+    int cores_ = 1;
+    std::mutex run_mutex_;  // one job at a time
+    std::mutex mutex_;
+    std::condition_variable start_;
+    std::condition_variable done_;
+    std::vector<std::thread> workers_;
+    bool stopping_ = false;
+    unsigned long generation_ = 0;
+    int parts_ = 0;
+    int rows_ = 0;
+    int pending_ = 0;
+    PartFn fn_ = nullptr;
+    void* context_ = nullptr;
+};
+
+}  // namespace vimbra

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <thread>
@@ -12,8 +13,8 @@
 namespace vimbra {
 namespace {
 
+using test::Call;
 using test::Frame;
-using test::Run;
 
 // ---------------------------------------------------------------------------
 // Scalar references, written the plain way: one table or one formula per
@@ -76,7 +77,8 @@ std::vector<int> RefGammaTable16(int value, int depth) {
     const double e = RefExponent(value);
     const int n = 1 << depth;
     std::vector<int> t(n);
-    for (int i = 0; i < n; ++i) t[i] = static_cast<int>(std::pow(static_cast<double>(i) / n, e) * (n - 1));
+    for (int i = 0; i < n; ++i)
+        t[i] = static_cast<int>(std::pow(static_cast<double>(i) / n, e) * (n - 1));
     return t;
 }
 
@@ -225,7 +227,7 @@ void RefHueSat(Frame& f, bool wide, int hue, int saturation) {
 
 // Runs every test body once with the vector paths and once without.
 class BothPaths : public ::testing::TestWithParam<bool> {
-protected:
+  protected:
     void SetUp() override { SetPixelVectorPaths(GetParam()); }
     void TearDown() override { SetPixelVectorPaths(true); }
 };
@@ -237,7 +239,7 @@ int One8(PixelRoutine routine, int value, int sample) {
     Frame f(1, 1, 1);
     f.u8(0, 0) = static_cast<uint8_t>(sample);
     ToneParams p{value, 12};
-    EXPECT_EQ(Run(routine, f, &p), 1);
+    EXPECT_EQ(Call(routine, f, &p), 1);
     return f.u8(0, 0);
 }
 
@@ -268,7 +270,7 @@ TEST(ToneFilters, WorkedValues) {
         if (c.routine == GammaColour8) {
             Frame f(1, 1, 3);
             ToneParams p{c.value, 12};
-            Run(c.routine, f, &p);
+            Call(c.routine, f, &p);
             EXPECT_EQ(f.u8(0, 0, 0), c.out) << c.what;
         } else {
             EXPECT_EQ(One8(c.routine, c.value, c.in), c.out) << c.what;
@@ -286,7 +288,7 @@ TEST(ToneFilters, SixteenBitClampsAndTableEnd) {
     f.set16(0, 2, 0, 1000);
     f.set16(0, 3, 0, 0);
     ToneParams bright{255, 12};
-    Run(Brightness16, f, &bright);
+    Call(Brightness16, f, &bright);
     EXPECT_EQ(f.u16(0, 0), 4095);
     EXPECT_EQ(f.u16(0, 1), 4095);
     EXPECT_EQ(f.u16(0, 2), 4095);
@@ -295,13 +297,13 @@ TEST(ToneFilters, SixteenBitClampsAndTableEnd) {
     f.set16(0, 1, 0, 60000);
     f.set16(0, 2, 0, 2048);
     ToneParams contrast{10, 12};
-    Run(Contrast16, f, &contrast);
+    Call(Contrast16, f, &contrast);
     EXPECT_EQ(f.u16(0, 1), 4095) << "samples past the table map to its last level";
     EXPECT_EQ(f.u16(0, 2), 2048);
 
     f.set16(0, 1, 0, 60000);
     ToneParams gamma{0, 12};
-    Run(Gamma16, f, &gamma);
+    Call(Gamma16, f, &gamma);
     EXPECT_EQ(f.u16(0, 1), 4095);
     EXPECT_EQ(f.u16(0, 3), 4095) << "exponent 0 without clamp: pow(0, 0) = 1";
 }
@@ -326,7 +328,7 @@ TEST(Sharpness, SingleBrightPixel) {
     work.u8(4, 4) = 100;
     f = work;
     ToneParams p{10, 12};
-    EXPECT_EQ(Run(Sharpen8, f, work, &p), 1);
+    EXPECT_EQ(Call(Sharpen8, f, work, &p), 1);
     EXPECT_EQ(f.u8(4, 4), 194);
     EXPECT_EQ(f.u8(3, 3), 0) << "a neighbour whose box holds the bright pixel goes to 0 - 6";
     EXPECT_EQ(f.u8(5, 5), 0);
@@ -339,13 +341,14 @@ TEST(Sharpness, BordersAndNarrowFramesKeepTheirValues) {
         test::Fill8(f, rng);
         const Frame work = f;
         ToneParams p{30, 12};
-        Run(SharpenColour8, f, work, &p);
+        Call(SharpenColour8, f, work, &p);
         for (int y = 0; y < 7; ++y) {
             for (int x = 0; x < w; ++x) {
                 const bool border = y < 2 || y > 4 || x < 2 || x > w - 3;
                 if (border || w <= 4) {
                     for (int c = 0; c < 3; ++c) {
-                        EXPECT_EQ(f.u8(y, x, c), work.row(y)[x * 3 + c]) << w << " " << y << " " << x;
+                        EXPECT_EQ(f.u8(y, x, c), work.row(y)[x * 3 + c])
+                            << w << " " << y << " " << x;
                     }
                 }
             }
@@ -368,10 +371,8 @@ TEST_P(BothPaths, HueSaturationWorkedPixels) {
         int hue, saturation;
         int in[3], out[3];  // B, G, R
     } cases[] = {
-        {120, 0, {0, 0, 255}, {0, 255, 2}},
-        {60, 0, {0, 0, 255}, {0, 255, 255}},
-        {0, -255, {0, 0, 255}, {127, 127, 128}},
-        {0, 255, {100, 100, 150}, {75, 75, 175}},
+        {120, 0, {0, 0, 255}, {0, 255, 2}},      {60, 0, {0, 0, 255}, {0, 255, 255}},
+        {0, -255, {0, 0, 255}, {127, 127, 128}}, {0, 255, {100, 100, 150}, {75, 75, 175}},
         {90, 200, {80, 80, 80}, {80, 80, 80}},  // grey stays grey
     };
     for (const Case& c : cases) {
@@ -385,12 +386,15 @@ TEST_P(BothPaths, HueSaturationWorkedPixels) {
                 }
             }
             HueSatParams p{c.hue, 0, c.saturation, 12};
-            ASSERT_EQ(Run(HueSatColour8, f, &p), 1);
+            ASSERT_EQ(Call(HueSatColour8, f, &p), 1);
             for (int x : {0, 17, 39}) {
-                EXPECT_EQ(f.u8(1, x, 0), c.out[0]) << c.hue << "/" << c.saturation << " bpp " << bpp;
+                EXPECT_EQ(f.u8(1, x, 0), c.out[0])
+                    << c.hue << "/" << c.saturation << " bpp " << bpp;
                 EXPECT_EQ(f.u8(1, x, 1), c.out[1]) << c.hue << "/" << c.saturation;
                 EXPECT_EQ(f.u8(1, x, 2), c.out[2]) << c.hue << "/" << c.saturation;
-                if (bpp == 4) EXPECT_EQ(f.u8(1, x, 3), 0x5A);
+                if (bpp == 4) {
+                    EXPECT_EQ(f.u8(1, x, 3), 0x5A);
+                }
             }
         }
     }
@@ -398,7 +402,7 @@ TEST_P(BothPaths, HueSaturationWorkedPixels) {
     Frame f(20, 1, 6);
     for (int x = 0; x < 20; ++x) f.set16(0, x, 2, 4095);
     HueSatParams p{120, 0, 0, 12};
-    Run(HueSatColour16, f, &p);
+    Call(HueSatColour16, f, &p);
     for (int x : {0, 19}) {
         EXPECT_EQ(f.u16(0, x, 0), 0);
         EXPECT_EQ(f.u16(0, x, 1), 4080);
@@ -424,10 +428,11 @@ void CheckTone(Kind kind, const Variant& v, int value, Frame f) {
     Frame expected = f;
     const int max_value = v.wide ? 4095 : 255;
     std::vector<int> table;
-    if (kind == Kind::kContrast) table = v.wide ? RefContrastTable16(value, 12) : RefContrastTable8(value);
+    if (kind == Kind::kContrast)
+        table = v.wide ? RefContrastTable16(value, 12) : RefContrastTable8(value);
     if (kind == Kind::kGamma) {
-        table = v.wide ? RefGammaTable16(value, 12)
-                       : RefGammaTable8(value, v.routine == GammaColour8);
+        table =
+            v.wide ? RefGammaTable16(value, 12) : RefGammaTable8(value, v.routine == GammaColour8);
     }
     RefPerSample(expected, v.channels, v.wide, [&](int s) {
         return kind == Kind::kBrightness ? RefBrightness(s, value, max_value) : LookUp(table, s);
@@ -435,9 +440,9 @@ void CheckTone(Kind kind, const Variant& v, int value, Frame f) {
     ToneParams p{value, 12};
     FilterWorkspace ws;
     Frame with_ws = f;
-    ASSERT_EQ(Run(v.routine, f, &p), 1);
+    ASSERT_EQ(Call(v.routine, f, &p), 1);
     EXPECT_EQ(f, expected) << v.name << " value " << value;
-    Run(v.routine, with_ws, &p, &ws);
+    Call(v.routine, with_ws, &p, &ws);
     EXPECT_EQ(with_ws, expected) << v.name << " value " << value << " with workspace";
 }
 
@@ -505,7 +510,7 @@ TEST_P(BothPaths, SharpenMatchesReferenceOnRandomFrames) {
                 RefSharpen(expected, v.channels, v.wide, value, v.wide ? 4095 : 255);
                 ToneParams p{value, 12};
                 FilterWorkspace ws;
-                ASSERT_EQ(Run(v.routine, f, work, &p, &ws), 1);
+                ASSERT_EQ(Call(v.routine, f, work, &p, &ws), 1);
                 EXPECT_EQ(f, expected) << v.name << " value " << value << " width " << w;
             }
         }
@@ -526,7 +531,7 @@ TEST_P(BothPaths, HueSatMatchesReferenceOnRandomFrames) {
             Frame expected = f;
             RefHueSat(expected, v.wide, s[0], s[1]);
             HueSatParams p{s[0], 0, s[1], 12};
-            ASSERT_EQ(Run(v.routine, f, &p), 1);
+            ASSERT_EQ(Call(v.routine, f, &p), 1);
             EXPECT_EQ(f, expected) << v.name << " hue " << s[0] << " saturation " << s[1];
         }
     }
@@ -536,7 +541,7 @@ TEST(HueSaturation, SixteenBitSamplesAboveTwelveBitsSaturate) {
     Frame f(1, 1, 6);
     f.set16(0, 0, 0, 65535);  // blue far above 12 bits
     HueSatParams p{0, 0, 0, 12};
-    Run(HueSatColour16, f, &p);
+    Call(HueSatColour16, f, &p);
     EXPECT_LE(f.u16(0, 0, 0), 4080);
     EXPECT_LE(f.u16(0, 0, 1), 4080);
 }
@@ -548,7 +553,7 @@ TEST(Sharpness, SixteenBitSamplesAboveTheDepthStayInRange) {
     }
     const Frame work = f;
     ToneParams p{30, 12};
-    Run(Sharpen16, f, work, &p);
+    Call(Sharpen16, f, work, &p);
     for (int y = 2; y < 6; ++y) {
         for (int x = 2; x < 6; ++x) EXPECT_LE(f.u16(y, x), 4095);
     }
@@ -569,7 +574,7 @@ TEST(HueSaturation, ConcurrentSessionsDoNotDisturbEachOther) {
         for (int n = 0; n < 60; ++n) {
             Frame f = source;
             HueSatParams p{30, 0, saturations[i], 12};
-            Run(HueSatColour8, f, &p, &ws);
+            Call(HueSatColour8, f, &p, &ws);
             if (!(f == expected[i])) ++mismatches;
         }
     };

@@ -59,7 +59,7 @@ inline void Fill16(Frame& f, std::mt19937& rng, int limit = 4096) {
 
 // Calls a routine in place on the whole frame (or on `src` into `dst`).
 template <class P, class Q = void>
-int Run(PixelRoutine routine, Frame& dst, const Frame& src, P* params, Q* second = nullptr) {
+int Call(PixelRoutine routine, Frame& dst, const Frame& src, P* params, Q* second = nullptr) {
     void* p1 = params;
     void* p2 = second;
     const Rect r{0, 0, src.width, src.height};
@@ -68,8 +68,8 @@ int Run(PixelRoutine routine, Frame& dst, const Frame& src, P* params, Q* second
                    second ? &p2 : nullptr);
 }
 template <class P, class Q = void>
-int Run(PixelRoutine routine, Frame& f, P* params, Q* second = nullptr) {
-    return Run(routine, f, f, params, second);
+int Call(PixelRoutine routine, Frame& f, P* params, Q* second = nullptr) {
+    return Call(routine, f, f, params, second);
 }
 
 }  // namespace vimbra::test

@@ -1,0 +1,184 @@
+// Speed of the Bayer demosaic on a full 2592 x 1944 frame, 8-bit into 24-bit
+// and 16-bit (12 significant bits) into 48-bit, on one core and on all cores,
+// next to a memory copy of the same input and output bytes and to OpenCV's
+// bilinear Bayer conversion of the same frame. After the runs a table gives
+// every time as a ratio to the references measured in the same run.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "image/demosaic.h"
+#include "image/dib_image.h"
+
+#ifdef VIMBRA_BENCH_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
+namespace {
+
+constexpr int kWidth = 2592;
+constexpr int kHeight = 1944;
+
+int Cores() {
+    unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : static_cast<int>(n);
+}
+
+struct Frames {
+    vimbra::CDibImage raw8, raw16, out24, out48;
+    Frames() {
+        raw8.Create(kWidth, kHeight, 8);
+        raw16.Create(kWidth, kHeight, 16);
+        out24.Create(kWidth, kHeight, 24);
+        out48.Create(kWidth, kHeight, 48);
+        std::mt19937 rng(1);
+        for (int y = 0; y < kHeight; ++y) {
+            uint8_t* r8 = raw8.row(y);
+            auto* r16 = reinterpret_cast<uint16_t*>(raw16.row(y));
+            for (int x = 0; x < kWidth; ++x) {
+                uint32_t v = rng();
+                r8[x] = static_cast<uint8_t>(v);
+                r16[x] = static_cast<uint16_t>(v & 0xFFF);
+            }
+        }
+    }
+};
+
+Frames& GetFrames() {
+    static Frames frames;
+    return frames;
+}
+
+size_t Bytes(const vimbra::CDibImage& img) {
+    return static_cast<size_t>(img.stride()) * static_cast<size_t>(img.height());
+}
+
+void Vimbra(benchmark::State& state, bool deep) {
+    Frames& f = GetFrames();
+    vimbra::SetDemosaicThreads(static_cast<int>(state.range(0)));
+    vimbra::ColourSettings settings;
+    settings.gain_red = 130;
+    settings.gain_blue = 90;
+    vimbra::CDibImage& raw = deep ? f.raw16 : f.raw8;
+    vimbra::CDibImage& out = deep ? f.out48 : f.out24;
+    for (auto _ : state) {
+        vimbra::ConvertToColour(&out, &raw, settings);
+        benchmark::ClobberMemory();
+    }
+    vimbra::SetDemosaicThreads(1);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(Bytes(raw) + Bytes(out)));
+}
+
+// Reads and writes the bytes the demosaic reads and writes: the raw frame
+// copied once, and a buffer of the output's size copied into the output.
+void Memcpy(benchmark::State& state, bool deep) {
+    Frames& f = GetFrames();
+    vimbra::CDibImage& raw = deep ? f.raw16 : f.raw8;
+    vimbra::CDibImage& out = deep ? f.out48 : f.out24;
+    std::vector<uint8_t> raw_copy(Bytes(raw)), out_source(Bytes(out), 1);
+    for (auto _ : state) {
+        std::memcpy(raw_copy.data(), raw.bits(), Bytes(raw));
+        std::memcpy(out.bits(), out_source.data(), Bytes(out));
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(Bytes(raw) + Bytes(out)));
+}
+
+#ifdef VIMBRA_BENCH_OPENCV
+void OpenCv(benchmark::State& state, bool deep) {
+    Frames& f = GetFrames();
+    cv::setNumThreads(static_cast<int>(state.range(0)));
+    vimbra::CDibImage& raw = deep ? f.raw16 : f.raw8;
+    vimbra::CDibImage& out = deep ? f.out48 : f.out24;
+    cv::Mat src(kHeight, kWidth, deep ? CV_16UC1 : CV_8UC1, raw.bits(),
+                static_cast<size_t>(raw.stride()));
+    cv::Mat dst(kHeight, kWidth, deep ? CV_16UC3 : CV_8UC3, out.bits(),
+                static_cast<size_t>(out.stride()));
+    for (auto _ : state) {
+        cv::cvtColor(src, dst, cv::COLOR_BayerGB2BGR);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(Bytes(raw) + Bytes(out)));
+}
+#endif
+
+void Register() {
+    for (bool deep : {false, true}) {
+        std::string depth = deep ? "16to48" : "8to24";
+        benchmark::RegisterBenchmark(("memcpy/" + depth).c_str(), Memcpy, deep)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        for (int threads : {1, Cores()}) {
+            benchmark::RegisterBenchmark(("vimbra/" + depth).c_str(), Vimbra, deep)
+                ->Arg(threads)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+#ifdef VIMBRA_BENCH_OPENCV
+            benchmark::RegisterBenchmark(("opencv/" + depth).c_str(), OpenCv, deep)
+                ->Arg(threads)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+#endif
+        }
+    }
+}
+
+// Keeps the console output and remembers each run's time per iteration.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& r : runs) {
+            if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
+                times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void PrintRatios() const {
+        std::printf("\nRatios (time / reference time, lower is faster for us):\n");
+        for (const char* depth : {"8to24", "16to48"}) {
+            std::string d = depth;
+            double copy = Get("memcpy/" + d + "/real_time");
+            for (int threads : {1, Cores()}) {
+                std::string suffix = "/" + std::to_string(threads) + "/real_time";
+                double ours = Get("vimbra/" + d + suffix);
+                double cv = Get("opencv/" + d + suffix);
+                if (ours <= 0) continue;
+                std::printf("  %-7s %d thread(s): vimbra %.2f ms", depth, threads, ours);
+                if (cv > 0) std::printf(" | opencv %.2f ms, vimbra/opencv %.2f", cv, ours / cv);
+                if (copy > 0) std::printf(" | vimbra/memcpy %.2f", ours / copy);
+                std::printf("\n");
+            }
+        }
+    }
+
+  private:
+    double Get(const std::string& name) const {
+        auto it = times_.find(name);
+        return it == times_.end() ? 0.0 : it->second;
+    }
+    std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    Register();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios();
+    benchmark::Shutdown();
+    return 0;
+}

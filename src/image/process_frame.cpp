@@ -15,7 +15,9 @@ namespace {
 namespace fs = filter_slot;
 namespace as = analog_slot;
 
-bool HasPixels(const CDibImage* image) { return image != nullptr && !image->empty(); }
+bool HasPixels(const CDibImage* image) {
+    return image != nullptr && !image->empty();
+}
 
 // Runs a routine in place on `image` with one parameter record and an optional
 // second one.
@@ -99,12 +101,12 @@ void GreyFilterStep(FrameContext& ctx, CDibImage* raw) {
 struct Variants {
     PixelRoutine by_mode[kColourModeCount];
 };
-constexpr Variants kGamma{{Gamma8, Gamma16, GammaColour8, GammaColour8, GammaColour16,
-                           GammaColour16}};
-constexpr Variants kContrast{{Contrast8, Contrast16, ContrastColour8, ContrastColour8,
-                              ContrastColour16, ContrastColour16}};
-constexpr Variants kSharpen{{Sharpen8, Sharpen16, SharpenColour8, SharpenColour8,
-                             SharpenColour16, SharpenColour16}};
+constexpr Variants kGamma{
+    {Gamma8, Gamma16, GammaColour8, GammaColour8, GammaColour16, GammaColour16}};
+constexpr Variants kContrast{
+    {Contrast8, Contrast16, ContrastColour8, ContrastColour8, ContrastColour16, ContrastColour16}};
+constexpr Variants kSharpen{
+    {Sharpen8, Sharpen16, SharpenColour8, SharpenColour8, SharpenColour16, SharpenColour16}};
 constexpr Variants kBrightness{{Brightness8, Brightness16, BrightnessColour8, BrightnessColour8,
                                 BrightnessColour16, BrightnessColour16}};
 
@@ -193,8 +195,8 @@ void ProcessFrame(FrameContext& ctx) {
     if (ctx.filter[fs::kSharpness] != 0) {
         CDibImage* work = ctx.images.work;
         // The work image must hold a copy of exactly this frame.
-        if (HasPixels(work) && work->stride() == out->stride() &&
-            work->height() == out->height() && work->bit_count() == out->bit_count()) {
+        if (HasPixels(work) && work->stride() == out->stride() && work->height() == out->height() &&
+            work->bit_count() == out->bit_count()) {
             std::memcpy(work->bits(), out->bits(),
                         static_cast<size_t>(out->stride()) * static_cast<size_t>(out->height()));
             ToneParams p{ctx.filter[fs::kSharpness], kToneDepth};

@@ -73,7 +73,7 @@ struct FrameImages {
 
 // What the conversion needs from the session beyond its records.
 class FrameCallbacks {
-public:
+  public:
     virtual ~FrameCallbacks() = default;
     // Exposure or gain feedback from the raw frame; called only while the
     // automatic iris mode (analog slot 8) is 1 or 2.
@@ -89,7 +89,7 @@ struct FrameContext {
     int32_t colour_mode = 0;                               // index 0..5
     int32_t subsample = 0;                                 // 0, 1, 2, 17, 18
     FrameImages images;
-    FrameCallbacks* callbacks = nullptr;  // may be null: no iris step, no notices
+    FrameCallbacks* callbacks = nullptr;   // may be null: no iris step, no notices
     FilterWorkspace* workspace = nullptr;  // may be null: 16-bit filters allocate per call
 };
 

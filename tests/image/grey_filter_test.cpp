@@ -29,8 +29,8 @@ TEST(GreyFilter, PositionClassesFollowThePhase) {
 TEST(GreyFilter, GainAndOffsetCases) {
     struct Case {
         int gain, offset, in, out;
-    } cases[] = {{128, -10, 5, 0}, {128, -10, 100, 90}, {255, 0, 200, 255}, {64, 0, 201, 100},
-                 {128, 255, 10, 255}, {0, 7, 200, 7}};
+    } cases[] = {{128, -10, 5, 0},  {128, -10, 100, 90}, {255, 0, 200, 255},
+                 {64, 0, 201, 100}, {128, 255, 10, 255}, {0, 7, 200, 7}};
     for (const Case& c : cases) {
         // Every class gets the same values, so each sample shows the rule.
         GreyParams p{0, c.gain, c.gain, c.gain, c.gain, c.offset, c.offset, c.offset, c.offset, 8};

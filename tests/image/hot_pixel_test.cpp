@@ -48,7 +48,8 @@ int RefHotPixel8(Frame& f, const DemosaicParams& p, int threshold) {
             if (s(y, x) - avg < threshold) continue;
             int greens = 0;
             for (int r = y - 1; r <= y; ++r) {
-                for (int c = x - 1; c <= x; ++c) greens += ColourAt(p.phase, r, c) == 1 ? s(r, c) : 0;
+                for (int c = x - 1; c <= x; ++c)
+                    greens += ColourAt(p.phase, r, c) == 1 ? s(r, c) : 0;
             }
             const int R = RefKernel(f, p.phase, y, x, 2, rf);
             const int B = RefKernel(f, p.phase, y, x, 0, bf);
@@ -72,7 +73,8 @@ void RefHotPixel16(Frame& f, int threshold) {
             bool all = true;
             for (int dy = -1; dy <= 1; ++dy) {
                 for (int dx = -1; dx <= 1; ++dx) {
-                    if ((dy || dx) && std::abs(s(y + dy, x + dx) - s(y, x)) < threshold) all = false;
+                    if ((dy || dx) && std::abs(s(y + dy, x + dx) - s(y, x)) < threshold)
+                        all = false;
                 }
             }
             if (all) f.set16(y, x, 0, static_cast<uint16_t>(avg));
@@ -81,7 +83,7 @@ void RefHotPixel16(Frame& f, int threshold) {
 }
 
 class HotPixelPaths : public ::testing::TestWithParam<bool> {
-protected:
+  protected:
     void SetUp() override { SetPixelVectorPaths(GetParam()); }
     void TearDown() override { SetPixelVectorPaths(true); }
 };
@@ -114,7 +116,9 @@ TEST_P(HotPixelPaths, EightBitRepairsTintedOutliersOnly) {
         for (int y = 0; y < 20; ++y) {
             for (int x = 0; x < 64; ++x) {
                 const int colour = ColourAt(0, y, x);
-                f.row(y)[x] = static_cast<uint8_t>(colour == 2 ? c.red : colour == 0 ? c.blue : c.surround);
+                f.row(y)[x] = static_cast<uint8_t>(colour == 2   ? c.red
+                                                   : colour == 0 ? c.blue
+                                                                 : c.surround);
             }
         }
         f.row(10)[40] = static_cast<uint8_t>(c.sample);

@@ -1,1 +1,327 @@
+#include "image/process_frame.h"
+
 #include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "image/convert.h"
+#include "image/demosaic.h"
+#include "image/dib_image.h"
+#include "image/grey_filter.h"
+#include "image/hot_pixel.h"
+
+namespace vimbra {
+namespace {
+
+namespace fs = filter_slot;
+namespace as = analog_slot;
+
+class Recorder : public FrameCallbacks {
+  public:
+    void AutoIrisStep(CDibImage& raw) override { iris.push_back(&raw); }
+    void FilterRecordChanged() override { ++changed; }
+    std::vector<CDibImage*> iris;
+    int changed = 0;
+};
+
+std::vector<uint8_t> Pixels(const CDibImage& image) {
+    return {image.bits(), image.bits() + static_cast<size_t>(image.stride()) * image.height()};
+}
+
+void Randomise(CDibImage& image, std::mt19937& rng) {
+    std::uniform_int_distribution<int> d(0, 255);
+    const bool wide = image.bit_count() == 16;
+    for (int r = 0; r < image.height(); ++r) {
+        uint8_t* p = image.row(r);
+        for (int x = 0; x < image.width(); ++x) {
+            if (wide) {
+                const uint16_t v = static_cast<uint16_t>(d(rng) * 16 + d(rng) % 16);
+                std::memcpy(p + 2 * x, &v, 2);
+            } else {
+                p[x] = static_cast<uint8_t>(d(rng));
+            }
+        }
+    }
+}
+
+// A session's worth of images and records for one colour mode.
+struct Session {
+    static constexpr int kW = 64, kH = 48;
+    CDibImage raw8, raw16, rgb24, rgb32, rgb48, rgb64, work;
+    std::array<int32_t, fs::kCount> filter{};
+    std::array<int32_t, as::kCount> analog{};
+    Recorder recorder;
+    FilterWorkspace workspace;
+    int32_t mode;
+
+    explicit Session(int32_t colour_mode, int w = kW, int h = kH) : mode(colour_mode) {
+        const bool deep = mode == 1 || mode == 4 || mode == 5;
+        if (deep) {
+            raw16.Create(w, h, 16);
+        } else {
+            raw8.Create(w, h, 8);
+        }
+        if (mode != 1) rgb24.Create(w, h, 24);
+        if (mode == 3) rgb32.Create(w, h, 32);
+        if (mode == 4) rgb48.Create(w, h, 48);
+        if (mode == 5) rgb64.Create(w, h, 64);
+        work.CreateLike(Output());
+        filter[fs::kGainRed] = filter[fs::kGainGreen] = filter[fs::kGainBlue] = 100;
+        filter[fs::kGamma] = 100;
+        filter[fs::kGrayGainR] = filter[fs::kGrayGainG1] = 128;
+        filter[fs::kGrayGainG2] = filter[fs::kGrayGainB] = 128;
+    }
+    CDibImage* Raw() { return mode == 1 || mode == 4 || mode == 5 ? &raw16 : &raw8; }
+    CDibImage* Output() { return OutputImage(Images(), mode); }
+    FrameImages Images() { return {&raw8, &raw16, &rgb24, &rgb32, &rgb48, &rgb64, &work}; }
+    void Process(int32_t subsample = 0) {
+        FrameContext ctx{filter, analog, mode, subsample, Images(), &recorder, &workspace};
+        ProcessFrame(ctx);
+    }
+};
+
+// Runs a routine in place through the blit, as the pipeline does.
+template <class P>
+void InPlace(CDibImage& image, PixelRoutine routine, P params, int32_t* second = nullptr) {
+    void* p1 = &params;
+    void* p2 = second;
+    CDibImage::ConvertBlit(&image, routine, &image, nullptr, 0, 0, &p1, second ? &p2 : nullptr);
+}
+
+TEST(ProcessFrame, NeutralBinnedMonoFrameIsUnchanged) {
+    Session s(0);
+    std::mt19937 rng(1);
+    Randomise(s.raw8, rng);
+    const auto before = Pixels(s.raw8);
+    s.Process(17);
+    EXPECT_EQ(Pixels(s.raw8), before);
+    EXPECT_TRUE(s.recorder.iris.empty()) << "automatic iris is off";
+    // Without binning the hot-pixel repair runs and a random frame changes.
+    s.Process(0);
+    EXPECT_NE(Pixels(s.raw8), before);
+}
+
+TEST(ProcessFrame, GreyFilterOffsetsAloneHaveNoEffect) {
+    Session s(0);
+    std::mt19937 rng(2);
+    Randomise(s.raw8, rng);
+    s.filter[fs::kGrayMode] = 1;
+    for (int k = 0; k < 4; ++k) s.filter[fs::kGrayOffsetR + k] = 40;
+    const auto before = Pixels(s.raw8);
+    s.Process(18);
+    EXPECT_EQ(Pixels(s.raw8), before);
+    // One gain off unity applies gains and offsets to every position.
+    s.filter[fs::kGrayGainB] = 129;
+    s.Process(18);
+    EXPECT_EQ(s.raw8.row(1)[1], std::min(255, before[s.raw8.stride() + 1] + 40));
+}
+
+TEST(ProcessFrame, GreyBalanceRequestMeasuresOnceAndReturnsToZero) {
+    for (int mode : {0, 1}) {
+        Session s(mode);
+        CDibImage* raw = s.Raw();
+        // Position levels R 100, G1 200, G2 200, B 50 in 8-bit terms (phase 0).
+        for (int r = 0; r < raw->height(); ++r) {
+            for (int x = 0; x < raw->width(); ++x) {
+                const int level = std::array<int, 4>{200, 100, 50, 200}[GreyPositionOf(0, r, x)];
+                if (mode == 0) {
+                    raw->row(r)[x] = static_cast<uint8_t>(level);
+                } else {
+                    const uint16_t v = static_cast<uint16_t>(level * 16);
+                    std::memcpy(raw->row(r) + 2 * x, &v, 2);
+                }
+            }
+        }
+        s.filter[fs::kGrayMode] = 1;
+        s.filter[fs::kGreyBalanceRequest] = 1;
+        s.Process(17);
+        EXPECT_EQ(s.filter[fs::kGreyBalanceRequest], 0);
+        EXPECT_EQ(s.filter[fs::kGrayGainR], 256) << mode;
+        EXPECT_EQ(s.filter[fs::kGrayGainG1], 128);
+        EXPECT_EQ(s.filter[fs::kGrayGainG2], 128);
+        EXPECT_EQ(s.filter[fs::kGrayGainB], 512);
+        EXPECT_EQ(s.recorder.changed, 1);
+        // The new gains already apply to this frame: every position is level.
+        const int top = mode == 0 ? 200 : 3200;
+        auto sample = [&](int r, int x) {
+            if (mode == 0) return static_cast<int>(raw->row(r)[x]);
+            uint16_t v;
+            std::memcpy(&v, raw->row(r) + 2 * x, 2);
+            return static_cast<int>(v);
+        };
+        EXPECT_EQ(sample(0, 0), top);
+        EXPECT_EQ(sample(0, 1), top);
+        EXPECT_EQ(sample(1, 0), top);
+        // The next frame does not measure again.
+        s.Process(17);
+        EXPECT_EQ(s.recorder.changed, 1);
+        EXPECT_EQ(s.filter[fs::kGreyBalanceRequest], 0);
+    }
+}
+
+TEST(ProcessFrame, ColourToGreyModeGivesTheLuminance) {
+    Session s(0);
+    std::mt19937 rng(3);
+    Randomise(s.raw8, rng);
+    CDibImage colour;
+    colour.Create(Session::kW, Session::kH, 24);
+    ColourSettings cs;
+    ConvertToColour(&colour, &s.raw8, cs);
+    CDibImage expected;
+    expected.Create(Session::kW, Session::kH, 8);
+    CDibImage::ConvertBlit(&expected, ColourToGrey, &colour, nullptr, 0, 0, nullptr, nullptr);
+    s.filter[fs::kGrayMode] = 2;
+    s.Process(17);
+    EXPECT_EQ(Pixels(s.raw8), Pixels(expected));
+
+    Session mono16(1);
+    Randomise(mono16.raw16, rng);
+    const auto before = Pixels(mono16.raw16);
+    mono16.filter[fs::kGrayMode] = 2;
+    mono16.Process(17);
+    EXPECT_EQ(Pixels(mono16.raw16), before) << "16-bit grey has no colour image";
+}
+
+TEST(ProcessFrame, Mode3DemosaicsIntoThe32BitImage) {
+    Session s(3);
+    std::mt19937 rng(4);
+    Randomise(s.raw8, rng);
+    CDibImage expected;
+    expected.Create(Session::kW, Session::kH, 32);
+    CDibImage raw;
+    raw.Create(Session::kW, Session::kH, 8);
+    std::memcpy(raw.bits(), s.raw8.bits(), static_cast<size_t>(raw.stride()) * raw.height());
+    ColourSettings cs;
+    ConvertToColour(&expected, &raw, cs);
+    const auto untouched = Pixels(s.rgb24);
+    s.Process(17);
+    EXPECT_EQ(Pixels(s.rgb32), Pixels(expected));
+    EXPECT_EQ(Pixels(s.rgb24), untouched);
+}
+
+TEST(ProcessFrame, AutoIrisRunsFirstOnTheModesRawImage) {
+    for (int iris : {0, 1, 2, 3}) {
+        Session s(4);
+        s.analog[as::kAutoIris] = iris;
+        s.Process(17);
+        if (iris == 1 || iris == 2) {
+            ASSERT_EQ(s.recorder.iris.size(), 1u);
+            EXPECT_EQ(s.recorder.iris[0], &s.raw16);
+        } else {
+            EXPECT_TRUE(s.recorder.iris.empty());
+        }
+    }
+}
+
+TEST(ProcessFrame, AutomaticWhiteBalanceWritesBackAndNotifies) {
+    Session s(2);
+    // Flat raw of 100 with blue samples at 50 (phase 0: even rows, odd columns).
+    for (int r = 0; r < Session::kH; ++r) {
+        for (int x = 0; x < Session::kW; ++x)
+            s.raw8.row(r)[x] = (r % 2 == 0 && x % 2 == 1) ? 50 : 100;
+    }
+    s.filter[fs::kGainAuto] = 1;
+    s.filter[fs::kBalanceRequest0] = s.filter[fs::kBalanceRequest1] = 1;
+    s.Process(17);
+    EXPECT_EQ(s.filter[fs::kGainBlue], 200);
+    EXPECT_EQ(s.filter[fs::kGainRed], 100);
+    EXPECT_EQ(s.filter[fs::kGainAuto], 0);
+    EXPECT_EQ(s.filter[fs::kBalanceRequest0], 0);
+    EXPECT_EQ(s.recorder.changed, 1);
+}
+
+// Every step, in order, with the variant of each colour mode, against the
+// same chain of routines called one by one.
+TEST(ProcessFrame, RunsTheStepsInOrderForEveryMode) {
+    struct Routines {
+        PixelRoutine hot, hue, gamma, contrast, sharpen, brightness;
+    };
+    const Routines by_mode[6] = {
+        {HotPixel8, nullptr, Gamma8, Contrast8, Sharpen8, Brightness8},
+        {HotPixel16, nullptr, Gamma16, Contrast16, Sharpen16, Brightness16},
+        {HotPixel8, HueSatColour8, GammaColour8, ContrastColour8, SharpenColour8,
+         BrightnessColour8},
+        {HotPixel8, HueSatColour8, GammaColour8, ContrastColour8, SharpenColour8,
+         BrightnessColour8},
+        {HotPixel16, HueSatColour16, GammaColour16, ContrastColour16, SharpenColour16,
+         BrightnessColour16},
+        {HotPixel16, HueSatColour16, GammaColour16, ContrastColour16, SharpenColour16,
+         BrightnessColour16},
+    };
+    std::mt19937 rng(5);
+    for (int mode = 0; mode < 6; ++mode) {
+        Session s(mode);
+        Randomise(*s.Raw(), rng);
+        s.filter[fs::kHue] = 40;
+        s.filter[fs::kSaturation] = 60;
+        s.filter[fs::kGamma] = 120;
+        s.filter[fs::kContrast] = 20;
+        s.filter[fs::kSharpness] = 12;
+        s.filter[fs::kBrightness] = 30;
+        s.filter[fs::kBayerMode] = 2;
+        s.filter[fs::kGainRed] = 120;
+        s.filter[fs::kGainBlue] = 90;
+        s.analog[as::kMirrorH] = 1;
+
+        // The chain by hand.
+        Session e(mode);
+        std::memcpy(e.Raw()->bits(), s.Raw()->bits(),
+                    static_cast<size_t>(s.Raw()->stride()) * s.Raw()->height());
+        const Routines& r = by_mode[mode];
+        const bool deep = mode == 1 || mode == 4 || mode == 5;
+        int32_t threshold = deep ? 480 : 30;
+        InPlace(*e.Raw(), r.hot, DemosaicParams{2, 120, 0, 90}, &threshold);
+        if (mode >= 2) {
+            ColourSettings cs;
+            cs.bayer_mode = 2;
+            cs.mirror_h = 1;
+            cs.gain_red = 120;
+            cs.gain_green = 0;
+            cs.gain_blue = 90;
+            ConvertToColour(e.Output(), e.Raw(), cs);
+            InPlace(*e.Output(), r.hue, HueSatParams{40, 0, 60, 12});
+        }
+        CDibImage* out = e.Output();
+        InPlace(*out, r.gamma, ToneParams{120, 12});
+        InPlace(*out, r.contrast, ToneParams{20, 12});
+        std::memcpy(e.work.bits(), out->bits(), static_cast<size_t>(out->stride()) * out->height());
+        ToneParams sharp{12, 12};
+        void* p = &sharp;
+        CDibImage::ConvertBlit(out, r.sharpen, &e.work, nullptr, 0, 0, &p, nullptr);
+        InPlace(*out, r.brightness, ToneParams{30, 12});
+
+        s.filter[fs::kGainGreen] = 0;
+        s.Process(0);
+        EXPECT_EQ(Pixels(*s.Output()), Pixels(*out)) << "colour mode " << mode;
+    }
+}
+
+TEST(ProcessFrame, SharpnessWithoutAMatchingWorkImageIsSkipped) {
+    Session s(2), plain(2);
+    std::mt19937 rng(6);
+    Randomise(s.raw8, rng);
+    std::memcpy(plain.raw8.bits(), s.raw8.bits(),
+                static_cast<size_t>(s.raw8.stride()) * s.raw8.height());
+    s.work.Create(8, 8, 24);  // too small to take a copy of the frame
+    s.filter[fs::kSharpness] = 10;
+    s.Process(17);
+    plain.Process(17);
+    EXPECT_EQ(Pixels(s.rgb24), Pixels(plain.rgb24));
+}
+
+TEST(ProcessFrame, EmptyImagesAndUnknownModesDoNothing) {
+    std::array<int32_t, fs::kCount> filter{};
+    std::array<int32_t, as::kCount> analog{};
+    Recorder recorder;
+    for (int mode : {-1, 0, 3, 5, 6}) {
+        FrameContext ctx{filter, analog, mode, 0, FrameImages{}, &recorder, nullptr};
+        ProcessFrame(ctx);
+    }
+    EXPECT_TRUE(recorder.iris.empty());
+}
+
+}  // namespace
+}  // namespace vimbra

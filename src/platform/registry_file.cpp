@@ -10,6 +10,9 @@ namespace {
 
 constexpr std::u16string_view kHeader5 = u"Windows Registry Editor Version 5.00";
 constexpr std::u16string_view kHeader4 = u"REGEDIT4";
+// Keys nest at most this deep, as in the Windows registry; deeper paths in a
+// file are refused rather than recursed into.
+constexpr size_t kMaxKeyDepth = 512;
 
 char16_t FoldAscii(char16_t c) {
     return (c >= u'a' && c <= u'z') ? char16_t(c - 0x20) : c;
@@ -230,7 +233,7 @@ class Parser {
         const bool remove = !inner.empty() && inner.front() == u'-';
         if (remove) inner.remove_prefix(1);
         RegPath path;
-        if (!SplitPath(inner, &path)) return false;
+        if (!SplitPath(inner, &path) || path.size() > kMaxKeyDepth) return false;
         if (remove) {
             tree_.Delete(path);
             current_ = nullptr;

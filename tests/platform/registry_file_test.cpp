@@ -182,6 +182,15 @@ TEST(RegistryFile, RejectsFilesThatDoNotParse) {
         {"empty key name", h5 + "[HKEY_CURRENT_USER\\\\A]\r\n", true},
         {"text after a value", h5 + key + "\"a\"=\"x\" y\r\n", true},
         {"stray line", h5 + key + "hello\r\n", true},
+        {"keys nested too deep",
+         h5 + "[HKEY_CURRENT_USER" +
+             [] {
+                 std::string deep;
+                 for (int i = 0; i < 600; ++i) deep += "\\k";
+                 return deep;
+             }() +
+             "]\r\n",
+         true},
     };
     for (const Case& c : cases) {
         std::string bytes = c.bytes;

@@ -22,8 +22,8 @@ struct PhaseCell {
 };
 constexpr PhaseCell kCells[4] = {{1, 0}, {0, 0}, {1, 1}, {0, 1}};
 
-std::atomic<int> g_threads{1};
-std::atomic<int> g_simd{-1};  // -1: not chosen yet
+std::atomic<int> g_threads{0};  // all cores
+std::atomic<int> g_simd{-1};    // -1: not chosen yet
 
 bool CpuHasAvx2() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -95,8 +95,7 @@ struct RowPlan {
 };
 
 template <typename T>
-RowPlan<T> PlanRow(const Job<T>& job, int y) {
-    const T* r[4] = {job.Row(y - 2), job.Row(y - 1), job.Row(y), job.Row(y + 1)};
+RowPlan<T> PlanRow(const Job<T>& job, int y, const T* const r[4]) {
     bool red_on_y = (y & 1) == job.red_row;
     const T* red_a = red_on_y ? r[2] : r[1];
     const T* red_b = red_on_y ? r[0] : r[3];
@@ -334,46 +333,54 @@ __attribute__((target("avx2"))) void Interior16Avx2(const Job<uint16_t>& job,
 template <typename T>
 constexpr int kVectorStep = sizeof(T) == 1 ? 32 : 16;
 
-// Interior rows [y_begin, y_end): columns 2 .. width - 3.
+// End of the columns that the vector kernel handles, from column 2 on: it
+// reads up to column x + step + 1, which must stay below the width.
 template <typename T>
-void InteriorRows(const Job<T>& job, int y_begin, int y_end, DemosaicSimd simd) {
+int VectorEnd(const Job<T>& job, DemosaicSimd simd) {
     const int x_end = job.width - 2;
-    int vector_end = 2;
 #if defined(__x86_64__) || defined(__i386__)
-    if (simd == DemosaicSimd::kAvx2 && (job.dst_bpp == 3 * static_cast<int>(sizeof(T)) ||
-                                        job.dst_bpp == 4 * static_cast<int>(sizeof(T)))) {
-        // Vector steps read up to column x + step + 1, which must stay below
-        // the width.
-        vector_end = 2 + (x_end - 2) / kVectorStep<T> * kVectorStep<T>;
+    if (simd == DemosaicSimd::kAvx2 && x_end > 2 &&
+        (job.dst_bpp == 3 * static_cast<int>(sizeof(T)) ||
+         job.dst_bpp == 4 * static_cast<int>(sizeof(T)))) {
+        return 2 + (x_end - 2) / kVectorStep<T> * kVectorStep<T>;
     }
 #else
     (void)simd;
 #endif
-    for (int y = y_begin; y < y_end; ++y) {
-        RowPlan<T> plan = PlanRow(job, y);
+    return 2;
+}
+
+// Columns 2 .. width - 3 of output row y from the four source rows y - 2 ..
+// y + 1 (folded ones on the border rows).
+template <typename T>
+void InteriorRow(const Job<T>& job, int y, const T* const rows[4], int vector_end) {
+    RowPlan<T> plan = PlanRow(job, y, rows);
 #if defined(__x86_64__) || defined(__i386__)
-        if (vector_end > 2) {
-            if constexpr (sizeof(T) == 1) {
-                Interior8Avx2(job, plan, y, 2, vector_end);
-            } else {
-                Interior16Avx2(job, plan, y, 2, vector_end);
-            }
+    if (vector_end > 2) {
+        if constexpr (sizeof(T) == 1) {
+            Interior8Avx2(job, plan, y, 2, vector_end);
+        } else {
+            Interior16Avx2(job, plan, y, 2, vector_end);
         }
+    }
 #endif
-        InteriorScalar(job, plan, y, vector_end, x_end);
+    InteriorScalar(job, plan, y, vector_end, job.width - 2);
+}
+
+// Interior rows [y_begin, y_end).
+template <typename T>
+void InteriorRows(const Job<T>& job, int y_begin, int y_end, DemosaicSimd simd) {
+    const int vector_end = VectorEnd(job, simd);
+    for (int y = y_begin; y < y_end; ++y) {
+        const T* rows[4] = {job.Row(y - 2), job.Row(y - 1), job.Row(y), job.Row(y + 1)};
+        InteriorRow(job, y, rows, vector_end);
     }
 }
 
-// One border pixel: the interior kernel over a 4 x 4 window whose rows and
-// columns outside the picture are folded back inside.
+// One border pixel: the interior kernel over the 4 x 4 window of rows r and
+// columns c, which are y - 2 .. y + 1 and x - 2 .. x + 1 folded inside.
 template <typename T>
-void BorderPixel(const Job<T>& job, int y, int x) {
-    const T* r[4];
-    int c[4];
-    for (int i = 0; i < 4; ++i) {
-        r[i] = job.Row(Fold(y - 2 + i, job.height));
-        c[i] = Fold(x - 2 + i, job.width);
-    }
+void BorderPixel(const Job<T>& job, int y, int x, const T* const r[4], const int c[4]) {
     auto s = [&](int i, int j) { return static_cast<int>(r[i][c[j]]); };
     bool red_on_y = (y & 1) == job.red_row;
     bool red_on_x = (x & 1) == job.red_col;
@@ -390,16 +397,31 @@ void BorderPixel(const Job<T>& job, int y, int x) {
     o[2] = static_cast<T>(Scale<T>(red, job.red_factor, job.max_value));
 }
 
+// The two outer rows and columns on every side. The full-width rows run the
+// interior kernel over folded source rows; only the edge columns need the
+// folded window pixel by pixel.
 template <typename T>
-void BorderAll(const Job<T>& job) {
+void BorderAll(const Job<T>& job, DemosaicSimd simd) {
     const int w = job.width, h = job.height;
+    int edges[4];
+    int edge_count = 0;
+    for (int x : {0, 1, w - 2, w - 1}) {
+        bool seen = false;
+        for (int i = 0; i < edge_count; ++i) seen = seen || edges[i] == x;
+        if (x >= 0 && x < w && !seen) edges[edge_count++] = x;
+    }
+    int columns[4][4];
+    for (int e = 0; e < edge_count; ++e) {
+        for (int i = 0; i < 4; ++i) columns[e][i] = Fold(edges[e] - 2 + i, w);
+    }
+    const int vector_end = VectorEnd(job, simd);
     for (int y = 0; y < h; ++y) {
-        if (y < 2 || y >= h - 2) {
-            for (int x = 0; x < w; ++x) BorderPixel(job, y, x);
-        } else {
-            for (int x = 0; x < std::min(2, w); ++x) BorderPixel(job, y, x);
-            for (int x = std::max(2, w - 2); x < w; ++x) BorderPixel(job, y, x);
-        }
+        const bool full = y < 2 || y >= h - 2;
+        if (!full && edge_count == 0) continue;
+        const T* rows[4];
+        for (int i = 0; i < 4; ++i) rows[i] = job.Row(Fold(y - 2 + i, h));
+        if (full && w > 4) InteriorRow(job, y, rows, vector_end);
+        for (int e = 0; e < edge_count; ++e) BorderPixel(job, y, edges[e], rows, columns[e]);
     }
 }
 
@@ -454,7 +476,7 @@ int Border(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& rect, int dst
     Job<T> job;
     if (MakeJob(job, dst_bits, src_bits, rect, dst_x, dst_row, dst_bpp, src_bpp, dst_stride,
                 src_stride, param1)) {
-        BorderAll(job);
+        BorderAll(job, ActiveSimd());
     }
     return 1;
 }
@@ -600,8 +622,8 @@ int ConvertToColour(CDibImage* dst, CDibImage* src, ColourSettings& s, bool* gai
     return 1;
 }
 
-void SetDemosaicThreads(int threads) {
-    g_threads.store(std::max(threads, 0));
+int SetDemosaicThreads(int threads) {
+    return g_threads.exchange(std::max(threads, 0));
 }
 
 int DemosaicThreads() {

@@ -88,9 +88,10 @@ struct ColourSettings {
 int ConvertToColour(CDibImage* dst, CDibImage* src, ColourSettings& settings,
                     bool* gains_measured = nullptr);
 
-// Number of threads the demosaic routines split their rows over; 1 (the
-// default) runs on the calling thread only, 0 uses every core.
-void SetDemosaicThreads(int threads);
+// Number of threads the interior pass splits its rows over: 0 (the default)
+// uses every core, 1 runs on the calling thread only. Returns the previous
+// setting. DemosaicThreads() gives the number in effect.
+int SetDemosaicThreads(int threads);
 int DemosaicThreads();
 
 // Instruction set of the interior pass: chosen at first use from the CPU;

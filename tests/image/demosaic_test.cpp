@@ -19,7 +19,7 @@ using test::RefFrame;
 class DemosaicTest : public ::testing::Test {
   protected:
     void TearDown() override {
-        SetDemosaicThreads(1);
+        SetDemosaicThreads(0);
         SetDemosaicSimd(DemosaicSimd::kAvx2);
     }
 };
@@ -157,7 +157,7 @@ TEST_F(DemosaicTest, ThreadsGiveTheSamePicture) {
         ASSERT_EQ(dst.Create(301, 203, raw_bits == 8 ? 24 : 64), 1);
         ASSERT_EQ(before.Create(301, 203, raw_bits == 8 ? 24 : 64), 1);
         FillRandom(raw, rng, 0xFFF);
-        for (int threads : {2, 3, 0}) {
+        for (int threads : {1, 2, 3, 0}) {
             SetDemosaicThreads(threads);
             DemosaicParams p{2, 120, 100, 90};
             Demosaic(dst, raw, p);

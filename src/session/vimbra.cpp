@@ -28,18 +28,18 @@ void CVimbra::NotifyError(int32_t code) {
 
 int32_t CVimbra::GetColorMode() const {
     static constexpr int32_t kAnswers[6] = {8, 12, 24, 32, 44, 60};
-    if (color_mode_index_ < 0 || color_mode_index_ > 5) return -1;
-    return kAnswers[color_mode_index_];
+    if (format_.color_mode < 0 || format_.color_mode > 5) return -1;
+    return kAnswers[format_.color_mode];
 }
 
 int32_t CVimbra::SetWaitTime(int32_t ms) {
     if (ms < 0) return 0;
-    wait_time_ = ms;
+    format_.wait_time = ms;
     return 1;
 }
 
 int32_t CVimbra::SetHalfClock(int32_t mode) {
-    clock_mode_ = mode;
+    format_.clock_mode = mode;
     return 1;
 }
 

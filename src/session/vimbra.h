@@ -9,6 +9,7 @@
 #include "VimbraSdk_740QX_RDL.h"
 #include "platform/event.h"
 #include "session/error_stack.h"
+#include "settings/settings_records.h"
 
 namespace vimbra {
 
@@ -36,15 +37,15 @@ class CVimbra {
 
     // Format settings that act on the record alone.
     int32_t GetColorMode() const;
-    int32_t GetSubSample() const { return subsample_mode_; }
+    int32_t GetSubSample() const { return format_.sub_sample; }
     int32_t SetWaitTime(int32_t ms);
-    int32_t GetWaitTime() const { return wait_time_; }
+    int32_t GetWaitTime() const { return format_.wait_time; }
     int32_t SetHalfClock(int32_t mode);
-    int32_t GetClockMode() const { return clock_mode_; }
-    int32_t Width() const { return eh_; }
-    int32_t Height() const { return ev_; }
+    int32_t GetClockMode() const { return format_.clock_mode; }
+    int32_t Width() const { return video_.eh; }
+    int32_t Height() const { return video_.ev; }
 
-    int32_t ColorModeIndex() const { return color_mode_index_; }
+    int32_t ColorModeIndex() const { return format_.color_mode; }
     int32_t CameraNumber() const { return camera_number_; }
     int32_t TriggerWaitTime() const { return trigger_wait_time_; }
     AcqState State() const { return state_.load(); }
@@ -52,15 +53,9 @@ class CVimbra {
     HWND NotifyWindow() const { return notify_window_; }
 
   private:
-    // Video format: sensor area, frame size and position, buffer count.
-    int32_t th_ = 2592, tv_ = 1944;
-    int32_t eh_ = 2560, ev_ = 1920;
-    int32_t ehs_ = 0, evs_ = 0;
-    int32_t buf_ = 4;
-
-    // Image filter and analog settings records.
-    int32_t filter_[30] = {};
-    int32_t analog_[9] = {};
+    VideoFormat video_;
+    FilterRecord filter_;
+    AnalogRecord analog_;
 
     // Results of the last exposure computation.
     uint32_t row_length_clocks_ = 0;
@@ -83,10 +78,8 @@ class CVimbra {
     int32_t host_row_order_ = 0;
 
     std::atomic<AcqState> state_{AcqState::kIdle};
-    int32_t color_mode_index_ = 0;
-    int32_t subsample_mode_ = 0;
-    int32_t wait_time_ = 10;
-    int32_t clock_mode_ = 0;
+    // Colour mode index, sub-sample mode, wait time and clock mode.
+    FormatSettings format_;
 
     std::atomic<int32_t> image_ready_{0};
     std::atomic<int32_t> frame_rate_{0};

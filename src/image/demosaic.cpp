@@ -193,24 +193,40 @@ __attribute__((target("avx2"))) inline __m128i Mask(const std::array<int8_t, 16>
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(m.data()));
 }
 
-// Writes three channel registers (bytes 0, 1, 2 of each pixel) of 16 pixels
-// of 1-byte channels, or 8 pixels of 2-byte channels, as packed triples.
+// Writes three 256-bit channel registers as packed triples: each 128-bit
+// lane holds 16 one-byte or 8 two-byte values, so one register of each
+// channel becomes 96 bytes.
 template <int kElement>
-__attribute__((target("avx2"))) inline void StoreTriples(uint8_t* out, __m128i b, __m128i g,
-                                                         __m128i r) {
+__attribute__((target("avx2"))) inline void StoreTriples256(uint8_t* out, __m256i b, __m256i g,
+                                                            __m256i r) {
     const auto& m = kElement == 1 ? kMasks8 : kMasks16;
+    __m256i o[3];
     for (int k = 0; k < 3; ++k) {
-        __m128i v = _mm_or_si128(
-            _mm_or_si128(_mm_shuffle_epi8(b, Mask(m[k][0])), _mm_shuffle_epi8(g, Mask(m[k][1]))),
-            _mm_shuffle_epi8(r, Mask(m[k][2])));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * k), v);
+        __m256i mb = _mm256_broadcastsi128_si256(Mask(m[k][0]));
+        __m256i mg = _mm256_broadcastsi128_si256(Mask(m[k][1]));
+        __m256i mr = _mm256_broadcastsi128_si256(Mask(m[k][2]));
+        o[k] =
+            _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(b, mb), _mm256_shuffle_epi8(g, mg)),
+                            _mm256_shuffle_epi8(r, mr));
     }
+    auto* d = reinterpret_cast<__m256i*>(out);
+    _mm256_storeu_si256(d, _mm256_permute2x128_si256(o[0], o[1], 0x20));
+    _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(o[2], o[0], 0x30));
+    _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(o[1], o[2], 0x31));
 }
 
-// Writes pixels as B, G, R and keeps the fourth byte or sample as it is.
-__attribute__((target("avx2"))) inline void StoreQuad(uint8_t* out, __m128i bgr0, __m128i keep) {
-    __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(_mm_and_si128(old, keep), bgr0));
+// Writes four 256-bit registers of whole pixels (lane 0 the first, lane 1
+// the second half of the step) keeping the fourth byte or sample.
+__attribute__((target("avx2"))) inline void StoreQuads256(uint8_t* out, __m256i q0, __m256i q1,
+                                                          __m256i q2, __m256i q3, __m256i keep) {
+    const __m256i v[4] = {
+        _mm256_permute2x128_si256(q0, q1, 0x20), _mm256_permute2x128_si256(q2, q3, 0x20),
+        _mm256_permute2x128_si256(q0, q1, 0x31), _mm256_permute2x128_si256(q2, q3, 0x31)};
+    auto* d = reinterpret_cast<__m256i*>(out);
+    for (int i = 0; i < 4; ++i) {
+        __m256i old = _mm256_loadu_si256(d + i);
+        _mm256_storeu_si256(d + i, _mm256_or_si256(_mm256_and_si256(old, keep), v[i]));
+    }
 }
 
 // 32 output pixels per step from 8-bit samples, in 16-bit lanes. For x even,
@@ -232,8 +248,8 @@ __attribute__((target("avx2"))) void Interior8Avx2(const Job<uint8_t>& job,
                      AVX2_LAMBDA { return _mm256_min_epu16(_mm256_mulhi_epu16(sum, f), max8); };
     const bool quad = job.dst_bpp == 4;
     const bool red_even = pl.x_channel == 2;
-    const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    const __m128i zero = _mm_setzero_si128();
+    const __m256i keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m256i zero = _mm256_setzero_si256();
     for (int x = x_begin; x + 32 <= x_end; x += 32) {
         __m256i vx0 = triple_plus(even(pl.xa + x), even(pl.xb + x));
         __m256i vxm = triple_plus(even(pl.xa + x - 2), even(pl.xb + x - 2));
@@ -251,22 +267,14 @@ __attribute__((target("avx2"))) void Interior8Avx2(const Job<uint8_t>& job,
         __m256i r = red_even ? xs : ys;
         __m256i b = red_even ? ys : xs;
         uint8_t* out = reinterpret_cast<uint8_t*>(job.Out(y, x));
-        for (int half = 0; half < 2; ++half) {
-            __m128i b1 = half ? _mm256_extracti128_si256(b, 1) : _mm256_castsi256_si128(b);
-            __m128i g1 = half ? _mm256_extracti128_si256(g, 1) : _mm256_castsi256_si128(g);
-            __m128i r1 = half ? _mm256_extracti128_si256(r, 1) : _mm256_castsi256_si128(r);
-            if (!quad) {
-                StoreTriples<1>(out + 48 * half, b1, g1, r1);
-                continue;
-            }
-            __m128i bg_lo = _mm_unpacklo_epi8(b1, g1), bg_hi = _mm_unpackhi_epi8(b1, g1);
-            __m128i r_lo = _mm_unpacklo_epi8(r1, zero), r_hi = _mm_unpackhi_epi8(r1, zero);
-            uint8_t* o = out + 64 * half;
-            StoreQuad(o, _mm_unpacklo_epi16(bg_lo, r_lo), keep);
-            StoreQuad(o + 16, _mm_unpackhi_epi16(bg_lo, r_lo), keep);
-            StoreQuad(o + 32, _mm_unpacklo_epi16(bg_hi, r_hi), keep);
-            StoreQuad(o + 48, _mm_unpackhi_epi16(bg_hi, r_hi), keep);
+        if (!quad) {
+            StoreTriples256<1>(out, b, g, r);
+            continue;
         }
+        __m256i bg_lo = _mm256_unpacklo_epi8(b, g), bg_hi = _mm256_unpackhi_epi8(b, g);
+        __m256i r_lo = _mm256_unpacklo_epi8(r, zero), r_hi = _mm256_unpackhi_epi8(r, zero);
+        StoreQuads256(out, _mm256_unpacklo_epi16(bg_lo, r_lo), _mm256_unpackhi_epi16(bg_lo, r_lo),
+                      _mm256_unpacklo_epi16(bg_hi, r_hi), _mm256_unpackhi_epi16(bg_hi, r_hi), keep);
     }
 }
 
@@ -288,8 +296,8 @@ __attribute__((target("avx2"))) void Interior16Avx2(const Job<uint16_t>& job,
     };
     const bool quad = job.dst_bpp == 8;
     const bool red_even = pl.x_channel == 2;
-    const __m128i keep = _mm_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull));
-    const __m128i zero = _mm_setzero_si128();
+    const __m256i keep = _mm256_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull));
+    const __m256i zero = _mm256_setzero_si256();
     for (int x = x_begin; x + 16 <= x_end; x += 16) {
         __m256i vx0 = triple_plus(even(pl.xa + x), even(pl.xb + x));
         __m256i vxm = triple_plus(even(pl.xa + x - 2), even(pl.xb + x - 2));
@@ -309,22 +317,14 @@ __attribute__((target("avx2"))) void Interior16Avx2(const Job<uint16_t>& job,
         __m256i r = red_even ? xs : ys;
         __m256i b = red_even ? ys : xs;
         uint8_t* out = reinterpret_cast<uint8_t*>(job.Out(y, x));
-        for (int half = 0; half < 2; ++half) {
-            __m128i b1 = half ? _mm256_extracti128_si256(b, 1) : _mm256_castsi256_si128(b);
-            __m128i g1 = half ? _mm256_extracti128_si256(g, 1) : _mm256_castsi256_si128(g);
-            __m128i r1 = half ? _mm256_extracti128_si256(r, 1) : _mm256_castsi256_si128(r);
-            if (!quad) {
-                StoreTriples<2>(out + 48 * half, b1, g1, r1);
-                continue;
-            }
-            __m128i bg_lo = _mm_unpacklo_epi16(b1, g1), bg_hi = _mm_unpackhi_epi16(b1, g1);
-            __m128i r_lo = _mm_unpacklo_epi16(r1, zero), r_hi = _mm_unpackhi_epi16(r1, zero);
-            uint8_t* o = out + 64 * half;
-            StoreQuad(o, _mm_unpacklo_epi32(bg_lo, r_lo), keep);
-            StoreQuad(o + 16, _mm_unpackhi_epi32(bg_lo, r_lo), keep);
-            StoreQuad(o + 32, _mm_unpacklo_epi32(bg_hi, r_hi), keep);
-            StoreQuad(o + 48, _mm_unpackhi_epi32(bg_hi, r_hi), keep);
+        if (!quad) {
+            StoreTriples256<2>(out, b, g, r);
+            continue;
         }
+        __m256i bg_lo = _mm256_unpacklo_epi16(b, g), bg_hi = _mm256_unpackhi_epi16(b, g);
+        __m256i r_lo = _mm256_unpacklo_epi16(r, zero), r_hi = _mm256_unpackhi_epi16(r, zero);
+        StoreQuads256(out, _mm256_unpacklo_epi32(bg_lo, r_lo), _mm256_unpackhi_epi32(bg_lo, r_lo),
+                      _mm256_unpacklo_epi32(bg_hi, r_hi), _mm256_unpackhi_epi32(bg_hi, r_hi), keep);
     }
 }
 

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "image/convert.h"
 #include "image/demosaic.h"
 #include "image/dib_image.h"
 
@@ -127,7 +128,40 @@ void OpenCv(benchmark::State& state, bool deep) {
 }
 #endif
 
+// The per-frame conversions of the display path and the frame arrival.
+void Conversion(benchmark::State& state, vimbra::PixelRoutine routine, int dst_bits, int src_bits) {
+    vimbra::CDibImage src, dst;
+    // Repacking has work only where rows are padded: a width one short.
+    src.Create(routine == vimbra::Repack8 ? kWidth - 1 : kWidth, kHeight,
+               static_cast<uint16_t>(src_bits));
+    dst.Create(kWidth, kHeight, static_cast<uint16_t>(dst_bits));
+    vimbra::CDibImage* target = routine == vimbra::Repack8 ? &src : &dst;
+    for (auto _ : state) {
+        vimbra::CDibImage::ConvertBlit(target, routine, &src, nullptr, 0, 0, nullptr, nullptr);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(Bytes(src) + Bytes(dst)));
+}
+
 void Register() {
+    struct Named {
+        const char* name;
+        vimbra::PixelRoutine routine;
+        int dst_bits, src_bits;
+    };
+    const Named conversions[] = {
+        {"convert/Mono16To8Shift4", vimbra::Mono16To8Shift4, 8, 16},
+        {"convert/Colour24Copy_32to24", vimbra::Colour24Copy, 24, 32},
+        {"convert/Colour48To24Shift4", vimbra::Colour48To24Shift4, 24, 48},
+        {"convert/Colour24CopyTurned", vimbra::Colour24CopyTurned, 24, 24},
+        {"convert/Repack8_2591wide", vimbra::Repack8, 8, 8},
+    };
+    for (const Named& n : conversions) {
+        benchmark::RegisterBenchmark(n.name, Conversion, n.routine, n.dst_bits, n.src_bits)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
     for (bool deep : {false, true}) {
         std::string depth = deep ? "16to48" : "8to24";
         benchmark::RegisterBenchmark(("memcpy/" + depth).c_str(), Memcpy, deep)

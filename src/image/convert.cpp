@@ -16,19 +16,26 @@ inline void Store16(uint8_t* p, unsigned v) {
 
 // Runs `pixel(dst, src)` over the rectangle, advancing by the bytes per pixel
 // of each side; turned routines read the source rows from the last to the
-// first.
-template <bool kTurned, typename F>
+// first. kDst and kSrc are the pixel sizes the routine is made for: with
+// those the steps are constants and the loops vectorise; other sizes take
+// the same loop with the steps passed in.
+template <bool kTurned, int kDst, int kSrc, typename F>
 int ForEachPixel(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
                  uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride, F pixel) {
     if (dst_bits == nullptr || src_bits == nullptr) return 1;
     const int w = r.right - r.left, h = r.bottom - r.top;
+    const bool fixed = dst_bpp == kDst && src_bpp == kSrc;
     for (int i = 0; i < h; ++i) {
         const int sr = kTurned ? r.bottom - 1 - i : r.top + i;
         const uint8_t* s = src_bits + static_cast<intptr_t>(sr) * src_stride +
                            static_cast<intptr_t>(r.left) * src_bpp;
         uint8_t* d = dst_bits + static_cast<intptr_t>(dst_row + i) * dst_stride +
                      static_cast<intptr_t>(dst_x) * dst_bpp;
-        for (int c = 0; c < w; ++c, s += src_bpp, d += dst_bpp) pixel(d, s);
+        if (fixed) {
+            for (int c = 0; c < w; ++c) pixel(d + c * kDst, s + c * kSrc);
+        } else {
+            for (int c = 0; c < w; ++c, s += src_bpp, d += dst_bpp) pixel(d, s);
+        }
     }
     return 1;
 }
@@ -69,30 +76,72 @@ void Widen(uint8_t* d, const uint8_t* s) {
 }  // namespace
 
 int Mono16To8Shift2Turned(VIMBRA_ARGS) {
-    return ForEachPixel<true>(VIMBRA_PASS, Reduce<2>);
+    return ForEachPixel<true, 1, 2>(VIMBRA_PASS, Reduce<2>);
 }
 int Mono16To8Shift4(VIMBRA_ARGS) {
-    return ForEachPixel<false>(VIMBRA_PASS, Reduce<4>);
+    return ForEachPixel<false, 1, 2>(VIMBRA_PASS, Reduce<4>);
 }
 int Mono16To8Shift4Turned(VIMBRA_ARGS) {
-    return ForEachPixel<true>(VIMBRA_PASS, Reduce<4>);
+    return ForEachPixel<true, 1, 2>(VIMBRA_PASS, Reduce<4>);
 }
 
 int Mono16Widen4(VIMBRA_ARGS) {
-    return ForEachPixel<false>(VIMBRA_PASS,
-                               [](uint8_t* d, const uint8_t* s) { Store16(d, Load16(s) << 4); });
+    return ForEachPixel<false, 2, 2>(
+        VIMBRA_PASS, [](uint8_t* d, const uint8_t* s) { Store16(d, Load16(s) << 4); });
 }
 
+namespace {
+
+// Bytes 0..2 of every pixel of a row. Between 3-byte pixels that is the
+// whole row; from 4-byte pixels four are packed into three 32-bit words.
+template <bool kTurned>
+int CopyBgr(VIMBRA_ARGS) {
+    if (dst_bpp != 3 || (src_bpp != 3 && src_bpp != 4) || dst_bits == nullptr ||
+        src_bits == nullptr) {
+        return ForEachPixel<kTurned, 3, 3>(VIMBRA_PASS, Copy3);
+    }
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    for (int i = 0; i < h; ++i) {
+        const int sr = kTurned ? r.bottom - 1 - i : r.top + i;
+        const uint8_t* s = src_bits + static_cast<intptr_t>(sr) * src_stride +
+                           static_cast<intptr_t>(r.left) * src_bpp;
+        uint8_t* d = dst_bits + static_cast<intptr_t>(dst_row + i) * dst_stride +
+                     static_cast<intptr_t>(dst_x) * 3;
+        if (src_bpp == 3) {
+            std::memmove(d, s, static_cast<size_t>(w) * 3);
+            continue;
+        }
+        int c = 0;
+        for (; c + 4 <= w; c += 4, s += 16, d += 12) {
+            uint32_t p0, p1, p2, p3;
+            std::memcpy(&p0, s, 4);
+            std::memcpy(&p1, s + 4, 4);
+            std::memcpy(&p2, s + 8, 4);
+            std::memcpy(&p3, s + 12, 4);
+            const uint32_t w0 = (p0 & 0xFFFFFF) | (p1 << 24);
+            const uint32_t w1 = ((p1 >> 8) & 0xFFFF) | (p2 << 16);
+            const uint32_t w2 = ((p2 >> 16) & 0xFF) | (p3 << 8);
+            std::memcpy(d, &w0, 4);
+            std::memcpy(d + 4, &w1, 4);
+            std::memcpy(d + 8, &w2, 4);
+        }
+        for (; c < w; ++c, s += 4, d += 3) Copy3(d, s);
+    }
+    return 1;
+}
+
+}  // namespace
+
 int Colour24Copy(VIMBRA_ARGS) {
-    return ForEachPixel<false>(VIMBRA_PASS, Copy3);
+    return CopyBgr<false>(VIMBRA_PASS, nullptr, nullptr);
 }
 int Colour24CopyTurned(VIMBRA_ARGS) {
-    return ForEachPixel<true>(VIMBRA_PASS, Copy3);
+    return CopyBgr<true>(VIMBRA_PASS, nullptr, nullptr);
 }
 
 int Colour24SwapRB(VIMBRA_ARGS) {
     // A local copy of the pixel makes the routine safe in place.
-    return ForEachPixel<false>(VIMBRA_PASS, [](uint8_t* d, const uint8_t* s) {
+    return ForEachPixel<false, 3, 3>(VIMBRA_PASS, [](uint8_t* d, const uint8_t* s) {
         const uint8_t b = s[0], g = s[1], red = s[2];
         d[0] = red;
         d[1] = g;
@@ -101,7 +150,7 @@ int Colour24SwapRB(VIMBRA_ARGS) {
 }
 
 int Colour32InvertFourth(VIMBRA_ARGS) {
-    return ForEachPixel<false>(VIMBRA_PASS, [](uint8_t* d, const uint8_t* s) {
+    return ForEachPixel<false, 4, 4>(VIMBRA_PASS, [](uint8_t* d, const uint8_t* s) {
         Copy3(d, s);
         d[3] = static_cast<uint8_t>(~s[3]);
     });
@@ -129,26 +178,28 @@ int RowCopyTurned(VIMBRA_ARGS) {
 }
 
 int Colour48To24Shift4(VIMBRA_ARGS) {
-    return ForEachPixel<false>(VIMBRA_PASS, Reduce3<4>);
+    return src_bpp == 6 ? ForEachPixel<false, 3, 6>(VIMBRA_PASS, Reduce3<4>)
+                        : ForEachPixel<false, 3, 8>(VIMBRA_PASS, Reduce3<4>);
 }
 int Colour48To24Shift2Turned(VIMBRA_ARGS) {
-    return ForEachPixel<true>(VIMBRA_PASS, Reduce3<2>);
+    return src_bpp == 6 ? ForEachPixel<true, 3, 6>(VIMBRA_PASS, Reduce3<2>)
+                        : ForEachPixel<true, 3, 8>(VIMBRA_PASS, Reduce3<2>);
 }
 int Colour48Widen4(VIMBRA_ARGS) {
-    return ForEachPixel<false>(VIMBRA_PASS, Widen<false, false>);
+    return ForEachPixel<false, 6, 6>(VIMBRA_PASS, Widen<false, false>);
 }
 int Colour48Widen4SwapRB(VIMBRA_ARGS) {
-    return ForEachPixel<false>(VIMBRA_PASS, Widen<true, false>);
+    return ForEachPixel<false, 6, 6>(VIMBRA_PASS, Widen<true, false>);
 }
 int Colour64Widen4(VIMBRA_ARGS) {
-    return ForEachPixel<false>(VIMBRA_PASS, Widen<false, true>);
+    return ForEachPixel<false, 8, 8>(VIMBRA_PASS, Widen<false, true>);
 }
 int Colour64Widen4SwapRB(VIMBRA_ARGS) {
-    return ForEachPixel<false>(VIMBRA_PASS, Widen<true, true>);
+    return ForEachPixel<false, 8, 8>(VIMBRA_PASS, Widen<true, true>);
 }
 
 int ColourToGrey(VIMBRA_ARGS) {
-    return ForEachPixel<false>(VIMBRA_PASS, [](uint8_t* d, const uint8_t* s) {
+    return ForEachPixel<false, 1, 3>(VIMBRA_PASS, [](uint8_t* d, const uint8_t* s) {
         d[0] = static_cast<uint8_t>((30 * s[2] + 59 * s[1] + 11 * s[0]) / 100);
     });
 }

@@ -97,6 +97,29 @@ TEST(ColourConversions, PixelMapping) {
     }
 }
 
+// Wider rows than the single-pixel table: the packed 4-pixel steps and the
+// tail of the 32 to 24-bit copy, and whole-row copies between 24-bit images.
+TEST(ColourConversions, CopyKeepsFirstThreeBytesOfEveryPixel) {
+    for (uint16_t in_bits : {24, 32}) {
+        for (int w : {1, 4, 9, 13}) {
+            CDibImage src, dst;
+            ASSERT_EQ(src.Create(w, 3, in_bits), 1);
+            ASSERT_EQ(dst.Create(w, 3, 24), 1);
+            for (int i = 0; i < src.stride() * 3; ++i)
+                src.bits()[i] = static_cast<uint8_t>(i * 7 + 1);
+            EXPECT_EQ(Blit(dst, Colour24Copy, src), 1);
+            for (int r = 0; r < 3; ++r) {
+                for (int x = 0; x < w; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        ASSERT_EQ(dst.row(r)[3 * x + c], src.row(r)[src.bytes_per_pixel() * x + c])
+                            << in_bits << " bits, width " << w << ", pixel " << x;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Turned routines write source rows 2, 1, 0 into destination rows 0, 1, 2;
 // straight ones keep the order.
 TEST(RowOrder, TurnedAndStraight) {

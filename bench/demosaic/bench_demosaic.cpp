@@ -3,6 +3,12 @@
 // next to a memory copy of the same input and output bytes and to OpenCV's
 // bilinear Bayer conversion of the same frame. After the runs a table gives
 // every time as a ratio to the references measured in the same run.
+//
+// Run (from the repository root, with a build directory of your own):
+//   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release &&
+//   ninja -C build-bench bench_demosaic &&
+//   build-bench/bench/demosaic/bench_demosaic --benchmark_repetitions=5
+//       --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -61,9 +67,12 @@ size_t Bytes(const vimbra::CDibImage& img) {
     return static_cast<size_t>(img.stride()) * static_cast<size_t>(img.height());
 }
 
-void Vimbra(benchmark::State& state, bool deep) {
+void Vimbra(benchmark::State& state, bool deep, bool scalar) {
     Frames& f = GetFrames();
     vimbra::SetDemosaicThreads(static_cast<int>(state.range(0)));
+    const vimbra::DemosaicSimd simd = vimbra::SetDemosaicSimd(scalar ? vimbra::DemosaicSimd::kScalar
+                                                                     : vimbra::DemosaicSimd::kAvx2);
+    if (!scalar && simd != vimbra::DemosaicSimd::kAvx2) state.SetLabel("no AVX2: scalar");
     vimbra::ColourSettings settings;
     settings.gain_red = 130;
     settings.gain_blue = 90;
@@ -74,6 +83,7 @@ void Vimbra(benchmark::State& state, bool deep) {
         benchmark::ClobberMemory();
     }
     vimbra::SetDemosaicThreads(0);
+    vimbra::SetDemosaicSimd(vimbra::DemosaicSimd::kAvx2);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(Bytes(raw) + Bytes(out)));
 }
@@ -170,8 +180,13 @@ void Register() {
         benchmark::RegisterBenchmark(("border/" + depth).c_str(), Border, deep)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
+        // The path of processors without AVX2, on one core.
+        benchmark::RegisterBenchmark(("vimbra_scalar/" + depth).c_str(), Vimbra, deep, true)
+            ->Arg(1)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
         for (int threads : {1, Cores()}) {
-            benchmark::RegisterBenchmark(("vimbra/" + depth).c_str(), Vimbra, deep)
+            benchmark::RegisterBenchmark(("vimbra/" + depth).c_str(), Vimbra, deep, false)
                 ->Arg(threads)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();

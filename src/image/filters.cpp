@@ -4,6 +4,8 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstring>
+#include <optional>
 #include <vector>
 
 #include "image/filters_internal.h"
@@ -186,22 +188,26 @@ void ApplyLut8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int ds
                int dst_bpp, int src_bpp, int dst_stride, int src_stride, int channels,
                const uint8_t* lut) {
     const int w = Width(r);
-    for (int i = 0; i < Height(r); ++i) {
-        Lut8Row(At(dst_bits, dst_row + i, dst_x, dst_stride, dst_bpp),
-                At(src_bits, r.top + i, r.left, src_stride, src_bpp), w, dst_bpp, src_bpp, channels,
-                lut);
-    }
+    pixel::SplitRows(Height(r), [&](int begin, int end) {
+        for (int i = begin; i < end; ++i) {
+            Lut8Row(At(dst_bits, dst_row + i, dst_x, dst_stride, dst_bpp),
+                    At(src_bits, r.top + i, r.left, src_stride, src_bpp), w, dst_bpp, src_bpp,
+                    channels, lut);
+        }
+    });
 }
 
 void ApplyLut16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
                 int dst_bpp, int src_bpp, int dst_stride, int src_stride, int channels,
                 const uint16_t* lut) {
     const int w = Width(r);
-    for (int i = 0; i < Height(r); ++i) {
-        Lut16Row(At(dst_bits, dst_row + i, dst_x, dst_stride, dst_bpp),
-                 At(src_bits, r.top + i, r.left, src_stride, src_bpp), w, dst_bpp, src_bpp,
-                 channels, lut);
-    }
+    pixel::SplitRows(Height(r), [&](int begin, int end) {
+        for (int i = begin; i < end; ++i) {
+            Lut16Row(At(dst_bits, dst_row + i, dst_x, dst_stride, dst_bpp),
+                     At(src_bits, r.top + i, r.left, src_stride, src_bpp), w, dst_bpp, src_bpp,
+                     channels, lut);
+        }
+    });
 }
 
 // Checks the pixel sizes a variant can work with.
@@ -265,49 +271,164 @@ int Tone16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
 // ---------------------------------------------------------------------------
 // Sharpness.
 
-// One output row of the unsharp mask. `rows` are the four source rows y-2..y+1
-// and `s` is row y; all point at the rectangle's first column. `sums` gets the
-// column sums of the four rows. Pixels 2..width-3 are written, channels 0..2
-// of pixels with four samples.
-template <class T, class Sum, int kStep>
-void SharpenRow(T* d, const T* const rows[4], const T* s, int width, int value, int max_value,
-                Sum* sums) {
-    const int n = width * kStep;
-    for (int j = 0; j < n; ++j) {
+// Column sums of the four source rows y-2..y+1 over n samples.
+template <class T, class Sum>
+void ColumnSums(const T* const rows[4], int n, int from, Sum* sums) {
+    for (int j = from; j < n; ++j) {
         sums[j] = static_cast<Sum>(rows[0][j] + rows[1][j] + rows[2][j] + rows[3][j]);
     }
-    const int first = 2 * kStep;
-    const int last = (width - 2) * kStep;
-    for (int j = first; j < last; ++j) {
-        const int box =
-            static_cast<int>(sums[j - 2 * kStep]) + sums[j - kStep] + sums[j] + sums[j + kStep];
+}
+
+// Output samples j = from .. last-1 of one row of the unsharp mask, from the
+// column sums and the unfiltered row `s`; the fourth sample of pixels with
+// four samples is left as it is.
+template <class T, class Sum, int kStep>
+void SharpenSpan(T* d, const T* s, const Sum* sums, int from, int last, int value, int max_value) {
+    for (int j = from; j < last; ++j) {
+        const int box = static_cast<int>(sums[j - 2 * kStep]) + static_cast<int>(sums[j - kStep]) +
+                        static_cast<int>(sums[j]) + static_cast<int>(sums[j + kStep]);
         const int sample = s[j];
         const int diff = sample - (box >> 4);
         int out = sample + value * diff / 10;
         out = out < 0 ? 0 : (out > max_value ? max_value : out);
         if constexpr (kStep == 4) {
-            d[j] = (j & 3) == 3 ? d[j] : static_cast<T>(out);
-        } else {
-            d[j] = static_cast<T>(out);
+            if ((j & 3) == 3) continue;
         }
+        d[j] = static_cast<T>(out);
     }
 }
 
+#if VIMBRA_X86_SIMD
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Widen8(const uint8_t* q) {
+    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
+}
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Widen16(const uint16_t* q) {
+    return _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
+}
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i LoadAt(const void* q) {
+    return _mm512_loadu_si512(q);
+}
+
+// 8-bit samples, 32 at a time in 16-bit lanes. The division by 10 is the
+// exact truncating one of 16-bit integers: (hi(t * 26215) >> 2) - (t >> 15).
+// Returns the first sample left to the scalar code.
+template <int kStep>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow8Avx512(
+    uint8_t* d, const uint8_t* const rows[4], int width, int value, uint16_t* sums) {
+    const int n = width * kStep;
+    int j = 0;
+    const auto widen = Widen8;
+    for (; j + 32 <= n; j += 32) {
+        const __m512i v =
+            _mm512_add_epi16(_mm512_add_epi16(widen(rows[0] + j), widen(rows[1] + j)),
+                             _mm512_add_epi16(widen(rows[2] + j), widen(rows[3] + j)));
+        _mm512_storeu_si512(sums + j, v);
+    }
+    ColumnSums<uint8_t, uint16_t>(rows, n, j, sums);
+    const int first = 2 * kStep;
+    const int last = (width - 2) * kStep;
+    const __m512i vvalue = _mm512_set1_epi16(static_cast<int16_t>(value));
+    const __m512i magic = _mm512_set1_epi16(26215);
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i top = _mm512_set1_epi16(255);
+    const __mmask32 write = kStep == 4 ? 0x77777777u : 0xFFFFFFFFu;
+    j = first;
+    for (; j + 32 <= last; j += 32) {
+        const __m512i box = _mm512_add_epi16(
+            _mm512_add_epi16(LoadAt(sums + j + (-2 * kStep)), LoadAt(sums + j + (-kStep))),
+            _mm512_add_epi16(LoadAt(sums + j + (0)), LoadAt(sums + j + (kStep))));
+        const __m512i sample = widen(rows[2] + j);
+        const __m512i t =
+            _mm512_mullo_epi16(_mm512_sub_epi16(sample, _mm512_srli_epi16(box, 4)), vvalue);
+        const __m512i q = _mm512_sub_epi16(_mm512_srai_epi16(_mm512_mulhi_epi16(t, magic), 2),
+                                           _mm512_srai_epi16(t, 15));
+        const __m512i out =
+            _mm512_min_epi16(_mm512_max_epi16(_mm512_add_epi16(sample, q), zero), top);
+        _mm256_mask_storeu_epi8(d + j, write, _mm512_cvtepi16_epi8(out));
+    }
+    return j;
+}
+
+// 16-bit samples, 16 at a time in 32-bit lanes; the division by 10 goes
+// through single precision, exact for |t| < 2^24 (a quotient that is not a
+// whole number lies at least 0.1 from one, far more than its rounding).
+template <int kStep>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
+    uint16_t* d, const uint16_t* const rows[4], int width, int value, int max_value,
+    uint32_t* sums) {
+    const int n = width * kStep;
+    int j = 0;
+    const auto widen = Widen16;
+    for (; j + 16 <= n; j += 16) {
+        const __m512i v =
+            _mm512_add_epi32(_mm512_add_epi32(widen(rows[0] + j), widen(rows[1] + j)),
+                             _mm512_add_epi32(widen(rows[2] + j), widen(rows[3] + j)));
+        _mm512_storeu_si512(sums + j, v);
+    }
+    ColumnSums<uint16_t, uint32_t>(rows, n, j, sums);
+    const int first = 2 * kStep;
+    const int last = (width - 2) * kStep;
+    const __m512i vvalue = _mm512_set1_epi32(value);
+    const __m512 ten = _mm512_set1_ps(10.0f);
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i top = _mm512_set1_epi32(max_value);
+    const __mmask16 write = kStep == 4 ? 0x7777 : 0xFFFF;
+    j = first;
+    for (; j + 16 <= last; j += 16) {
+        const __m512i box = _mm512_add_epi32(
+            _mm512_add_epi32(LoadAt(sums + j + (-2 * kStep)), LoadAt(sums + j + (-kStep))),
+            _mm512_add_epi32(LoadAt(sums + j + (0)), LoadAt(sums + j + (kStep))));
+        const __m512i sample = widen(rows[2] + j);
+        const __m512i t =
+            _mm512_mullo_epi32(_mm512_sub_epi32(sample, _mm512_srli_epi32(box, 4)), vvalue);
+        const __m512i q = _mm512_cvttps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(t), ten));
+        const __m512i out =
+            _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(sample, q), zero), top);
+        _mm256_mask_storeu_epi16(d + j, write, _mm512_cvtepi32_epi16(out));
+    }
+    return j;
+}
+#endif
+
 template <class T, class Sum, int kStep>
 void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
-                 int dst_stride, int src_stride, int value, int max_value, Sum* sums) {
+                 int dst_stride, int src_stride, int value, int max_value, uint32_t* sums32,
+                 uint16_t* sums16) {
     constexpr int bpp = static_cast<int>(sizeof(T)) * kStep;
     const int w = Width(r);
     const int h = Height(r);
-    for (int y = 2; y <= h - 3; ++y) {
-        const T* rows[4];
-        for (int k = 0; k < 4; ++k) {
-            rows[k] = reinterpret_cast<const T*>(
-                At(src_bits, r.top + y - 2 + k, r.left, src_stride, bpp));
+    // Each part of the split takes its own stretch of the row sum buffers.
+    std::atomic<int> next_part{0};
+    const size_t count = static_cast<size_t>(w) * kStep;
+    pixel::SplitRows(h - 4, [&](int begin, int end) {
+        const size_t part = static_cast<size_t>(next_part.fetch_add(1));
+        uint32_t* own32 = sums32 + part * count;
+        uint16_t* own16 = sums16 + part * count;
+        (void)own16;
+        for (int y = begin + 2; y < end + 2; ++y) {
+            const T* rows[4];
+            for (int k = 0; k < 4; ++k) {
+                rows[k] = reinterpret_cast<const T*>(
+                    At(src_bits, r.top + y - 2 + k, r.left, src_stride, bpp));
+            }
+            auto* d = reinterpret_cast<T*>(At(dst_bits, dst_row + y, dst_x, dst_stride, bpp));
+            const int last = (w - 2) * kStep;
+#if VIMBRA_X86_SIMD
+            if (pixel::UseAvx512()) {
+                if constexpr (sizeof(T) == 1) {
+                    const int j = SharpenRow8Avx512<kStep>(d, rows, w, value, own16);
+                    SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value);
+                } else {
+                    const int j = SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32);
+                    SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value);
+                }
+                continue;
+            }
+#endif
+            ColumnSums<T, uint32_t>(rows, w * kStep, 0, own32);
+            SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, 2 * kStep, last, value, max_value);
         }
-        auto* d = reinterpret_cast<T*>(At(dst_bits, dst_row + y, dst_x, dst_stride, bpp));
-        SharpenRow<T, Sum, kStep>(d, rows, rows[2], w, value, max_value, sums);
-    }
+    });
 }
 
 template <class T>
@@ -326,27 +447,32 @@ int Sharpen(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x
     if (w <= 4 || h <= 4) return 1;
     const int value = std::clamp<int32_t>(p->value, 0, 30);
     const int max_value = sizeof(T) == 1 ? 255 : (1 << ClampDepth(p->bit_depth)) - 1;
-    const size_t count = static_cast<size_t>(w) * step;
-    std::vector<uint32_t> local;
-    uint32_t* sums;
+    const size_t count = static_cast<size_t>(w) * step * pixel::MaxRowParts();
+    std::vector<uint32_t> local32;
+    std::vector<uint16_t> local16;
+    uint32_t* sums32;
+    uint16_t* sums16;
     if (auto* ws = Param<FilterWorkspace>(param2)) {
-        sums = ws->row_sums(count);
+        sums32 = ws->row_sums(count);
+        sums16 = ws->row_sums16(count);
     } else {
-        local.resize(count);
-        sums = local.data();
+        local32.resize(count);
+        local16.resize(count);
+        sums32 = local32.data();
+        sums16 = local16.data();
     }
     switch (step) {
         case 1:
             SharpenRect<T, uint32_t, 1>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums);
+                                        src_stride, value, max_value, sums32, sums16);
             break;
         case 3:
             SharpenRect<T, uint32_t, 3>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums);
+                                        src_stride, value, max_value, sums32, sums16);
             break;
         default:
             SharpenRect<T, uint32_t, 4>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums);
+                                        src_stride, value, max_value, sums32, sums16);
             break;
     }
     return 1;
@@ -429,7 +555,7 @@ inline int32_t HueSatPixel(int b, int g, int r, const HueSatConstants& k) {
 
 #if VIMBRA_X86_SIMD
 // Sixteen pixels at once, lane for lane the arithmetic of HueSatPixel.
-__attribute__((target("avx512f,avx512bw"))) inline __m512i HueSat16Lanes(
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i HueSat16Lanes(
     __m512i b, __m512i g, __m512i r, __m512i sat_scale, __m512i off_in, __m512i off_sec) {
     const __m512i one = _mm512_set1_epi32(1);
     const __mmask16 r_ge_g = _mm512_cmpge_epi32_mask(r, g);
@@ -458,7 +584,11 @@ __attribute__((target("avx512f,avx512bw"))) inline __m512i HueSat16Lanes(
         _mm512_sub_epi32(_mm512_srai_epi32(_mm512_add_epi32(sum, chroma), 1), new_min);
     const __m512i grey = _mm512_set1_epi32(0x010101);
     __m512i out = _mm512_mullo_epi32(grey, new_min);
-    const __m512i q = _mm512_i32gather_epi32(d, kReciprocal.data(), 4);
+    // 0xFF0000 / d: the quotient of single-precision numbers below 2^24 is
+    // rounded too little to cross a whole number, so truncating it is exact.
+    // Lanes with d = 0 give nonsense here and are dropped below.
+    const __m512i q =
+        _mm512_cvttps_epi32(_mm512_div_ps(_mm512_set1_ps(16711680.0f), _mm512_cvtepi32_ps(d)));
     __m512i frac = _mm512_add_epi32(
         _mm512_srai_epi32(_mm512_add_epi32(_mm512_mullo_epi32(num, q), half), 16), off_in);
     __m512i sector = _mm512_add_epi32(base, off_sec);
@@ -483,48 +613,120 @@ __attribute__((target("avx512f,avx512bw"))) inline __m512i HueSat16Lanes(
     return out;
 }
 
-// One row of 24 or 32-bit pixels (8-bit samples) or 48 or 64-bit pixels
-// (16-bit samples reduced by `shift`), sixteen pixels at a time; returns the
-// number of pixels done, the rest is left to the scalar loop.
-template <class T, int kStep>
-__attribute__((target("avx512f,avx512bw"))) int HueSatRowAvx512(T* d, const T* s, int width,
-                                                                const HueSatConstants& k,
-                                                                int shift) {
+// Byte and word shuffles that take 16 pixels apart into one channel per
+// 32-bit lane and put them back together; made once per call.
+struct HueSatShuffles {
+    alignas(64) uint8_t in8[3][64];    // channel c of pixel i -> byte 4i
+    alignas(64) uint8_t out8[64];      // byte 3i + c <- byte 4i + c
+    alignas(64) uint16_t in16[3][32];  // sample c of pixel i -> word 2i
+    alignas(64) uint16_t out16[2][32];
+
+    explicit HueSatShuffles(int step) {
+        std::memset(this, 0, sizeof(*this));
+        for (int i = 0; i < 16; ++i) {
+            for (int c = 0; c < 3; ++c) {
+                in8[c][4 * i] = static_cast<uint8_t>(step * i + c);
+                in16[c][2 * i] = static_cast<uint16_t>(step * i + c);
+                out8[3 * i + c] = static_cast<uint8_t>(4 * i + c);
+            }
+        }
+        // Output word k is sample k % step of pixel k / step: blue and green
+        // come from words 2i and 2i + 1 of the first table, red from word 2i
+        // of the second (index 32 + 2i).
+        for (int k = 0; k < 64; ++k) {
+            const int i = k / step, c = k % step;
+            const int from = c == 0 ? 2 * i : c == 1 ? 2 * i + 1 : c == 2 ? 32 + 2 * i : 0;
+            out16[k / 32][k % 32] = static_cast<uint16_t>(from);
+        }
+    }
+};
+
+// One row of 24 or 32-bit pixels, sixteen at a time; returns the number of
+// pixels done, the rest is left to the scalar loop.
+template <int kStep>
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow8Avx512(
+    uint8_t* d, const uint8_t* s, int width, const HueSatConstants& k, const HueSatShuffles& sh) {
     const __m512i sat_scale = _mm512_set1_epi32(k.saturation_scale);
     const __m512i off_in = _mm512_set1_epi32(k.offset_in_sector);
     const __m512i off_sec = _mm512_set1_epi32(k.offset_sectors);
-    const __m512i idx =
-        _mm512_mullo_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                           _mm512_set1_epi32(kStep));
-    const __m512i c255 = _mm512_set1_epi32(255);
-    const __m128i sh = _mm_cvtsi32_si128(shift);
+    const __m512i ib = _mm512_load_si512(sh.in8[0]);
+    const __m512i ig = _mm512_load_si512(sh.in8[1]);
+    const __m512i ir = _mm512_load_si512(sh.in8[2]);
+    const __m512i io = _mm512_load_si512(sh.out8);
+    constexpr __mmask64 kLow = 0x1111111111111111ULL;
+    constexpr __mmask64 kBytes = kStep == 3 ? (uint64_t{1} << 48) - 1 : ~uint64_t{0};
     int x = 0;
-    // Gathers read whole 32-bit words: stop where one would pass the row's last sample.
-    for (; x + 17 <= width; x += 16) {
-        const T* p = s + x * kStep;
-        __m512i b, g, r;
-        if constexpr (sizeof(T) == 1) {
-            const __m512i w0 = _mm512_i32gather_epi32(idx, p, 1);
-            b = _mm512_and_si512(w0, c255);
-            g = _mm512_and_si512(_mm512_srli_epi32(w0, 8), c255);
-            r = _mm512_and_si512(_mm512_srli_epi32(w0, 16), c255);
-        } else {
-            const __m512i w0 = _mm512_i32gather_epi32(idx, p, 2);
-            const __m512i w1 = _mm512_i32gather_epi32(idx, p + 2, 2);
-            const __m512i m16 = _mm512_set1_epi32(0xFFFF);
-            b = _mm512_min_epi32(_mm512_srl_epi32(_mm512_and_si512(w0, m16), sh), c255);
-            g = _mm512_min_epi32(_mm512_srl_epi32(_mm512_srli_epi32(w0, 16), sh), c255);
-            r = _mm512_min_epi32(_mm512_srl_epi32(_mm512_and_si512(w1, m16), sh), c255);
-        }
+    for (; x + 16 <= width; x += 16) {
+        const __m512i v = _mm512_maskz_loadu_epi8(kBytes, s + x * kStep);
+        const __m512i b = _mm512_maskz_permutexvar_epi8(kLow, ib, v);
+        const __m512i g = _mm512_maskz_permutexvar_epi8(kLow, ig, v);
+        const __m512i r = _mm512_maskz_permutexvar_epi8(kLow, ir, v);
         const __m512i out = HueSat16Lanes(b, g, r, sat_scale, off_in, off_sec);
-        alignas(64) int32_t o[16];
-        _mm512_store_si512(o, out);
-        T* q = d + x * kStep;
-        for (int i = 0; i < 16; ++i, q += kStep) {
-            const int32_t v = o[i];
-            q[0] = static_cast<T>((v & 0xFF) << shift);
-            q[1] = static_cast<T>(((v >> 8) & 0xFF) << shift);
-            q[2] = static_cast<T>(((v >> 16) & 0xFF) << shift);
+        if constexpr (kStep == 3) {
+            // Exactly 48 bytes: a wider masked store would overlap the next
+            // load and stall it.
+            const __m512i packed = _mm512_permutexvar_epi8(io, out);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x * 3),
+                                _mm512_castsi512_si256(packed));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x * 3 + 32),
+                             _mm512_extracti32x4_epi32(packed, 2));
+        } else {
+            _mm512_mask_storeu_epi8(d + x * 4, 0x7777777777777777ULL, out);
+        }
+    }
+    return x;
+}
+
+// One channel of 16 pixels of 16-bit samples from two registers, reduced by
+// the shift count and held at 255, one per 32-bit lane.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Channel16(__m512i v0,
+                                                                              __m512i v1,
+                                                                              __m512i idx,
+                                                                              __m128i count) {
+    const __m512i picked = _mm512_maskz_permutex2var_epi16(0x55555555u, v0, idx, v1);
+    return _mm512_min_epi32(_mm512_srl_epi32(picked, count), _mm512_set1_epi32(255));
+}
+
+// One row of 48 or 64-bit pixels: samples reduced by `shift` (and held at
+// 255), results widened back.
+template <int kStep>
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16Avx512(
+    uint16_t* d, const uint16_t* s, int width, const HueSatConstants& k, const HueSatShuffles& sh,
+    int shift) {
+    const __m512i sat_scale = _mm512_set1_epi32(k.saturation_scale);
+    const __m512i off_in = _mm512_set1_epi32(k.offset_in_sector);
+    const __m512i off_sec = _mm512_set1_epi32(k.offset_sectors);
+    const __m512i ib = _mm512_load_si512(sh.in16[0]);
+    const __m512i ig = _mm512_load_si512(sh.in16[1]);
+    const __m512i ir = _mm512_load_si512(sh.in16[2]);
+    const __m512i io0 = _mm512_load_si512(sh.out16[0]);
+    const __m512i io1 = _mm512_load_si512(sh.out16[1]);
+    const __m512i c255 = _mm512_set1_epi32(255);
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    constexpr __mmask32 kSecond = kStep == 3 ? 0xFFFFu : 0xFFFFFFFFu;
+    constexpr __mmask32 kWrite = kStep == 3 ? 0xFFFFFFFFu : 0x77777777u;
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const uint16_t* p = s + x * kStep;
+        const __m512i v0 = _mm512_loadu_si512(p);
+        const __m512i v1 = _mm512_maskz_loadu_epi16(kSecond, p + 32);
+        const __m512i out =
+            HueSat16Lanes(Channel16(v0, v1, ib, count), Channel16(v0, v1, ig, count),
+                          Channel16(v0, v1, ir, count), sat_scale, off_in, off_sec);
+        const __m512i blue = _mm512_sll_epi32(_mm512_and_si512(out, c255), count);
+        const __m512i green =
+            _mm512_sll_epi32(_mm512_and_si512(_mm512_srli_epi32(out, 8), c255), count);
+        const __m512i red =
+            _mm512_sll_epi32(_mm512_and_si512(_mm512_srli_epi32(out, 16), c255), count);
+        const __m512i bg = _mm512_or_si512(blue, _mm512_slli_epi32(green, 16));
+        uint16_t* q = d + x * kStep;
+        _mm512_mask_storeu_epi16(q, kWrite, _mm512_permutex2var_epi16(bg, io0, red));
+        const __m512i second = _mm512_permutex2var_epi16(bg, io1, red);
+        if constexpr (kStep == 3) {
+            // Exactly 16 words, so that the store does not overlap the next load.
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 32), _mm512_castsi512_si256(second));
+        } else {
+            _mm512_mask_storeu_epi16(q + 32, kWrite, second);
         }
     }
     return x;
@@ -544,29 +746,41 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
     const HueSatConstants k = MakeHueSat(*p);
     const int shift = sizeof(T) == 1 ? 0 : ClampDepth(p->bit_depth) - 8;
     const int w = Width(r);
-    for (int i = 0; i < Height(r); ++i) {
-        T* d = reinterpret_cast<T*>(At(dst_bits, dst_row + i, dst_x, dst_stride, dst_bpp));
-        const T* s =
-            reinterpret_cast<const T*>(At(src_bits, r.top + i, r.left, src_stride, src_bpp));
-        int x = 0;
 #if VIMBRA_X86_SIMD
-        if (pixel::UseAvx512()) {
-            x = step == 3 ? HueSatRowAvx512<T, 3>(d, s, w, k, shift)
-                          : HueSatRowAvx512<T, 4>(d, s, w, k, shift);
-        }
+    const bool vector = pixel::UseAvx512();
+    std::optional<HueSatShuffles> shuffles;
+    if (vector) shuffles.emplace(step);
 #endif
-        for (; x < w; ++x) {
-            const T* sp = s + x * step;
-            T* dp = d + x * step;
-            const int b = std::min(sp[0] >> shift, 255);
-            const int g = std::min(sp[1] >> shift, 255);
-            const int rr = std::min(sp[2] >> shift, 255);
-            const int32_t out = HueSatPixel(b, g, rr, k);
-            dp[0] = static_cast<T>((out & 0xFF) << shift);
-            dp[1] = static_cast<T>(((out >> 8) & 0xFF) << shift);
-            dp[2] = static_cast<T>(((out >> 16) & 0xFF) << shift);
+    pixel::SplitRows(Height(r), [&](int begin, int end) {
+        for (int i = begin; i < end; ++i) {
+            T* d = reinterpret_cast<T*>(At(dst_bits, dst_row + i, dst_x, dst_stride, dst_bpp));
+            const T* s =
+                reinterpret_cast<const T*>(At(src_bits, r.top + i, r.left, src_stride, src_bpp));
+            int x = 0;
+#if VIMBRA_X86_SIMD
+            if (vector) {
+                if constexpr (sizeof(T) == 1) {
+                    x = step == 3 ? HueSatRow8Avx512<3>(d, s, w, k, *shuffles)
+                                  : HueSatRow8Avx512<4>(d, s, w, k, *shuffles);
+                } else {
+                    x = step == 3 ? HueSatRow16Avx512<3>(d, s, w, k, *shuffles, shift)
+                                  : HueSatRow16Avx512<4>(d, s, w, k, *shuffles, shift);
+                }
+            }
+#endif
+            for (; x < w; ++x) {
+                const T* sp = s + x * step;
+                T* dp = d + x * step;
+                const int b = std::min(sp[0] >> shift, 255);
+                const int g = std::min(sp[1] >> shift, 255);
+                const int rr = std::min(sp[2] >> shift, 255);
+                const int32_t out = HueSatPixel(b, g, rr, k);
+                dp[0] = static_cast<T>((out & 0xFF) << shift);
+                dp[1] = static_cast<T>(((out >> 8) & 0xFF) << shift);
+                dp[2] = static_cast<T>(((out >> 16) & 0xFF) << shift);
+            }
         }
-    }
+    });
     return 1;
 }
 
@@ -574,7 +788,7 @@ bool DetectAvx512() {
 #if VIMBRA_X86_SIMD
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi");
+           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 #else
     return false;
 #endif
@@ -605,6 +819,14 @@ uint32_t* FilterWorkspace::row_sums(size_t count) {
         row_sums_size_ = count;
     }
     return row_sums_.get();
+}
+
+uint16_t* FilterWorkspace::row_sums16(size_t count) {
+    if (count > row_sums16_size_) {
+        row_sums16_.reset(new uint16_t[count]);
+        row_sums16_size_ = count;
+    }
+    return row_sums16_.get();
 }
 
 float BrightnessFactor(int32_t value) {

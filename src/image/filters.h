@@ -51,11 +51,15 @@ class FilterWorkspace {
     uint16_t* table16() { return table16_.get(); }
     // At least `count` 32-bit entries, kept between calls.
     uint32_t* row_sums(size_t count);
+    // At least `count` 16-bit entries, kept between calls.
+    uint16_t* row_sums16(size_t count);
 
   private:
     std::unique_ptr<uint16_t[]> table16_;
     std::unique_ptr<uint32_t[]> row_sums_;
     size_t row_sums_size_ = 0;
+    std::unique_ptr<uint16_t[]> row_sums16_;
+    size_t row_sums16_size_ = 0;
 };
 
 // Brightness: out = trunc(s * factor) clamped, with the single-precision

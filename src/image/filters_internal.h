@@ -2,10 +2,13 @@
 // addressing and the switch for the vector instruction paths.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
+#include "image/demosaic.h"
 #include "image/pixel_routine.h"
+#include "image/row_pool.h"
 
 namespace vimbra::pixel {
 
@@ -25,6 +28,18 @@ inline uint8_t* At(uint8_t* bits, int row, int x, int stride, int bpp) {
 }
 inline const uint8_t* At(const uint8_t* bits, int row, int x, int stride, int bpp) {
     return bits + static_cast<ptrdiff_t>(row) * stride + static_cast<ptrdiff_t>(x) * bpp;
+}
+
+// Calls f(begin, end) over [0, rows) split over the same number of threads as
+// the demosaic; for routines whose rows are independent of each other.
+template <class F>
+void SplitRows(int rows, F&& f) {
+    RowPool::Instance().Run(DemosaicThreads(), rows, f);
+}
+
+// Most parts SplitRows makes of one job.
+inline int MaxRowParts() {
+    return std::max(1, std::min(DemosaicThreads(), RowPool::kMaxThreads));
 }
 
 inline int Width(const Rect& r) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "image/demosaic.h"
 #include "image/filters_internal.h"
@@ -99,28 +100,88 @@ __attribute__((target("avx512f,avx512bw"))) inline __m512i Load16(const uint16_t
     return _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
 }
 
-// True when any of the 32 samples at row[x..x+31] is a candidate of HotPixel8.
-__attribute__((target("avx512f,avx512bw"))) bool AnyCandidate8(const uint8_t* row, ptrdiff_t stride,
-                                                               int threshold) {
-    const auto load = Load8;
+// Candidates of HotPixel8 among the 32 samples at row[0..31]: one bit each.
+__attribute__((target("avx512f,avx512bw"))) uint32_t Candidates8(const uint8_t* row,
+                                                                 ptrdiff_t stride, int threshold) {
     const __m512i sum =
-        _mm512_add_epi16(_mm512_add_epi16(load(row - 2), load(row + 2)),
-                         _mm512_add_epi16(load(row - 2 * stride), load(row + 2 * stride)));
-    const __m512i diff = _mm512_sub_epi16(load(row), _mm512_srli_epi16(sum, 2));
-    return _mm512_cmpge_epi16_mask(diff, _mm512_set1_epi16(static_cast<int16_t>(threshold))) != 0;
+        _mm512_add_epi16(_mm512_add_epi16(Load8(row - 2), Load8(row + 2)),
+                         _mm512_add_epi16(Load8(row - 2 * stride), Load8(row + 2 * stride)));
+    const __m512i diff = _mm512_sub_epi16(Load8(row), _mm512_srli_epi16(sum, 2));
+    return _mm512_cmpge_epi16_mask(diff, _mm512_set1_epi16(static_cast<int16_t>(threshold)));
 }
 
-// True when any of the 16 samples at row[x..x+15] is a candidate of HotPixel16.
-__attribute__((target("avx512f,avx512bw"))) bool AnyCandidate16(const uint16_t* row,
-                                                                ptrdiff_t stride, int threshold) {
-    const auto load = Load16;
+// Candidates of HotPixel16 among the 16 samples at row[0..15].
+__attribute__((target("avx512f,avx512bw"))) uint32_t Candidates16(const uint16_t* row,
+                                                                  ptrdiff_t stride, int threshold) {
     const __m512i sum =
-        _mm512_add_epi32(_mm512_add_epi32(load(row - 2), load(row + 2)),
-                         _mm512_add_epi32(load(row - 2 * stride), load(row + 2 * stride)));
-    const __m512i diff = _mm512_abs_epi32(_mm512_sub_epi32(load(row), _mm512_srli_epi32(sum, 2)));
-    return _mm512_cmpge_epi32_mask(diff, _mm512_set1_epi32(threshold)) != 0;
+        _mm512_add_epi32(_mm512_add_epi32(Load16(row - 2), Load16(row + 2)),
+                         _mm512_add_epi32(Load16(row - 2 * stride), Load16(row + 2 * stride)));
+    const __m512i diff = _mm512_abs_epi32(_mm512_sub_epi32(Load16(row), _mm512_srli_epi32(sum, 2)));
+    return _mm512_cmpge_epi32_mask(diff, _mm512_set1_epi32(threshold));
 }
 #endif
+
+// Candidate and dirty flags of the two-pass scan, one bit per sample; kept
+// per thread so that a frame allocates nothing once the sizes are known.
+thread_local std::vector<uint64_t> t_candidates;
+thread_local std::vector<uint64_t> t_dirty;
+
+inline void SetBit(uint64_t* row_bits, int x) {
+    row_bits[x >> 6] |= uint64_t{1} << (x & 63);
+}
+
+// Sets `count` (<= 32) flags from bit 0 of `mask` on at column x.
+inline void SetBits(uint64_t* row_bits, int x, uint32_t mask) {
+    if (mask == 0) return;
+    const int word = x >> 6, offset = x & 63;
+    row_bits[word] |= uint64_t{mask} << offset;
+    if (offset > 32) row_bits[word + 1] |= uint64_t{mask} >> (64 - offset);
+}
+
+// The row-by-row scan of the repair, in two passes with the same result as
+// the plain scan. The first pass flags, on the unrepaired frame and split over
+// threads, every sample whose mean test passes (`mark(y, row_bits)`). The
+// second visits in scan order the flagged samples and those that an earlier
+// repair may have changed the outcome of (everything a repair at (y, x) can
+// reach: columns x + 1, x + 2 of its row and x - 2 .. x + 2 of the next two
+// rows), and runs the full test there (`visit(y, x)`, true when it repaired).
+// Every other sample sees exactly the data of the first pass, so it would
+// not have been repaired by the plain scan either.
+template <class Mark, class Visit>
+void TwoPassScan(int w, int h, Mark mark, Visit visit) {
+    const int words = (w + 63) / 64;
+    std::vector<uint64_t>& flags = t_candidates;
+    flags.assign(static_cast<size_t>(h) * words, 0);
+    pixel::SplitRows(h - 4, [&](int begin, int end) {
+        for (int y = begin + 2; y < end + 2; ++y) mark(y, &flags[static_cast<size_t>(y) * words]);
+    });
+    std::vector<uint64_t>& dirty = t_dirty;  // rows y, y + 1, y + 2 in turn
+    dirty.assign(static_cast<size_t>(3) * words, 0);
+    for (int y = 2; y <= h - 3; ++y) {
+        uint64_t* cand = &flags[static_cast<size_t>(y) * words];
+        uint64_t* cur = &dirty[static_cast<size_t>(y % 3) * words];
+        uint64_t* next1 = &dirty[static_cast<size_t>((y + 1) % 3) * words];
+        uint64_t* next2 = &dirty[static_cast<size_t>((y + 2) % 3) * words];
+        for (int word = 0; word < words; ++word) {
+            for (;;) {
+                const uint64_t pending = cand[word] | cur[word];
+                if (pending == 0) break;
+                const int bit = __builtin_ctzll(pending);
+                const uint64_t one = uint64_t{1} << bit;
+                cand[word] &= ~one;
+                cur[word] &= ~one;
+                const int x = word * 64 + bit;
+                if (x < 2 || x > w - 3 || !visit(y, x)) continue;
+                for (int c = x + 1; c <= std::min(x + 2, w - 1); ++c) SetBit(cur, c);
+                for (int c = std::max(x - 2, 0); c <= std::min(x + 2, w - 1); ++c) {
+                    SetBit(next1, c);
+                    SetBit(next2, c);
+                }
+            }
+        }
+        std::fill(cur, cur + words, 0);
+    }
+}
 
 }  // namespace
 
@@ -137,38 +198,44 @@ int HotPixel8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, 
     CopyToDestination(dst_bits, src_bits, src_rect, dst_x, dst_row, dst_stride, src_stride, 1);
     const int w = Width(src_rect);
     const int h = Height(src_rect);
+    if (w <= 4 || h <= 4) return 0;
     uint8_t* p = At(dst_bits, dst_row, dst_x, dst_stride, 1);
     const ptrdiff_t stride = dst_stride;
     int count = 0;
+    auto mean = [&](const uint8_t* row, int x) {
+        return (row[x - 2] + row[x + 2] + row[x - 2 * stride] + row[x + 2 * stride]) >> 2;
+    };
+    // The full test at (y, x), repairing in place.
+    auto visit = [&](int y, int x) {
+        uint8_t* row = p + y * stride;
+        const int avg = mean(row, x);
+        if (row[x] - avg < threshold) return false;
+        if (!Tinted(p, stride, y, x, phase, red_factor, blue_factor)) return false;
+        row[x] = static_cast<uint8_t>(avg);
+        ++count;
+        return true;
+    };
 #if VIMBRA_X86_SIMD
-    const bool vector = pixel::UseAvx512();
-    const int vthreshold = std::clamp(threshold, -32768, 32767);
+    if (pixel::UseAvx512()) {
+        const int limit = std::clamp(threshold, -32768, 32767);
+        TwoPassScan(
+            w, h,
+            [&](int y, uint64_t* row_bits) {
+                const uint8_t* row = p + y * stride;
+                int x = 2;
+                for (; x + 32 <= w - 2; x += 32) {
+                    SetBits(row_bits, x, Candidates8(row + x, stride, limit));
+                }
+                for (; x <= w - 3; ++x) {
+                    if (row[x] - mean(row, x) >= threshold) SetBit(row_bits, x);
+                }
+            },
+            visit);
+        return count;
+    }
 #endif
     for (int y = 2; y <= h - 3; ++y) {
-        uint8_t* row = p + y * stride;
-        int x = 2;
-        while (x <= w - 3) {
-            int end = w - 2;
-#if VIMBRA_X86_SIMD
-            if (vector && x + 32 <= w - 2) {
-                end = x + 32;
-                if (!AnyCandidate8(row + x, stride, vthreshold)) {
-                    x = end;
-                    continue;
-                }
-            }
-#endif
-            for (; x < end; ++x) {
-                const int s = row[x];
-                const int avg =
-                    (row[x - 2] + row[x + 2] + row[x - 2 * stride] + row[x + 2 * stride]) >> 2;
-                if (s - avg < threshold) continue;
-                if (Tinted(p, stride, y, x, phase, red_factor, blue_factor)) {
-                    row[x] = static_cast<uint8_t>(avg);
-                    ++count;
-                }
-            }
-        }
+        for (int x = 2; x <= w - 3; ++x) visit(y, x);
     }
     return count;
 }
@@ -183,44 +250,47 @@ int HotPixel16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect,
     CopyToDestination(dst_bits, src_bits, src_rect, dst_x, dst_row, dst_stride, src_stride, 2);
     const int w = Width(src_rect);
     const int h = Height(src_rect);
+    if (w <= 4 || h <= 4) return 0;
     auto* p = reinterpret_cast<uint16_t*>(At(dst_bits, dst_row, dst_x, dst_stride, 2));
     const ptrdiff_t stride = dst_stride / 2;
-#if VIMBRA_X86_SIMD
-    const bool vector = pixel::UseAvx512();
-    const int vthreshold = threshold;
-#endif
-    for (int y = 2; y <= h - 3; ++y) {
+    auto mean = [&](const uint16_t* row, int x) {
+        return (row[x - 2] + row[x + 2] + row[x - 2 * stride] + row[x + 2 * stride]) >> 2;
+    };
+    auto visit = [&](int y, int x) {
         uint16_t* row = p + y * stride;
-        int x = 2;
-        while (x <= w - 3) {
-            int end = w - 2;
-#if VIMBRA_X86_SIMD
-            if (vector && x + 16 <= w - 2) {
-                end = x + 16;
-                if (!AnyCandidate16(row + x, stride, vthreshold)) {
-                    x = end;
-                    continue;
+        const int s = row[x];
+        const int avg = mean(row, x);
+        if (std::abs(s - avg) < threshold) return false;
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                if ((dy != 0 || dx != 0) && std::abs(row[dy * stride + x + dx] - s) < threshold) {
+                    return false;
                 }
-            }
-#endif
-            for (; x < end; ++x) {
-                const int s = row[x];
-                const int avg =
-                    (row[x - 2] + row[x + 2] + row[x - 2 * stride] + row[x + 2 * stride]) >> 2;
-                if (std::abs(s - avg) < threshold) continue;
-                bool isolated = true;
-                for (int dy = -1; dy <= 1 && isolated; ++dy) {
-                    for (int dx = -1; dx <= 1; ++dx) {
-                        if ((dy != 0 || dx != 0) &&
-                            std::abs(row[dy * stride + x + dx] - s) < threshold) {
-                            isolated = false;
-                            break;
-                        }
-                    }
-                }
-                if (isolated) row[x] = static_cast<uint16_t>(avg);
             }
         }
+        row[x] = static_cast<uint16_t>(avg);
+        return true;
+    };
+#if VIMBRA_X86_SIMD
+    if (pixel::UseAvx512()) {
+        TwoPassScan(
+            w, h,
+            [&](int y, uint64_t* row_bits) {
+                const uint16_t* row = p + y * stride;
+                int x = 2;
+                for (; x + 16 <= w - 2; x += 16) {
+                    SetBits(row_bits, x, Candidates16(row + x, stride, threshold));
+                }
+                for (; x <= w - 3; ++x) {
+                    if (std::abs(row[x] - mean(row, x)) >= threshold) SetBit(row_bits, x);
+                }
+            },
+            visit);
+        return 0;
+    }
+#endif
+    for (int y = 2; y <= h - 3; ++y) {
+        for (int x = 2; x <= w - 3; ++x) visit(y, x);
     }
     return 0;
 }

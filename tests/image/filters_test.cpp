@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "filters_test_util.h"
+#include "image/demosaic.h"
 
 namespace vimbra {
 namespace {
@@ -604,6 +605,43 @@ TEST(ToneFilters, RectangleAndDestinationOffsetsAreHonoured) {
     BrightnessColour8(f.bytes.data(), f.bytes.data(), r, 6, 3, 3, 3, f.stride, f.stride, &p1,
                       nullptr);
     EXPECT_EQ(f, expected);
+}
+
+}  // namespace
+}  // namespace vimbra
+
+namespace vimbra {
+namespace {
+
+// Frames tall enough to be split over several threads give the same result.
+TEST_P(BothPaths, FramesSplitOverThreadsMatchReference) {
+    const int threads = SetDemosaicThreads(4);
+    std::mt19937 rng(21);
+    const Variant sharpen[] = {{"SharpenColour8/24", SharpenColour8, 3, 3, false},
+                               {"SharpenColour16/64", SharpenColour16, 8, 3, true}};
+    for (const Variant& v : sharpen) {
+        Frame f = RandomFrame(v, 131, 97, rng);
+        const Frame work = f;
+        Frame expected = f;
+        RefSharpen(expected, v.channels, v.wide, 17, v.wide ? 4095 : 255);
+        ToneParams p{17, 12};
+        FilterWorkspace ws;
+        Call(v.routine, f, work, &p, &ws);
+        EXPECT_EQ(f, expected) << v.name;
+        Frame g = work;
+        Call(v.routine, g, work, &p);
+        EXPECT_EQ(g, expected) << v.name << " without workspace";
+    }
+    const Variant hue{"HueSatColour16/48", HueSatColour16, 6, 3, true};
+    Frame f = RandomFrame(hue, 77, 90, rng);
+    Frame expected = f;
+    RefHueSat(expected, true, -75, 90);
+    HueSatParams hp{-75, 0, 90, 12};
+    Call(HueSatColour16, f, &hp);
+    EXPECT_EQ(f, expected);
+    const Variant gamma{"GammaColour8/32", GammaColour8, 4, 3, false};
+    CheckTone(Kind::kGamma, gamma, 140, RandomFrame(gamma, 90, 80, rng));
+    SetDemosaicThreads(threads);
 }
 
 }  // namespace

@@ -187,14 +187,17 @@ TEST(HotPixel, SmallFramesAreLeftAlone) {
 }
 
 TEST_P(HotPixelPaths, MatchReferenceOnRandomFrames) {
+    // Three threads, so that the taller frames are scanned in parts.
+    const int threads = SetDemosaicThreads(3);
     std::mt19937 rng(11);
     for (int phase = 0; phase < 4; ++phase) {
-        for (int w : {9, 70, 131}) {
+        for (auto [w, h] :
+             {std::pair{9, 23}, std::pair{70, 23}, std::pair{131, 23}, std::pair{131, 101}}) {
             // Smooth field with sparse outliers of both signs.
-            Frame f(w, 23, 1), g(w, 23, 2);
+            Frame f(w, h, 1), g(w, h, 2);
             std::uniform_int_distribution<int> base(40, 200), noise(-6, 6), pick(0, 40);
             std::uniform_int_distribution<int> spike(0, 255), spike16(0, 4095);
-            for (int y = 0; y < 23; ++y) {
+            for (int y = 0; y < h; ++y) {
                 for (int x = 0; x < w; ++x) {
                     const int colour = ColourAt(phase, y, x);
                     int v = (colour == 2 ? 180 : colour == 0 ? 60 : 120) + noise(rng);
@@ -216,6 +219,7 @@ TEST_P(HotPixelPaths, MatchReferenceOnRandomFrames) {
             EXPECT_EQ(g, expected16) << phase << " " << w;
         }
     }
+    SetDemosaicThreads(threads);
 }
 
 TEST(HotPixel, CopiesToAnotherDestinationBeforeRepairing) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
 #include "image/dib_image.h"
 #include "image/row_pool.h"
@@ -33,11 +34,18 @@ bool CpuHasAvx2() {
 #endif
 }
 
+DemosaicSimd BaseSimd() {
+#if defined(__SSE2__)
+    return DemosaicSimd::kSse2;
+#else
+    return DemosaicSimd::kScalar;
+#endif
+}
+
 DemosaicSimd ActiveSimd() {
     int v = g_simd.load(std::memory_order_relaxed);
     if (v < 0) {
-        v = CpuHasAvx2() ? static_cast<int>(DemosaicSimd::kAvx2)
-                         : static_cast<int>(DemosaicSimd::kScalar);
+        v = static_cast<int>(CpuHasAvx2() ? DemosaicSimd::kAvx2 : BaseSimd());
         g_simd.store(v, std::memory_order_relaxed);
     }
     return static_cast<DemosaicSimd>(v);
@@ -330,40 +338,204 @@ __attribute__((target("avx2"))) void Interior16Avx2(const Job<uint16_t>& job,
 
 #endif
 
+#if defined(__SSE2__)
+
+// The same kernels for processors without AVX2, in SSE2 only: 16 (8-bit) or
+// 8 (16-bit) output pixels per step. SSE2 has no byte shuffle, so triples
+// are written from B, G, R, 0 quads that are packed to 12 bytes each.
+
+// Writes the first 12 bytes of a register.
+inline void StorePacked12(uint8_t* out, __m128i quads) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), quads);
+    const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(quads, 8));
+    std::memcpy(out + 8, &tail, 4);
+}
+
+// Four B, G, R, 0 byte quads -> 12 bytes.
+inline __m128i PackQuads8(__m128i v) {
+    const __m128i lo3 = _mm_set1_epi64x(0x0000000000FFFFFFll);
+    const __m128i hi3 = _mm_set1_epi64x(0x00FFFFFF00000000ll);
+    __m128i t = _mm_or_si128(_mm_and_si128(v, lo3), _mm_srli_epi64(_mm_and_si128(v, hi3), 8));
+    const __m128i first6 = _mm_set_epi32(0, 0, 0x0000FFFF, -1);
+    const __m128i next6 = _mm_set_epi32(0, -1, static_cast<int>(0xFFFF0000u), 0);
+    return _mm_or_si128(_mm_and_si128(t, first6), _mm_and_si128(_mm_srli_si128(t, 2), next6));
+}
+
+// Two B, G, R, 0 sample quads (8 bytes each) -> 12 bytes.
+inline __m128i PackQuads16(__m128i v) {
+    const __m128i first6 = _mm_set_epi32(0, 0, 0x0000FFFF, -1);
+    const __m128i next6 = _mm_set_epi32(0, -1, static_cast<int>(0xFFFF0000u), 0);
+    return _mm_or_si128(_mm_and_si128(v, first6), _mm_and_si128(_mm_srli_si128(v, 2), next6));
+}
+
+inline void StoreKeep(uint8_t* out, __m128i v, __m128i keep) {
+    __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(_mm_and_si128(old, keep), v));
+}
+
+inline __m128i Load128(const void* p) {
+    return _mm_loadu_si128(static_cast<const __m128i*>(p));
+}
+
+void Interior8Sse2(const Job<uint8_t>& job, const RowPlan<uint8_t>& pl, int y, int x_begin,
+                   int x_end) {
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    const __m128i max8 = _mm_set1_epi16(255);
+    const __m128i fx = _mm_set1_epi16(static_cast<int16_t>(pl.x_factor * 32));
+    const __m128i fy = _mm_set1_epi16(static_cast<int16_t>(pl.y_factor * 32));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    auto even = [&](const uint8_t* p) { return _mm_and_si128(Load128(p), low); };
+    auto odd = [](const uint8_t* p) { return _mm_srli_epi16(Load128(p), 8); };
+    auto triple_plus = [](__m128i a, __m128i b) {
+        return _mm_add_epi16(_mm_add_epi16(a, _mm_add_epi16(a, a)), b);
+    };
+    auto scale = [&](__m128i sum, __m128i f) {
+        return _mm_min_epi16(_mm_mulhi_epu16(sum, f), max8);
+    };
+    const bool quad = job.dst_bpp == 4;
+    const bool red_even = pl.x_channel == 2;
+    for (int x = x_begin; x + 16 <= x_end; x += 16) {
+        __m128i vx0 = triple_plus(even(pl.xa + x), even(pl.xb + x));
+        __m128i vxm = triple_plus(even(pl.xa + x - 2), even(pl.xb + x - 2));
+        __m128i vxp = triple_plus(even(pl.xa + x + 2), even(pl.xb + x + 2));
+        __m128i vym = triple_plus(odd(pl.ya + x - 2), odd(pl.yb + x - 2));
+        __m128i vy0 = triple_plus(odd(pl.ya + x), odd(pl.yb + x));
+        __m128i xs = _mm_or_si128(scale(triple_plus(vx0, vxm), fx),
+                                  _mm_slli_epi16(scale(triple_plus(vx0, vxp), fx), 8));
+        __m128i ys = _mm_or_si128(scale(triple_plus(vym, vy0), fy),
+                                  _mm_slli_epi16(scale(triple_plus(vy0, vym), fy), 8));
+        __m128i pe = even(pl.p + x);
+        __m128i g =
+            _mm_or_si128(_mm_srli_epi16(_mm_add_epi16(pe, odd(pl.q + x - 2)), 1),
+                         _mm_slli_epi16(_mm_srli_epi16(_mm_add_epi16(pe, odd(pl.q + x)), 1), 8));
+        __m128i r = red_even ? xs : ys;
+        __m128i b = red_even ? ys : xs;
+        __m128i bg_lo = _mm_unpacklo_epi8(b, g), bg_hi = _mm_unpackhi_epi8(b, g);
+        __m128i r_lo = _mm_unpacklo_epi8(r, zero), r_hi = _mm_unpackhi_epi8(r, zero);
+        const __m128i q[4] = {_mm_unpacklo_epi16(bg_lo, r_lo), _mm_unpackhi_epi16(bg_lo, r_lo),
+                              _mm_unpacklo_epi16(bg_hi, r_hi), _mm_unpackhi_epi16(bg_hi, r_hi)};
+        uint8_t* out = reinterpret_cast<uint8_t*>(job.Out(y, x));
+        for (int k = 0; k < 4; ++k) {
+            if (quad) {
+                StoreKeep(out + 16 * k, q[k], keep);
+            } else {
+                StorePacked12(out + 12 * k, PackQuads8(q[k]));
+            }
+        }
+    }
+}
+
+// (sum * f) >> 11 for sums below 2^21 in 32-bit lanes, with f below 2^10:
+// the low 16 bits of the sum through mulhi with f * 32 (exact, as
+// 2^16 / 32 = 2^11), the high bits through madd, which cannot overflow.
+inline __m128i Scale16Sse2(__m128i sum, __m128i f_low, __m128i f_high) {
+    return _mm_add_epi32(_mm_mulhi_epu16(sum, f_low),
+                         _mm_slli_epi32(_mm_madd_epi16(sum, f_high), 5));
+}
+
+// Even-column and odd-column 32-bit values -> eight 16-bit samples in pixel
+// order, each clamped to 4095 (the signed saturation keeps any larger value
+// above 4095).
+inline __m128i Interleave16(__m128i even, __m128i odd) {
+    __m128i t = _mm_min_epi16(_mm_packs_epi32(even, odd), _mm_set1_epi16(4095));
+    return _mm_unpacklo_epi16(t, _mm_srli_si128(t, 8));
+}
+
+void Interior16Sse2(const Job<uint16_t>& job, const RowPlan<uint16_t>& pl, int y, int x_begin,
+                    int x_end) {
+    const __m128i low = _mm_set1_epi32(0xFFFF);
+    const __m128i fx_low = _mm_set1_epi32(pl.x_factor * 32);
+    const __m128i fy_low = _mm_set1_epi32(pl.y_factor * 32);
+    const __m128i fx_high = _mm_set1_epi32(pl.x_factor << 16);
+    const __m128i fy_high = _mm_set1_epi32(pl.y_factor << 16);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i keep = _mm_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull));
+    auto even = [&](const uint16_t* p) { return _mm_and_si128(Load128(p), low); };
+    auto odd = [](const uint16_t* p) { return _mm_srli_epi32(Load128(p), 16); };
+    auto triple_plus = [](__m128i a, __m128i b) {
+        return _mm_add_epi32(_mm_add_epi32(a, _mm_add_epi32(a, a)), b);
+    };
+    const bool quad = job.dst_bpp == 8;
+    const bool red_even = pl.x_channel == 2;
+    for (int x = x_begin; x + 8 <= x_end; x += 8) {
+        __m128i vx0 = triple_plus(even(pl.xa + x), even(pl.xb + x));
+        __m128i vxm = triple_plus(even(pl.xa + x - 2), even(pl.xb + x - 2));
+        __m128i vxp = triple_plus(even(pl.xa + x + 2), even(pl.xb + x + 2));
+        __m128i vym = triple_plus(odd(pl.ya + x - 2), odd(pl.yb + x - 2));
+        __m128i vy0 = triple_plus(odd(pl.ya + x), odd(pl.yb + x));
+        __m128i xs = Interleave16(Scale16Sse2(triple_plus(vx0, vxm), fx_low, fx_high),
+                                  Scale16Sse2(triple_plus(vx0, vxp), fx_low, fx_high));
+        __m128i ys = Interleave16(Scale16Sse2(triple_plus(vym, vy0), fy_low, fy_high),
+                                  Scale16Sse2(triple_plus(vy0, vym), fy_low, fy_high));
+        __m128i pe = even(pl.p + x);
+        __m128i g = Interleave16(_mm_srli_epi32(_mm_add_epi32(pe, odd(pl.q + x - 2)), 1),
+                                 _mm_srli_epi32(_mm_add_epi32(pe, odd(pl.q + x)), 1));
+        __m128i r = red_even ? xs : ys;
+        __m128i b = red_even ? ys : xs;
+        __m128i bg_lo = _mm_unpacklo_epi16(b, g), bg_hi = _mm_unpackhi_epi16(b, g);
+        __m128i r_lo = _mm_unpacklo_epi16(r, zero), r_hi = _mm_unpackhi_epi16(r, zero);
+        const __m128i q[4] = {_mm_unpacklo_epi32(bg_lo, r_lo), _mm_unpackhi_epi32(bg_lo, r_lo),
+                              _mm_unpacklo_epi32(bg_hi, r_hi), _mm_unpackhi_epi32(bg_hi, r_hi)};
+        uint8_t* out = reinterpret_cast<uint8_t*>(job.Out(y, x));
+        for (int k = 0; k < 4; ++k) {
+            if (quad) {
+                StoreKeep(out + 16 * k, q[k], keep);
+            } else {
+                StorePacked12(out + 12 * k, PackQuads16(q[k]));
+            }
+        }
+    }
+}
+
+#endif
+
+// Output pixels per vector step.
 template <typename T>
-constexpr int kVectorStep = sizeof(T) == 1 ? 32 : 16;
+constexpr int VectorStep(DemosaicSimd simd) {
+    return (simd == DemosaicSimd::kAvx2 ? 32 : 16) / static_cast<int>(sizeof(T));
+}
 
 // End of the columns that the vector kernel handles, from column 2 on: it
 // reads up to column x + step + 1, which must stay below the width.
 template <typename T>
 int VectorEnd(const Job<T>& job, DemosaicSimd simd) {
     const int x_end = job.width - 2;
-#if defined(__x86_64__) || defined(__i386__)
-    if (simd == DemosaicSimd::kAvx2 && x_end > 2 &&
+    if (simd != DemosaicSimd::kScalar && x_end > 2 &&
         (job.dst_bpp == 3 * static_cast<int>(sizeof(T)) ||
          job.dst_bpp == 4 * static_cast<int>(sizeof(T)))) {
-        return 2 + (x_end - 2) / kVectorStep<T> * kVectorStep<T>;
+        const int step = VectorStep<T>(simd);
+        return 2 + (x_end - 2) / step * step;
     }
-#else
-    (void)simd;
-#endif
     return 2;
 }
 
 // Columns 2 .. width - 3 of output row y from the four source rows y - 2 ..
 // y + 1 (folded ones on the border rows).
 template <typename T>
-void InteriorRow(const Job<T>& job, int y, const T* const rows[4], int vector_end) {
+void InteriorRow(const Job<T>& job, int y, const T* const rows[4], DemosaicSimd simd,
+                 int vector_end) {
     RowPlan<T> plan = PlanRow(job, y, rows);
-#if defined(__x86_64__) || defined(__i386__)
     if (vector_end > 2) {
-        if constexpr (sizeof(T) == 1) {
-            Interior8Avx2(job, plan, y, 2, vector_end);
-        } else {
-            Interior16Avx2(job, plan, y, 2, vector_end);
+#if defined(__x86_64__) || defined(__i386__)
+        if (simd == DemosaicSimd::kAvx2) {
+            if constexpr (sizeof(T) == 1) {
+                Interior8Avx2(job, plan, y, 2, vector_end);
+            } else {
+                Interior16Avx2(job, plan, y, 2, vector_end);
+            }
         }
-    }
 #endif
+#if defined(__SSE2__)
+        if (simd == DemosaicSimd::kSse2) {
+            if constexpr (sizeof(T) == 1) {
+                Interior8Sse2(job, plan, y, 2, vector_end);
+            } else {
+                Interior16Sse2(job, plan, y, 2, vector_end);
+            }
+        }
+#endif
+    }
     InteriorScalar(job, plan, y, vector_end, job.width - 2);
 }
 
@@ -373,7 +545,7 @@ void InteriorRows(const Job<T>& job, int y_begin, int y_end, DemosaicSimd simd) 
     const int vector_end = VectorEnd(job, simd);
     for (int y = y_begin; y < y_end; ++y) {
         const T* rows[4] = {job.Row(y - 2), job.Row(y - 1), job.Row(y), job.Row(y + 1)};
-        InteriorRow(job, y, rows, vector_end);
+        InteriorRow(job, y, rows, simd, vector_end);
     }
 }
 
@@ -420,7 +592,7 @@ void BorderAll(const Job<T>& job, DemosaicSimd simd) {
         if (!full && edge_count == 0) continue;
         const T* rows[4];
         for (int i = 0; i < 4; ++i) rows[i] = job.Row(Fold(y - 2 + i, h));
-        if (full && w > 4) InteriorRow(job, y, rows, vector_end);
+        if (full && w > 4) InteriorRow(job, y, rows, simd, vector_end);
         for (int e = 0; e < edge_count; ++e) BorderPixel(job, y, edges[e], rows, columns[e]);
     }
 }
@@ -632,7 +804,8 @@ int DemosaicThreads() {
 }
 
 DemosaicSimd SetDemosaicSimd(DemosaicSimd simd) {
-    if (simd == DemosaicSimd::kAvx2 && !CpuHasAvx2()) simd = DemosaicSimd::kScalar;
+    if (simd == DemosaicSimd::kAvx2 && !CpuHasAvx2()) simd = BaseSimd();
+    if (simd == DemosaicSimd::kSse2) simd = BaseSimd();
     g_simd.store(static_cast<int>(simd));
     return simd;
 }

@@ -111,7 +111,7 @@ TEST_F(DemosaicTest, FastPathsEqualReferenceOnRandomFrames) {
     const Size sizes[] = {{5, 5}, {6, 7}, {9, 6}, {36, 8}, {37, 9}, {67, 12}, {70, 13}, {131, 6}};
     const DemosaicParams gains[] = {
         {0, 100, 100, 100}, {0, 137, 100, 61}, {0, 400, 0, 0}, {0, 0, 250, 333}};
-    const DemosaicSimd paths[] = {DemosaicSimd::kScalar, DemosaicSimd::kAvx2};
+    const DemosaicSimd paths[] = {DemosaicSimd::kScalar, DemosaicSimd::kSse2, DemosaicSimd::kAvx2};
     std::mt19937 rng(42);
     for (int raw_bits : {8, 16}) {
         const uint16_t outs[2] = {static_cast<uint16_t>(raw_bits == 8 ? 24 : 48),
@@ -202,7 +202,8 @@ TEST_F(DemosaicTest, RedGainClampsAndZeroes) {
         uint32_t red;
     };
     for (Case c : {Case{101, 255}, Case{100, 255}, Case{0, 0}}) {
-        for (DemosaicSimd path : {DemosaicSimd::kScalar, DemosaicSimd::kAvx2}) {
+        for (DemosaicSimd path :
+             {DemosaicSimd::kScalar, DemosaicSimd::kSse2, DemosaicSimd::kAvx2}) {
             SetDemosaicSimd(path);
             CDibImage raw, dst;
             ASSERT_EQ(raw.Create(40, 8, 8), 1);

@@ -376,6 +376,11 @@ void VirtualCamera::SetSrom(uint32_t address, uint8_t value) {
     if (address >= kSromBase && address < kSromBase + kSromSize) srom_[address - kSromBase] = value;
 }
 
+double VirtualCamera::FramePeriodMs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::chrono::duration<double, std::milli>(FramePeriod()).count();
+}
+
 uint64_t VirtualCamera::FramesServed() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return frames_served_;

@@ -59,6 +59,8 @@ class VirtualCamera {
     uint8_t Srom(uint32_t address) const;
     void SetSrom(uint32_t address, uint8_t value);
     uint64_t FramesServed() const;
+    // The time between frames that timing mode keeps, from the current registers.
+    double FramePeriodMs() const;
     bool Depth16() const;
     int32_t TransferWaitMs() const;
 

@@ -383,7 +383,8 @@ int CVBXSdkLib::StartStreaming() {
     if (!ring_) return kDevNoMemory;
     // A loop that ended by itself is joined before a new one starts.
     if (loop_thread_.joinable()) loop_thread_.join();
-    LoopArgs args{TransferSize(), ring_count_, large_transfer_};
+    LoopArgs args{TransferSize(), ring_count_, large_transfer_, {}};
+    std::memcpy(args.path, device_path_, sizeof args.path);
     Reset();
     frame_event_->Reset();
     done_event_->Reset();
@@ -404,9 +405,8 @@ int CVBXSdkLib::StartStreaming() {
 void CVBXSdkLib::StreamingLoop(LoopArgs args) {
     platform::RaiseCurrentThreadPriority();
     int end_code = kDevOk;
-    // The path was fixed by the selection that precedes streaming; the
-    // session does not reselect while a loop runs.
-    std::unique_ptr<platform::DriverFile> handle = OpenDevice();
+    std::unique_ptr<platform::DriverFile> handle =
+        args.path[0] ? backend_->Open(args.path) : nullptr;
     if (!handle) {
         end_code = kDevNoHandle;
     } else if (idle_.load(std::memory_order_acquire) == 0) {

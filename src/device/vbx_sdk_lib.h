@@ -179,6 +179,7 @@ class CVBXSdkLib {
         uint32_t transfer_size;
         int buffer_count;
         bool large;
+        char path[kDevicePathSize];
     };
     void StreamingLoop(LoopArgs args);
 

@@ -264,6 +264,18 @@ TEST_F(SimTest, SkippingShrinksTheFrame) {
     EXPECT_EQ(f[648 * 486], 0) << "padding after the last row";
 }
 
+TEST_F(SimTest, FramePeriodFollowsClockRowsAndShutter) {
+    auto camera = driver_.Camera(0);
+    // Full frame at 24 MHz: the 1970-row shutter outlasts 1944 + 16 rows of 3508 clocks.
+    EXPECT_NEAR(camera->FramePeriodMs(), 1971 * 3508 / 24e3, 0.01);
+    ASSERT_TRUE(Send({0x25, 15, 2}));  // 48 MHz
+    EXPECT_NEAR(camera->FramePeriodMs(), 1971 * 3508 / 48e3, 0.01);
+    ASSERT_TRUE(Send({0x04, 9, 0, 100}));  // short shutter: the rows count
+    EXPECT_NEAR(camera->FramePeriodMs(), 1960 * 3508 / 48e3, 0.01);
+    Window(640, 480, 307200);
+    EXPECT_NEAR(camera->FramePeriodMs(), 496 * (640 + 916) / 48e3, 0.01);
+}
+
 TEST_F(SimTest, MotionUnlessStill) {
     Window(640, 480, 307200);
     const std::vector<uint8_t> a = Frame(307200);

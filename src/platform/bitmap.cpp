@@ -162,6 +162,48 @@ bool SameFormat(const Bitmap& a, const Bitmap& b) {
     return std::memcmp(a.colors, b.colors, sizeof(RgbQuad) << a.header.biBitCount) == 0;
 }
 
+// Converts n pixels from (sx, memory row sr) of s to (dx, memory row dr) of
+// d. The conversions of the display, file and AVI paths run as plain loops;
+// anything else goes pixel by pixel through RGB.
+void ConvertRun(Bitmap& d, int64_t dx, int dr, const Bitmap& s, int64_t sx, int sr, int64_t n) {
+    const int dbits = d.header.biBitCount, sbits = s.header.biBitCount;
+    uint8_t* out = d.bits + static_cast<intptr_t>(dr) * d.stride;
+    const uint8_t* in = s.bits + static_cast<intptr_t>(sr) * s.stride;
+    if (SameFormat(d, s) && dbits >= 8) {
+        const int bpp = dbits / 8;
+        std::memmove(out + dx * bpp, in + sx * bpp, static_cast<size_t>(n * bpp));
+        return;
+    }
+    if (sbits == 8 && (dbits == 24 || dbits == 32)) {
+        const int bpp = dbits / 8;
+        uint8_t* o = out + dx * bpp;
+        const uint8_t* i = in + sx;
+        for (int64_t k = 0; k < n; ++k, o += bpp) {
+            const RgbQuad& q = s.colors[i[k]];
+            o[0] = q.rgbBlue;
+            o[1] = q.rgbGreen;
+            o[2] = q.rgbRed;
+            if (bpp == 4) o[3] = 0;
+        }
+        return;
+    }
+    if ((sbits == 24 || sbits == 32) && (dbits == 24 || dbits == 32)) {
+        const int sbpp = sbits / 8, dbpp = dbits / 8;
+        uint8_t* o = out + dx * dbpp;
+        const uint8_t* i = in + sx * sbpp;
+        for (int64_t k = 0; k < n; ++k, o += dbpp, i += sbpp) {
+            o[0] = i[0];
+            o[1] = i[1];
+            o[2] = i[2];
+            if (dbpp == 4) o[3] = 0;
+        }
+        return;
+    }
+    for (int64_t k = 0; k < n; ++k) {
+        WriteRgb(d, static_cast<int>(dx + k), dr, ReadRgb(s, static_cast<int>(sx + k), sr));
+    }
+}
+
 Bitmap* Selected(DeviceContext* dc) {
     if (dc == nullptr || dc->selected == nullptr || dc->selected->bits == nullptr) return nullptr;
     return dc->selected;
@@ -267,21 +309,9 @@ int BitBlt(DeviceContext* dst, int x, int y, int w, int h, DeviceContext* src, i
     x1 = std::min<int64_t>({x1, d->width, x0 + (s->width - sx0)});
     y1 = std::min<int64_t>({y1, d->height, y0 + (s->height - sy0)});
     if (x1 <= x0 || y1 <= y0) return 1;
-    bool same = SameFormat(*d, *s) && d->header.biBitCount >= 8;
-    int bpp = d->header.biBitCount / 8;
     for (int64_t yy = y0; yy < y1; ++yy) {
-        int dr = MemoryRow(*d, static_cast<int>(yy));
-        int sr = MemoryRow(*s, static_cast<int>(sy0 + (yy - y0)));
-        if (same) {
-            std::memmove(d->bits + static_cast<intptr_t>(dr) * d->stride + x0 * bpp,
-                         s->bits + static_cast<intptr_t>(sr) * s->stride + sx0 * bpp,
-                         static_cast<size_t>((x1 - x0) * bpp));
-            continue;
-        }
-        for (int64_t xx = x0; xx < x1; ++xx) {
-            WriteRgb(*d, static_cast<int>(xx), dr,
-                     ReadRgb(*s, static_cast<int>(sx0 + (xx - x0)), sr));
-        }
+        ConvertRun(*d, x0, MemoryRow(*d, static_cast<int>(yy)), *s, sx0,
+                   MemoryRow(*s, static_cast<int>(sy0 + (yy - y0))), x1 - x0);
     }
     return 1;
 }
@@ -311,6 +341,13 @@ int StretchBlt(DeviceContext* dst, int x, int y, int w, int h, DeviceContext* sr
         if (sy < 0 || sy >= s->height) continue;
         int dr = MemoryRow(*d, static_cast<int>(yy));
         int sr = MemoryRow(*s, static_cast<int>(sy));
+        if (sw == dw && !mirror_x) {
+            // One source pixel per destination pixel: a straight run, cut to
+            // the source columns that exist.
+            int64_t from = std::max(xa, dl - sl), to = std::min(xb, dl - sl + s->width);
+            if (to > from) ConvertRun(*d, from, dr, *s, sl + (from - dl), sr, to - from);
+            continue;
+        }
         for (int64_t xx = xa; xx < xb; ++xx) {
             int64_t j = xx - dl;
             if (mirror_x) j = dw - 1 - j;

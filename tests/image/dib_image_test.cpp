@@ -268,6 +268,26 @@ TEST(PlatformBlits, GreyExpandsAndStretchTurnsOver) {
     EXPECT_EQ(colour.Draw(&deep, nullptr, 0, 0), 0);
 }
 
+TEST(PlatformBlits, ColourDepthsConvert) {
+    CDibImage c24, c32, back;
+    ASSERT_EQ(c24.Create(5, 2, 24), 1);
+    ASSERT_EQ(c32.Create(5, 2, 32), 1);
+    ASSERT_EQ(back.Create(5, 2, 24), 1);
+    for (int i = 0; i < c24.stride() * 2; ++i) c24.bits()[i] = static_cast<uint8_t>(i + 1);
+    std::memset(c32.bits(), 0xEE, static_cast<size_t>(c32.stride()) * 2);
+    ASSERT_EQ(c32.Draw(&c24, nullptr, 0, 0), 1);
+    ASSERT_EQ(back.Draw(&c32, nullptr, 0, 0), 1);
+    for (int r = 0; r < 2; ++r) {
+        for (int x = 0; x < 5; ++x) {
+            EXPECT_EQ(c32.row(r)[4 * x + 3], 0);
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_EQ(c32.row(r)[4 * x + c], c24.row(r)[3 * x + c]);
+                EXPECT_EQ(back.row(r)[3 * x + c], c24.row(r)[3 * x + c]);
+            }
+        }
+    }
+}
+
 TEST(PlatformBlits, SixteenBitIsFiveFiveFive) {
     CDibImage c24, c16, back;
     ASSERT_EQ(c24.Create(1, 1, 24), 1);

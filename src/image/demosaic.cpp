@@ -1,6 +1,8 @@
 #include "image/demosaic.h"
 
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>

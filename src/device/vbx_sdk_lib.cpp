@@ -179,11 +179,8 @@ bool CVBXSdkLib::CommandExchange(const uint8_t* block, bool* write_ok) {
     return true;
 }
 
-bool CVBXSdkLib::ReadExchange(const uint8_t* block, uint8_t* reply, uint32_t pre_wait_ms,
-                              uint32_t post_wait_ms) {
-    // Sensor and controller reads count the command's outcome; SROM reads
-    // (the ones with waits) do not.
-    const bool check_write = pre_wait_ms == 0;
+bool CVBXSdkLib::ReadExchange(const uint8_t* block, uint8_t* reply, bool check_write,
+                              uint32_t pre_wait_ms, uint32_t post_wait_ms) {
     std::unique_ptr<platform::DriverFile> handle = OpenDevice();
     if (!handle) return false;
     const int write_rc = PipeWrite(handle.get(), platform::kPipeCommand, kCommandBlockSize, block);
@@ -230,7 +227,7 @@ bool CVBXSdkLib::WriteSensorRegister(int reg, uint16_t value) {
 bool CVBXSdkLib::ReadSensorRegister(int reg, uint16_t* value) {
     uint8_t block[kCommandBlockSize] = {kCmdSensorRead, static_cast<uint8_t>(reg)};
     uint8_t reply[kCommandBlockSize] = {};
-    const bool ok = ReadExchange(block, reply, 0, 0);
+    const bool ok = ReadExchange(block, reply, true, 0, 0);
     if (value) *value = ok ? static_cast<uint16_t>((reply[0] << 8) | reply[1]) : 0;
     return ok;
 }
@@ -244,7 +241,7 @@ bool CVBXSdkLib::WriteControllerRegister(int index, uint8_t value) {
 bool CVBXSdkLib::ReadControllerRegister(int index, uint8_t* value) {
     uint8_t block[kCommandBlockSize] = {kCmdControllerRead, static_cast<uint8_t>(index)};
     uint8_t reply[kCommandBlockSize] = {};
-    const bool ok = ReadExchange(block, reply, 0, 0);
+    const bool ok = ReadExchange(block, reply, true, 0, 0);
     if (value) *value = ok ? reply[0] : 0;
     return ok;
 }
@@ -262,7 +259,7 @@ bool CVBXSdkLib::ReadSrom(uint32_t address, uint8_t* value) {
                                         static_cast<uint8_t>(addr >> 8),
                                         static_cast<uint8_t>(addr)};
     uint8_t reply[kCommandBlockSize] = {};
-    const bool ok = ReadExchange(block, reply, 6, 6);
+    const bool ok = ReadExchange(block, reply, false, 6, 6);
     if (value) *value = ok ? reply[0] : 0;
     return ok;
 }

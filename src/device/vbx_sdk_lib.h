@@ -164,8 +164,9 @@ class CVBXSdkLib {
     // Sends one command block on a fresh handle; false when the path cannot
     // be opened. `write_ok` receives the pipe write's outcome.
     bool CommandExchange(const uint8_t* block, bool* write_ok);
-    // Command, then two reply reads of which the second counts.
-    bool ReadExchange(const uint8_t* block, uint8_t* reply, uint32_t pre_wait_ms,
+    // Command, then two reply reads of which the second counts. With
+    // `check_write` a failed command fails the exchange at once.
+    bool ReadExchange(const uint8_t* block, uint8_t* reply, bool check_write, uint32_t pre_wait_ms,
                       uint32_t post_wait_ms);
 
     // Sets the stored transfer wait without telling the driver.

@@ -306,6 +306,25 @@ TEST_F(DeviceTest, FailedRequestPublishesItsSlotAndEndsTheRun) {
     EXPECT_EQ(dev.StopStreaming(), kDevTransferFailed);
 }
 
+TEST_F(DeviceTest, UnplugEndsTheRun) {
+    CVimbra740QXRDLSdk& dev = Device();
+    ASSERT_EQ(dev.SetWindow(0, 0, 64, 48, 0), 0);
+    ASSERT_EQ(dev.StartStreaming(), kDevOk);
+    ASSERT_TRUE(Eventually([&] { return dev.FramesCompleted() >= 2; }));
+    driver_.Unplug(0);
+    ASSERT_TRUE(Eventually([&] { return !dev.IsStreaming(); }));
+    EXPECT_EQ(dev.WaitForFrame(), kWaitLoopEnded);
+    EXPECT_EQ(dev.StopStreaming(), kDevTransferFailed);
+    // Plugged again, it streams again.
+    driver_.Plug(0, sim::CameraModel::kColor);
+    dev.SelectCamera(0);
+    ASSERT_EQ(dev.SetWindow(0, 0, 64, 48, 0), 0);
+    ASSERT_EQ(dev.StartStreaming(), kDevOk);
+    const uint64_t before = dev.FramesCompleted();
+    ASSERT_TRUE(Eventually([&] { return dev.FramesCompleted() >= before + 2; }));
+    EXPECT_EQ(dev.StopStreaming(), kDevOk);
+}
+
 TEST_F(DeviceTest, StreamingSixteenBitFullFrames) {
     CVimbra740QXRDLSdk& dev = Device();
     dev.SetTransferDepth(1);

@@ -31,12 +31,22 @@ void CDibImage::Init() {
     Reset();
 }
 
-void CDibImage::Destroy() {
-    if (dc_ != nullptr && previous_bitmap_ != nullptr)
+void CDibImage::ReleasePixels() {
+    if (dc_ != nullptr && previous_bitmap_ != nullptr) {
         platform::SelectBitmap(dc_, previous_bitmap_);
+    }
     if (dc_ != nullptr) platform::DeleteDc(dc_);
     if (bitmap_ != nullptr) platform::DeleteBitmap(bitmap_);
     if (heap_bits_) platform::FreePixels(bits_);
+    dc_ = nullptr;
+    bitmap_ = nullptr;
+    bits_ = nullptr;
+    previous_bitmap_ = nullptr;
+    heap_bits_ = false;
+}
+
+void CDibImage::Destroy() {
+    ReleasePixels();
     Reset();
 }
 
@@ -83,6 +93,8 @@ int CDibImage::CreateLike(const CDibImage* other) {
 }
 
 int CDibImage::Allocate(platform::DeviceContext* reference_dc) {
+    // Allocating again replaces the pixel memory instead of leaking it.
+    ReleasePixels();
     if (width_ <= 0 || height_ <= 0 || stride_ <= 0) {
         Destroy();
         return 0;

@@ -74,6 +74,7 @@ class CDibImage {
 
   private:
     void Reset();
+    void ReleasePixels();
 
     platform::BitmapInfo info_{};  // header followed by the 256-entry palette
     platform::DeviceContext* dc_ = nullptr;

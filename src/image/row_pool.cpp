@@ -25,7 +25,13 @@ RowPool::~RowPool() {
 }
 
 void RowPool::RunParts(int threads, int rows, PartFn fn, void* context) {
-    std::lock_guard<std::mutex> run_lock(run_mutex_);
+    // A second job at the same time (another session's frame, or a routine
+    // called from inside a part) runs on its own thread rather than waiting.
+    std::unique_lock<std::mutex> run_lock(run_mutex_, std::try_to_lock);
+    if (!run_lock.owns_lock()) {
+        fn(context, 0, rows);
+        return;
+    }
     threads = std::min({threads, kMaxThreads, rows / kMinRowsPerPart});
     // Workers are started on first need and kept for later jobs.
     while (static_cast<int>(workers_.size()) < threads - 1) {

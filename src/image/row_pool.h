@@ -1,5 +1,6 @@
 // A small pool of persistent worker threads that splits a range of rows of
-// one pixel routine over the cores. One job runs at a time; the caller works
+// one pixel routine over the cores. One job runs on the pool at a time (a
+// job arriving meanwhile runs whole on its caller's thread); the caller works
 // on the first part itself and returns when every part is done. Nothing is
 // allocated per job once the workers exist.
 #pragma once

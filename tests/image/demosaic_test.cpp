@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "image/demosaic_reference.h"
 #include "image/dib_image.h"
@@ -164,6 +165,27 @@ TEST_F(DemosaicTest, ThreadsGiveTheSamePicture) {
             ASSERT_TRUE(MatchesReference(dst, raw, before, p)) << threads << " threads";
         }
     }
+}
+
+// Two sessions converting at the same time share the row pool; each gets
+// its own, correct picture.
+TEST_F(DemosaicTest, ConcurrentCallersGetTheirOwnPictures) {
+    SetDemosaicThreads(0);
+    std::mt19937 rng(11);
+    CDibImage raw[2], out[2], before;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(raw[i].Create(160, 120, 8), 1);
+        ASSERT_EQ(out[i].Create(160, 120, 24), 1);
+        FillRandom(raw[i], rng, 0xFF);
+    }
+    ASSERT_EQ(before.Create(160, 120, 24), 1);
+    const DemosaicParams params[2] = {{0, 100, 100, 100}, {3, 150, 100, 70}};
+    std::thread other([&] {
+        for (int k = 0; k < 20; ++k) Demosaic(out[1], raw[1], params[1]);
+    });
+    for (int k = 0; k < 20; ++k) Demosaic(out[0], raw[0], params[0]);
+    other.join();
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(MatchesReference(out[i], raw[i], before, params[i]));
 }
 
 // Rectangles too small for the interior pass, down to one sample, are

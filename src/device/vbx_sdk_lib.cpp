@@ -303,7 +303,7 @@ int CVBXSdkLib::SetGeometry(int th, int ehs, int eh, int tv, int evs, int ev, in
     // Offsets that would place the effective area outside the frame are
     // refused like the sizes, so the copy never reads past a buffer.
     if (th <= 0 || eh <= 0 || th < eh || ehs < 0 || ehs > th - eh) return kDevBadWidth;
-    if (tv <= 0 || ev <= 0 || evs < 0 || tv < evs + ev) return kDevBadHeight;
+    if (tv <= 0 || ev <= 0 || evs < 0 || tv < int64_t{evs} + ev) return kDevBadHeight;
     if (buffer_count < 2) return kDevBadBufferCount;
     // The loop writes into the ring; it is not swapped under a running loop.
     if (IsStreaming()) return kDevAlreadyStreaming;

@@ -57,6 +57,7 @@ TEST_F(DeviceTest, GeometryRefusalsKeepTheBuffers) {
         {"EV zero", 10, 0, 10, 10, 0, 0, 4, kDevBadHeight},
         {"TV below EVS + EV", 10, 0, 10, 10, 2, 9, 4, kDevBadHeight},
         {"negative top", 10, 0, 10, 10, -1, 5, 4, kDevBadHeight},
+        {"EVS + EV past the int range", 10, 0, 10, 10, 0x7FFFFFFF, 1, 4, kDevBadHeight},
         {"one buffer", 10, 0, 10, 10, 0, 10, 1, kDevBadBufferCount},
     };
     Fresh();

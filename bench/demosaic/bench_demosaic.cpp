@@ -224,12 +224,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void PrintRatios() const {
         std::printf("\nRatios (time / reference time, lower is faster for us):\n");
         for (const char* depth : {"8to24", "16to48"}) {
-            std::string d = depth;
-            double copy = Get("memcpy/" + d + "/real_time");
+            double copy = Get("memcpy", depth, "real_time");
             for (int threads : {1, Cores()}) {
-                std::string suffix = "/" + std::to_string(threads) + "/real_time";
-                double ours = Get("vimbra/" + d + suffix);
-                double cv = Get("opencv/" + d + suffix);
+                const std::string suffix = std::to_string(threads) + "/real_time";
+                double ours = Get("vimbra", depth, suffix.c_str());
+                double cv = Get("opencv", depth, suffix.c_str());
                 if (ours <= 0) continue;
                 std::printf("  %-7s %d thread(s): vimbra %.2f ms", depth, threads, ours);
                 if (cv > 0) std::printf(" | opencv %.2f ms, vimbra/opencv %.2f", cv, ours / cv);
@@ -240,7 +239,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
 
   private:
-    double Get(const std::string& name) const {
+    double Get(const char* what, const char* depth, const char* suffix) const {
+        char name[128];
+        std::snprintf(name, sizeof name, "%s/%s/%s", what, depth, suffix);
         auto it = times_.find(name);
         return it == times_.end() ? 0.0 : it->second;
     }

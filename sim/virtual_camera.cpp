@@ -80,8 +80,8 @@ bool VirtualCamera::Command(const uint8_t* data, uint32_t size, uint32_t* transf
 
 void VirtualCamera::HandleCommand(const uint8_t* b) {
     switch (b[0]) {
-        case 0x01:  // reset: restart the frame timing
-            last_frame_ = Clock::time_point{};
+        case 0x01:  // reset: the sensor restarts, the next frame is a period away
+            last_frame_ = Clock::now();
             break;
         case 0x02:
             pending_starts_ = 1;
@@ -234,8 +234,12 @@ bool VirtualCamera::Frame(uint8_t* out, uint32_t size, uint32_t* transferred) {
             }
             if (pending_triggers_ > 0) --pending_triggers_;
         } else if (timing_) {
+            // A frame further away than the transfer wait times the request out.
             const auto ready = last_frame_ + FramePeriod();
-            while (!unplugged_ && Clock::now() < ready) cv_.wait_until(lock, ready);
+            while (!unplugged_ && Clock::now() < ready) {
+                if (Clock::now() >= deadline) return false;
+                cv_.wait_until(lock, std::min(ready, deadline));
+            }
             if (unplugged_) return false;
         }
         last_frame_ = Clock::now();

@@ -276,6 +276,23 @@ TEST_F(SimTest, FramePeriodFollowsClockRowsAndShutter) {
     EXPECT_NEAR(camera->FramePeriodMs(), 496 * (640 + 916) / 48e3, 0.01);
 }
 
+TEST_F(SimTest, PacedFrameFurtherThanTheTransferWaitFails) {
+    driver_.SetTiming(true);
+    SetWait(20);
+    ASSERT_TRUE(Send({0x01}));  // restart: the full frame is 288 ms away
+    bool ok = true;
+    Frame(5039104, &ok);
+    EXPECT_FALSE(ok);
+    // A small window at 48 MHz with a short shutter is about a millisecond away.
+    Window(64, 48, 3072);
+    ASSERT_TRUE(Send({0x25, 15, 2}));
+    ASSERT_TRUE(Send({0x04, 9, 0, 10}));
+    ASSERT_TRUE(Send({0x01}));
+    EXPECT_LT(driver_.Camera(0)->FramePeriodMs(), 2.0);
+    Frame(3072, &ok);
+    EXPECT_TRUE(ok);
+}
+
 TEST_F(SimTest, MotionUnlessStill) {
     Window(640, 480, 307200);
     const std::vector<uint8_t> a = Frame(307200);

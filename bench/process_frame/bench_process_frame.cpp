@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <random>
@@ -196,11 +197,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
-            if (r.run_type == Run::RT_Iteration) {
+            // The median of repeated runs when there are repetitions, else the one run.
+            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if (median || (r.run_type == Run::RT_Iteration && r.repetitions <= 1)) {
                 std::string name = r.benchmark_name();
-                const std::string suffix = "/real_time";
-                if (name.size() > suffix.size() && name.ends_with(suffix)) {
-                    name.resize(name.size() - suffix.size());
+                for (const std::string suffix : {"_median", "/real_time"}) {
+                    if (name.ends_with(suffix)) name.resize(name.size() - suffix.size());
                 }
                 times_[name] = r.GetAdjustedRealTime();
             }
@@ -275,7 +277,13 @@ void Register() {
 }  // namespace
 }  // namespace vimbra
 
+// VIMBRA_BENCH_THREADS=n runs the demosaic and the filters on n threads
+// (default: every core, as the library does).
 int main(int argc, char** argv) {
+    if (const char* threads = std::getenv("VIMBRA_BENCH_THREADS")) {
+        vimbra::SetDemosaicThreads(std::atoi(threads));
+    }
+    std::printf("threads: %d\n", vimbra::DemosaicThreads());
     benchmark::Initialize(&argc, argv);
     vimbra::Register();
     vimbra::RatioReporter reporter;

@@ -166,12 +166,58 @@ void Lut8Row(uint8_t* d, const uint8_t* s, int width, int dst_bpp, int src_bpp, 
     }
 }
 
+#if VIMBRA_X86_SIMD
+// The low halves of the lanes of a vector, packed. A permute and a plain
+// store are much faster here than the narrowing store the compiler would
+// otherwise make of a truncating conversion.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m256i LowWords(__m512i v) {
+    const __m512i idx =
+        _mm512_setr_epi32(0x00020000, 0x00060004, 0x000A0008, 0x000E000C, 0x00120010, 0x00160014,
+                          0x001A0018, 0x001E001C, 0, 0, 0, 0, 0, 0, 0, 0);
+    return _mm512_castsi512_si256(_mm512_permutexvar_epi16(idx, v));
+}
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) inline __m256i LowBytes(__m512i v) {
+    const __m512i idx =
+        _mm512_setr_epi32(0x06040200, 0x0E0C0A08, 0x16141210, 0x1E1C1A18, 0x26242220, 0x2E2C2A28,
+                          0x36343230, 0x3E3C3A38, 0, 0, 0, 0, 0, 0, 0, 0);
+    return _mm512_castsi512_si256(_mm512_permutexvar_epi8(idx, v));
+}
+
+// Looks up n 16-bit samples, 16 at a time with a gather of 32-bit words (the
+// table has one spare entry so that the last word can be read whole);
+// `write` selects the samples of each 16 that are stored. Returns the number
+// of samples done.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) int Lut16Avx512(uint16_t* d, const uint16_t* s,
+                                                                     int n, const uint16_t* lut,
+                                                                     __mmask16 write) {
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m512i idx =
+            _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i)));
+        const __m512i v = _mm512_i32gather_epi32(idx, lut, 2);
+        _mm256_mask_storeu_epi16(d + i, write, LowWords(v));
+    }
+    return i;
+}
+#endif
+
 void Lut16Row(uint8_t* d8, const uint8_t* s8, int width, int dst_bpp, int src_bpp, int channels,
               const uint16_t* lut) {
     auto* d = reinterpret_cast<uint16_t*>(d8);
     auto* s = reinterpret_cast<const uint16_t*>(s8);
     const int dstep = dst_bpp / 2;
     const int sstep = src_bpp / 2;
+#if VIMBRA_X86_SIMD
+    if (pixel::UseAvx512() && dstep == sstep &&
+        (dstep == channels || (dstep == 4 && channels == 3))) {
+        const int n = width * dstep;
+        const int done = Lut16Avx512(d, s, n, lut, dstep == 4 ? 0x7777 : 0xFFFF);
+        for (int i = done; i < n; ++i) {
+            if (dstep != 4 || (i & 3) != 3) d[i] = lut[s[i]];
+        }
+        return;
+    }
+#endif
     if (dstep == channels && sstep == channels) {
         const int n = width * channels;
         for (int i = 0; i < n; ++i) d[i] = lut[s[i]];
@@ -220,7 +266,7 @@ bool SizesFit(int dst_bpp, int src_bpp, int sample_bytes, int channels) {
 // from `local`.
 uint16_t* Table16(void** param2, std::vector<uint16_t>& local) {
     if (auto* ws = Param<FilterWorkspace>(param2)) return ws->table16();
-    local.resize(65536);
+    local.resize(kToneTable16Size);
     return local.data();
 }
 
@@ -234,13 +280,11 @@ int Tone8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, 
     if (p == nullptr || !SizesFit(dst_bpp, src_bpp, 1, channels)) return 0;
     alignas(64) uint8_t lut[256];
     if constexpr (kTone == Tone::kBrightness) {
-        BrightnessTable8(p->value, lut);
+        BuildToneTable8(ToneKind::kBrightness, p->value, lut);
     } else if constexpr (kTone == Tone::kContrast) {
-        ContrastTable8(p->value, lut);
+        BuildToneTable8(ToneKind::kContrast, p->value, lut);
     } else {
-        double e = GammaExponent(p->value);
-        if (clamp_exponent) e = std::clamp(e, 0.001, 99.999);
-        GammaTable8(e, lut);
+        BuildToneTable8(clamp_exponent ? ToneKind::kGammaColour8 : ToneKind::kGamma, p->value, lut);
     }
     ApplyLut8(dst_bits, src_bits, r, dst_x, dst_row, dst_bpp, src_bpp, dst_stride, src_stride,
               channels, lut);
@@ -253,16 +297,12 @@ int Tone16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
            void** param2, int channels) {
     const ToneParams* p = Param<ToneParams>(param1);
     if (p == nullptr || !SizesFit(dst_bpp, src_bpp, 2, channels)) return 0;
-    const int depth = ClampDepth(p->bit_depth);
     std::vector<uint16_t> local;
     uint16_t* lut = Table16(param2, local);
-    if constexpr (kTone == Tone::kBrightness) {
-        BrightnessTable16(p->value, (1 << depth) - 1, lut);
-    } else if constexpr (kTone == Tone::kContrast) {
-        ContrastTable16(p->value, depth, lut);
-    } else {
-        GammaTable16(GammaExponent(p->value), depth, lut);
-    }
+    constexpr ToneKind kind = kTone == Tone::kBrightness ? ToneKind::kBrightness
+                              : kTone == Tone::kContrast ? ToneKind::kContrast
+                                                         : ToneKind::kGamma;
+    BuildToneTable16(kind, p->value, p->bit_depth, lut);
     ApplyLut16(dst_bits, src_bits, r, dst_x, dst_row, dst_bpp, src_bpp, dst_stride, src_stride,
                channels, lut);
     return 1;
@@ -283,7 +323,8 @@ void ColumnSums(const T* const rows[4], int n, int from, Sum* sums) {
 // column sums and the unfiltered row `s`; the fourth sample of pixels with
 // four samples is left as it is.
 template <class T, class Sum, int kStep>
-void SharpenSpan(T* d, const T* s, const Sum* sums, int from, int last, int value, int max_value) {
+void SharpenSpan(T* d, const T* s, const Sum* sums, int from, int last, int value, int max_value,
+                 const T* post) {
     for (int j = from; j < last; ++j) {
         const int box = static_cast<int>(sums[j - 2 * kStep]) + static_cast<int>(sums[j - kStep]) +
                         static_cast<int>(sums[j]) + static_cast<int>(sums[j + kStep]);
@@ -294,7 +335,7 @@ void SharpenSpan(T* d, const T* s, const Sum* sums, int from, int last, int valu
         if constexpr (kStep == 4) {
             if ((j & 3) == 3) continue;
         }
-        d[j] = static_cast<T>(out);
+        d[j] = post != nullptr ? post[out] : static_cast<T>(out);
     }
 }
 
@@ -313,8 +354,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i LoadAt(const
 // exact truncating one of 16-bit integers: (hi(t * 26215) >> 2) - (t >> 15).
 // Returns the first sample left to the scalar code.
 template <int kStep>
-__attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow8Avx512(
-    uint8_t* d, const uint8_t* const rows[4], int width, int value, uint16_t* sums) {
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int SharpenRow8Avx512(
+    uint8_t* d, const uint8_t* const rows[4], int width, int value, uint16_t* sums,
+    const uint8_t* post) {
     const int n = width * kStep;
     int j = 0;
     const auto widen = Widen8;
@@ -332,6 +374,14 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow8Avx512(
     const __m512i zero = _mm512_setzero_si512();
     const __m512i top = _mm512_set1_epi16(255);
     const __mmask32 write = kStep == 4 ? 0x77777777u : 0xFFFFFFFFu;
+    // The table that follows, as four quarters for two-register byte permutes.
+    __m512i t0 = zero, t1 = zero, t2 = zero, t3 = zero;
+    if (post != nullptr) {
+        t0 = _mm512_loadu_si512(post);
+        t1 = _mm512_loadu_si512(post + 64);
+        t2 = _mm512_loadu_si512(post + 128);
+        t3 = _mm512_loadu_si512(post + 192);
+    }
     j = first;
     for (; j + 32 <= last; j += 32) {
         const __m512i box = _mm512_add_epi16(
@@ -344,7 +394,14 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow8Avx512(
                                            _mm512_srai_epi16(t, 15));
         const __m512i out =
             _mm512_min_epi16(_mm512_max_epi16(_mm512_add_epi16(sample, q), zero), top);
-        _mm256_mask_storeu_epi8(d + j, write, _mm512_cvtepi16_epi8(out));
+        __m256i bytes = LowBytes(out);
+        if (post != nullptr) {
+            const __m512i x = _mm512_castsi256_si512(bytes);
+            const __m512i lo = _mm512_permutex2var_epi8(t0, x, t1);
+            const __m512i hi = _mm512_permutex2var_epi8(t2, x, t3);
+            bytes = _mm512_castsi512_si256(_mm512_mask_blend_epi8(_mm512_movepi8_mask(x), lo, hi));
+        }
+        _mm256_mask_storeu_epi8(d + j, write, bytes);
     }
     return j;
 }
@@ -354,8 +411,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow8Avx512(
 // whole number lies at least 0.1 from one, far more than its rounding).
 template <int kStep>
 __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
-    uint16_t* d, const uint16_t* const rows[4], int width, int value, int max_value,
-    uint32_t* sums) {
+    uint16_t* d, const uint16_t* const rows[4], int width, int value, int max_value, uint32_t* sums,
+    const uint16_t* post) {
     const int n = width * kStep;
     int j = 0;
     const auto widen = Widen16;
@@ -384,7 +441,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
         const __m512i q = _mm512_cvttps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(t), ten));
         const __m512i out =
             _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(sample, q), zero), top);
-        _mm256_mask_storeu_epi16(d + j, write, _mm512_cvtepi32_epi16(out));
+        // The table has a spare entry, so the 32-bit gather may read past the last.
+        const __m512i result = post != nullptr ? _mm512_i32gather_epi32(out, post, 2) : out;
+        _mm256_mask_storeu_epi16(d + j, write, LowWords(result));
     }
     return j;
 }
@@ -393,7 +452,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
 template <class T, class Sum, int kStep>
 void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
                  int dst_stride, int src_stride, int value, int max_value, uint32_t* sums32,
-                 uint16_t* sums16) {
+                 uint16_t* sums16, const T* post) {
     constexpr int bpp = static_cast<int>(sizeof(T)) * kStep;
     const int w = Width(r);
     const int h = Height(r);
@@ -416,26 +475,29 @@ void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int 
 #if VIMBRA_X86_SIMD
             if (pixel::UseAvx512()) {
                 if constexpr (sizeof(T) == 1) {
-                    const int j = SharpenRow8Avx512<kStep>(d, rows, w, value, own16);
-                    SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value);
+                    const int j = SharpenRow8Avx512<kStep>(d, rows, w, value, own16, post);
+                    SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value,
+                                                    post);
                 } else {
-                    const int j = SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32);
-                    SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value);
+                    const int j =
+                        SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32, post);
+                    SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value,
+                                                    post);
                 }
                 continue;
             }
 #endif
             ColumnSums<T, uint32_t>(rows, w * kStep, 0, own32);
-            SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, 2 * kStep, last, value, max_value);
+            SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, 2 * kStep, last, value, max_value,
+                                            post);
         }
     });
 }
 
 template <class T>
 int Sharpen(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
-            uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride, void** param1,
-            void** param2, bool colour) {
-    const ToneParams* p = Param<ToneParams>(param1);
+            uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride, const ToneParams* p,
+            void** param2, bool colour, const T* post) {
     if (p == nullptr) return 0;
     const int step = dst_bpp / static_cast<int>(sizeof(T));
     if (dst_bpp != src_bpp || step * static_cast<int>(sizeof(T)) != dst_bpp ||
@@ -464,15 +526,15 @@ int Sharpen(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x
     switch (step) {
         case 1:
             SharpenRect<T, uint32_t, 1>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums32, sums16);
+                                        src_stride, value, max_value, sums32, sums16, post);
             break;
         case 3:
             SharpenRect<T, uint32_t, 3>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums32, sums16);
+                                        src_stride, value, max_value, sums32, sums16, post);
             break;
         default:
             SharpenRect<T, uint32_t, 4>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums32, sums16);
+                                        src_stride, value, max_value, sums32, sums16, post);
             break;
     }
     return 1;
@@ -810,7 +872,8 @@ bool PixelVectorPaths() {
     return g_vector_paths.load();
 }
 
-FilterWorkspace::FilterWorkspace() : table16_(new uint16_t[65536]) {}
+FilterWorkspace::FilterWorkspace()
+    : table16_(new uint16_t[kToneTable16Size]()), table16b_(new uint16_t[kToneTable16Size]()) {}
 FilterWorkspace::~FilterWorkspace() = default;
 
 uint32_t* FilterWorkspace::row_sums(size_t count) {
@@ -909,17 +972,113 @@ int GammaColour16(VIMBRA_ROUTINE_ARGS) {
     return Tone16<Tone::kGamma>(VIMBRA_TONE_ARGS, param2, 3);
 }
 
+#define VIMBRA_GEOMETRY_ARGS \
+    dst_bits, src_bits, src_rect, dst_x, dst_row, dst_bpp, src_bpp, dst_stride, src_stride
+
 int Sharpen8(VIMBRA_ROUTINE_ARGS) {
-    return Sharpen<uint8_t>(VIMBRA_TONE_ARGS, param2, false);
+    return Sharpen<uint8_t>(VIMBRA_GEOMETRY_ARGS, Param<ToneParams>(param1), param2, false,
+                            nullptr);
 }
 int SharpenColour8(VIMBRA_ROUTINE_ARGS) {
-    return Sharpen<uint8_t>(VIMBRA_TONE_ARGS, param2, true);
+    return Sharpen<uint8_t>(VIMBRA_GEOMETRY_ARGS, Param<ToneParams>(param1), param2, true, nullptr);
 }
 int Sharpen16(VIMBRA_ROUTINE_ARGS) {
-    return Sharpen<uint16_t>(VIMBRA_TONE_ARGS, param2, false);
+    return Sharpen<uint16_t>(VIMBRA_GEOMETRY_ARGS, Param<ToneParams>(param1), param2, false,
+                             nullptr);
 }
 int SharpenColour16(VIMBRA_ROUTINE_ARGS) {
-    return Sharpen<uint16_t>(VIMBRA_TONE_ARGS, param2, true);
+    return Sharpen<uint16_t>(VIMBRA_GEOMETRY_ARGS, Param<ToneParams>(param1), param2, true,
+                             nullptr);
+}
+
+namespace {
+template <class T>
+int SharpenThenTable(VIMBRA_ROUTINE_ARGS, bool colour) {
+    const SharpenTableParams* p = Param<SharpenTableParams>(param1);
+    if (p == nullptr) return 0;
+    const T* table;
+    if constexpr (sizeof(T) == 1) {
+        table = p->table.table8;
+    } else {
+        table = p->table.table16;
+    }
+    if (table == nullptr) return 0;
+    return Sharpen<T>(VIMBRA_GEOMETRY_ARGS, &p->sharpen, param2, colour, table);
+}
+
+int ApplyTable(VIMBRA_ROUTINE_ARGS, bool wide, int channels) {
+    (void)param2;
+    const SampleTable* t = Param<SampleTable>(param1);
+    if (t == nullptr || !SizesFit(dst_bpp, src_bpp, wide ? 2 : 1, channels)) return 0;
+    if (wide) {
+        if (t->table16 == nullptr) return 0;
+        ApplyLut16(VIMBRA_GEOMETRY_ARGS, channels, t->table16);
+    } else {
+        if (t->table8 == nullptr) return 0;
+        ApplyLut8(VIMBRA_GEOMETRY_ARGS, channels, t->table8);
+    }
+    return 1;
+}
+}  // namespace
+
+int SharpenTable8(VIMBRA_ROUTINE_ARGS) {
+    return SharpenThenTable<uint8_t>(VIMBRA_TONE_ARGS, param2, false);
+}
+int SharpenTableColour8(VIMBRA_ROUTINE_ARGS) {
+    return SharpenThenTable<uint8_t>(VIMBRA_TONE_ARGS, param2, true);
+}
+int SharpenTable16(VIMBRA_ROUTINE_ARGS) {
+    return SharpenThenTable<uint16_t>(VIMBRA_TONE_ARGS, param2, false);
+}
+int SharpenTableColour16(VIMBRA_ROUTINE_ARGS) {
+    return SharpenThenTable<uint16_t>(VIMBRA_TONE_ARGS, param2, true);
+}
+
+int ApplyTable8(VIMBRA_ROUTINE_ARGS) {
+    return ApplyTable(VIMBRA_TONE_ARGS, param2, false, 1);
+}
+int ApplyTableColour8(VIMBRA_ROUTINE_ARGS) {
+    return ApplyTable(VIMBRA_TONE_ARGS, param2, false, 3);
+}
+int ApplyTable16(VIMBRA_ROUTINE_ARGS) {
+    return ApplyTable(VIMBRA_TONE_ARGS, param2, true, 1);
+}
+int ApplyTableColour16(VIMBRA_ROUTINE_ARGS) {
+    return ApplyTable(VIMBRA_TONE_ARGS, param2, true, 3);
+}
+
+void BuildToneTable8(ToneKind kind, int32_t value, uint8_t* table) {
+    switch (kind) {
+        case ToneKind::kBrightness:
+            BrightnessTable8(value, table);
+            break;
+        case ToneKind::kContrast:
+            ContrastTable8(value, table);
+            break;
+        case ToneKind::kGamma:
+            GammaTable8(GammaExponent(value), table);
+            break;
+        case ToneKind::kGammaColour8:
+            GammaTable8(std::clamp(GammaExponent(value), 0.001, 99.999), table);
+            break;
+    }
+}
+
+void BuildToneTable16(ToneKind kind, int32_t value, int32_t bit_depth, uint16_t* table) {
+    const int depth = ClampDepth(bit_depth);
+    switch (kind) {
+        case ToneKind::kBrightness:
+            BrightnessTable16(value, (1 << depth) - 1, table);
+            break;
+        case ToneKind::kContrast:
+            ContrastTable16(value, depth, table);
+            break;
+        case ToneKind::kGamma:
+        case ToneKind::kGammaColour8:
+            GammaTable16(GammaExponent(value), depth, table);
+            break;
+    }
+    table[65536] = table[65537] = table[65535];
 }
 
 int HueSatColour8(VIMBRA_ROUTINE_ARGS) {

@@ -12,6 +12,7 @@
 // the source (a copy of the frame) and write the destination.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -47,8 +48,9 @@ class FilterWorkspace {
     FilterWorkspace(const FilterWorkspace&) = delete;
     FilterWorkspace& operator=(const FilterWorkspace&) = delete;
 
-    // A table of 65536 entries.
+    // Two tables of kToneTable16Size entries.
     uint16_t* table16() { return table16_.get(); }
+    uint16_t* table16b() { return table16b_.get(); }
     // At least `count` 32-bit entries, kept between calls.
     uint32_t* row_sums(size_t count);
     // At least `count` 16-bit entries, kept between calls.
@@ -56,6 +58,7 @@ class FilterWorkspace {
 
   private:
     std::unique_ptr<uint16_t[]> table16_;
+    std::unique_ptr<uint16_t[]> table16b_;
     std::unique_ptr<uint32_t[]> row_sums_;
     size_t row_sums_size_ = 0;
     std::unique_ptr<uint16_t[]> row_sums16_;
@@ -93,6 +96,46 @@ PixelRoutineFn SharpenColour16;
 // reduced to 8 bits and widened back).
 PixelRoutineFn HueSatColour8;
 PixelRoutineFn HueSatColour16;
+
+// Running several per-sample filters in one pass over the frame: the tables
+// of the tone filters can be built, composed and applied on their own, and
+// the sharpness filters can send their results through a table before they
+// write them. The outputs equal those of the filters run one after another.
+enum class ToneKind : int { kBrightness, kContrast, kGamma, kGammaColour8 };
+
+// Entries of a 16-bit table: one per sample value and two spare ones.
+inline constexpr size_t kToneTable16Size = 65536 + 2;
+
+// The table that the filter of that kind builds: 256 entries for 8-bit
+// samples; kToneTable16Size entries for 16-bit samples with `bit_depth`
+// significant bits. kGammaColour8 is the gamma of GammaColour8, whose
+// exponent is clamped.
+void BuildToneTable8(ToneKind kind, int32_t value, uint8_t* table);
+void BuildToneTable16(ToneKind kind, int32_t value, int32_t bit_depth, uint16_t* table);
+
+// A built table: table8 for the 8-bit routines, table16 for the 16-bit ones.
+struct SampleTable {
+    const uint8_t* table8 = nullptr;
+    const uint16_t* table16 = nullptr;
+};
+
+// out = table[s] on every sample (grey) or channels 0..2 (colour); param1
+// points to a pointer to a SampleTable.
+PixelRoutineFn ApplyTable8;
+PixelRoutineFn ApplyTableColour8;
+PixelRoutineFn ApplyTable16;
+PixelRoutineFn ApplyTableColour16;
+
+// The sharpness filters followed by a table on every sample they compute;
+// param1 points to a pointer to SharpenTableParams.
+struct SharpenTableParams {
+    ToneParams sharpen;
+    SampleTable table;
+};
+PixelRoutineFn SharpenTable8;
+PixelRoutineFn SharpenTableColour8;
+PixelRoutineFn SharpenTable16;
+PixelRoutineFn SharpenTableColour16;
 
 // Position on the hue circle of 1530 steps (six sectors of 255) that a hue
 // in degrees turns a colour by: 120 -> 509, 60 -> 255, +-360 -> 0.

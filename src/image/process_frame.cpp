@@ -1,5 +1,6 @@
 #include "image/process_frame.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "image/convert.h"
@@ -110,7 +111,36 @@ constexpr Variants kSharpen{
 constexpr Variants kBrightness{{Brightness8, Brightness16, BrightnessColour8, BrightnessColour8,
                                 BrightnessColour16, BrightnessColour16}};
 
+constexpr Variants kApplyTable{{ApplyTable8, ApplyTable16, ApplyTableColour8, ApplyTableColour8,
+                                ApplyTableColour16, ApplyTableColour16}};
+constexpr Variants kSharpenTable{{SharpenTable8, SharpenTable16, SharpenTableColour8,
+                                  SharpenTableColour8, SharpenTableColour16, SharpenTableColour16}};
+
 constexpr int32_t kToneDepth = 12;
+
+// Brightness on the two outer rows and columns of `out` only.
+void BrightnessBorder(FrameContext& ctx, CDibImage* out, int32_t c) {
+    ToneParams p{ctx.filter[filter_slot::kBrightness], kToneDepth};
+    void* p1 = &p;
+    void* p2 = ctx.workspace;
+    void** second = ctx.workspace != nullptr ? &p2 : nullptr;
+    const int w = out->width();
+    const int h = out->height();
+    // Rectangles in the blit's bottom-up coordinates: bands of two rows at the
+    // top and bottom, and of two columns at the sides between them.
+    const int band_h = std::min(2, h);
+    const int band_w = std::min(2, w);
+    const Rect bands[4] = {
+        {0, h - band_h, w, h},                // memory rows 0..1
+        {0, 0, w, band_h},                    // last two memory rows
+        {0, band_h, band_w, h - band_h},      // left columns
+        {w - band_w, band_h, w, h - band_h},  // right columns
+    };
+    for (const Rect& r : bands) {
+        if (r.right <= r.left || r.bottom <= r.top) continue;
+        CDibImage::ConvertBlit(out, kBrightness.by_mode[c], out, &r, r.left, r.top, &p1, second);
+    }
+}
 
 }  // namespace
 
@@ -184,29 +214,81 @@ void ProcessFrame(FrameContext& ctx) {
         HueSatParams p{ctx.filter[fs::kHue], 0, ctx.filter[fs::kSaturation], kToneDepth};
         RunInPlace(out, c <= 3 ? HueSatColour8 : HueSatColour16, &p, workspace);
     }
-    if (ctx.filter[fs::kGamma] != 100) {
-        ToneParams p{ctx.filter[fs::kGamma], kToneDepth};
-        RunInPlace(out, kGamma.by_mode[c], &p, workspace);
+    const bool gamma = ctx.filter[fs::kGamma] != 100;
+    const bool contrast = ctx.filter[fs::kContrast] != 0;
+    const bool sharpen = ctx.filter[fs::kSharpness] != 0;
+    const bool brightness = ctx.filter[fs::kBrightness] != 0;
+    const bool wide = c == 1 || c >= 4;
+    FilterWorkspace* ws = ctx.workspace;
+    alignas(64) uint8_t table8[256];
+    alignas(64) uint8_t second8[256];
+    // Gamma then contrast. Both are tables per sample, so with a workspace
+    // for the 16-bit tables they run as one composed table in one pass.
+    if (gamma && contrast && ws != nullptr) {
+        SampleTable table;
+        if (wide) {
+            uint16_t* first = ws->table16();
+            uint16_t* second = ws->table16b();
+            BuildToneTable16(ToneKind::kGamma, ctx.filter[fs::kGamma], kToneDepth, first);
+            BuildToneTable16(ToneKind::kContrast, ctx.filter[fs::kContrast], kToneDepth, second);
+            for (size_t i = 0; i < kToneTable16Size; ++i) first[i] = second[first[i]];
+            table.table16 = first;
+        } else {
+            BuildToneTable8(c == 0 ? ToneKind::kGamma : ToneKind::kGammaColour8,
+                            ctx.filter[fs::kGamma], table8);
+            BuildToneTable8(ToneKind::kContrast, ctx.filter[fs::kContrast], second8);
+            for (uint8_t& v : table8) v = second8[v];
+            table.table8 = table8;
+        }
+        RunInPlace(out, kApplyTable.by_mode[c], &table);
+    } else {
+        if (gamma) {
+            ToneParams p{ctx.filter[fs::kGamma], kToneDepth};
+            RunInPlace(out, kGamma.by_mode[c], &p, workspace);
+        }
+        if (contrast) {
+            ToneParams p{ctx.filter[fs::kContrast], kToneDepth};
+            RunInPlace(out, kContrast.by_mode[c], &p, workspace);
+        }
     }
-    if (ctx.filter[fs::kContrast] != 0) {
-        ToneParams p{ctx.filter[fs::kContrast], kToneDepth};
-        RunInPlace(out, kContrast.by_mode[c], &p, workspace);
-    }
-    if (ctx.filter[fs::kSharpness] != 0) {
+    // Sharpness through the work image, then brightness; with a workspace the
+    // brightness table is applied as the sharpened samples are written.
+    bool brightness_done = false;
+    if (sharpen) {
         CDibImage* work = ctx.images.work;
         // The work image must hold a copy of exactly this frame.
         if (HasPixels(work) && work->stride() == out->stride() && work->height() == out->height() &&
             work->bit_count() == out->bit_count()) {
             std::memcpy(work->bits(), out->bits(),
                         static_cast<size_t>(out->stride()) * static_cast<size_t>(out->height()));
-            ToneParams p{ctx.filter[fs::kSharpness], kToneDepth};
-            void* p1 = &p;
             void* p2 = workspace;
-            CDibImage::ConvertBlit(out, kSharpen.by_mode[c], work, nullptr, 0, 0, &p1,
-                                   workspace != nullptr ? &p2 : nullptr);
+            void** second = workspace != nullptr ? &p2 : nullptr;
+            if (brightness && ws != nullptr && out->width() > 4 && out->height() > 4) {
+                SharpenTableParams p;
+                p.sharpen = ToneParams{ctx.filter[fs::kSharpness], kToneDepth};
+                if (wide) {
+                    BuildToneTable16(ToneKind::kBrightness, ctx.filter[fs::kBrightness], kToneDepth,
+                                     ws->table16());
+                    p.table.table16 = ws->table16();
+                } else {
+                    BuildToneTable8(ToneKind::kBrightness, ctx.filter[fs::kBrightness], table8);
+                    p.table.table8 = table8;
+                }
+                void* p1 = &p;
+                CDibImage::ConvertBlit(out, kSharpenTable.by_mode[c], work, nullptr, 0, 0, &p1,
+                                       second);
+                // The two outer rows and columns are not sharpened; they
+                // still get the brightness.
+                BrightnessBorder(ctx, out, c);
+                brightness_done = true;
+            } else {
+                ToneParams p{ctx.filter[fs::kSharpness], kToneDepth};
+                void* p1 = &p;
+                CDibImage::ConvertBlit(out, kSharpen.by_mode[c], work, nullptr, 0, 0, &p1, second);
+            }
         }
     }
-    if (ctx.filter[fs::kBrightness] != 0) {
+    if (brightness && !brightness_done) {
         ToneParams p{ctx.filter[fs::kBrightness], kToneDepth};
         RunInPlace(out, kBrightness.by_mode[c], &p, workspace);
     }

@@ -234,7 +234,8 @@ TEST(ProcessFrame, AutomaticWhiteBalanceWritesBackAndNotifies) {
 }
 
 // Every step, in order, with the variant of each colour mode, against the
-// same chain of routines called one by one.
+// same chain of routines called one by one; for several sets of active
+// filters, with and without a workspace (steps may then share passes).
 TEST(ProcessFrame, RunsTheStepsInOrderForEveryMode) {
     struct Routines {
         PixelRoutine hot, hue, gamma, contrast, sharpen, brightness;
@@ -251,51 +252,78 @@ TEST(ProcessFrame, RunsTheStepsInOrderForEveryMode) {
         {HotPixel16, HueSatColour16, GammaColour16, ContrastColour16, SharpenColour16,
          BrightnessColour16},
     };
+    struct Settings {
+        int hue, saturation, gamma, contrast, sharpness, brightness;
+    } settings[] = {
+        {40, 60, 120, 20, 12, 30},  // everything
+        {0, -30, 0, -50, 0, -40},   // gamma 0 and contrast, no sharpness
+        {-200, 0, 100, 0, 30, 0},   // sharpness alone
+        {0, 0, 150, 0, 5, 200},     // gamma, sharpness and brightness
+        {0, 0, 100, 90, 0, 0},      // contrast alone
+    };
     std::mt19937 rng(5);
-    for (int mode = 0; mode < 6; ++mode) {
-        Session s(mode);
-        Randomise(*s.Raw(), rng);
-        s.filter[fs::kHue] = 40;
-        s.filter[fs::kSaturation] = 60;
-        s.filter[fs::kGamma] = 120;
-        s.filter[fs::kContrast] = 20;
-        s.filter[fs::kSharpness] = 12;
-        s.filter[fs::kBrightness] = 30;
-        s.filter[fs::kBayerMode] = 2;
-        s.filter[fs::kGainRed] = 120;
-        s.filter[fs::kGainBlue] = 90;
-        s.analog[as::kMirrorH] = 1;
+    for (const Settings& f : settings) {
+        for (bool with_workspace : {true, false}) {
+            for (int mode = 0; mode < 6; ++mode) {
+                Session s(mode);
+                Randomise(*s.Raw(), rng);
+                s.filter[fs::kHue] = f.hue;
+                s.filter[fs::kSaturation] = f.saturation;
+                s.filter[fs::kGamma] = f.gamma;
+                s.filter[fs::kContrast] = f.contrast;
+                s.filter[fs::kSharpness] = f.sharpness;
+                s.filter[fs::kBrightness] = f.brightness;
+                s.filter[fs::kBayerMode] = 2;
+                s.filter[fs::kGainRed] = 120;
+                s.filter[fs::kGainGreen] = 0;
+                s.filter[fs::kGainBlue] = 90;
+                s.analog[as::kMirrorH] = 1;
 
-        // The chain by hand.
-        Session e(mode);
-        std::memcpy(e.Raw()->bits(), s.Raw()->bits(),
-                    static_cast<size_t>(s.Raw()->stride()) * s.Raw()->height());
-        const Routines& r = by_mode[mode];
-        const bool deep = mode == 1 || mode == 4 || mode == 5;
-        int32_t threshold = deep ? 480 : 30;
-        InPlace(*e.Raw(), r.hot, DemosaicParams{2, 120, 0, 90}, &threshold);
-        if (mode >= 2) {
-            ColourSettings cs;
-            cs.bayer_mode = 2;
-            cs.mirror_h = 1;
-            cs.gain_red = 120;
-            cs.gain_green = 0;
-            cs.gain_blue = 90;
-            ConvertToColour(e.Output(), e.Raw(), cs);
-            InPlace(*e.Output(), r.hue, HueSatParams{40, 0, 60, 12});
+                // The chain by hand.
+                Session e(mode);
+                std::memcpy(e.Raw()->bits(), s.Raw()->bits(),
+                            static_cast<size_t>(s.Raw()->stride()) * s.Raw()->height());
+                const Routines& r = by_mode[mode];
+                const bool deep = mode == 1 || mode == 4 || mode == 5;
+                int32_t threshold = deep ? 480 : 30;
+                InPlace(*e.Raw(), r.hot, DemosaicParams{2, 120, 0, 90}, &threshold);
+                CDibImage* out = e.Output();
+                if (mode >= 2) {
+                    ColourSettings cs;
+                    cs.bayer_mode = 2;
+                    cs.mirror_h = 1;
+                    cs.gain_red = 120;
+                    cs.gain_green = 0;
+                    cs.gain_blue = 90;
+                    ConvertToColour(out, e.Raw(), cs);
+                    if (f.hue != 0 || f.saturation != 0) {
+                        InPlace(*out, r.hue, HueSatParams{f.hue, 0, f.saturation, 12});
+                    }
+                }
+                if (f.gamma != 100) InPlace(*out, r.gamma, ToneParams{f.gamma, 12});
+                if (f.contrast != 0) InPlace(*out, r.contrast, ToneParams{f.contrast, 12});
+                if (f.sharpness != 0) {
+                    std::memcpy(e.work.bits(), out->bits(),
+                                static_cast<size_t>(out->stride()) * out->height());
+                    ToneParams sharp{f.sharpness, 12};
+                    void* p = &sharp;
+                    CDibImage::ConvertBlit(out, r.sharpen, &e.work, nullptr, 0, 0, &p, nullptr);
+                }
+                if (f.brightness != 0) InPlace(*out, r.brightness, ToneParams{f.brightness, 12});
+
+                FrameContext ctx{s.filter,
+                                 s.analog,
+                                 mode,
+                                 0,
+                                 s.Images(),
+                                 &s.recorder,
+                                 with_workspace ? &s.workspace : nullptr};
+                ProcessFrame(ctx);
+                EXPECT_EQ(Pixels(*s.Output()), Pixels(*out))
+                    << "colour mode " << mode << ", settings " << (&f - settings)
+                    << (with_workspace ? "" : ", no workspace");
+            }
         }
-        CDibImage* out = e.Output();
-        InPlace(*out, r.gamma, ToneParams{120, 12});
-        InPlace(*out, r.contrast, ToneParams{20, 12});
-        std::memcpy(e.work.bits(), out->bits(), static_cast<size_t>(out->stride()) * out->height());
-        ToneParams sharp{12, 12};
-        void* p = &sharp;
-        CDibImage::ConvertBlit(out, r.sharpen, &e.work, nullptr, 0, 0, &p, nullptr);
-        InPlace(*out, r.brightness, ToneParams{30, 12});
-
-        s.filter[fs::kGainGreen] = 0;
-        s.Process(0);
-        EXPECT_EQ(Pixels(*s.Output()), Pixels(*out)) << "colour mode " << mode;
     }
 }
 

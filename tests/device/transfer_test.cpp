@@ -244,6 +244,20 @@ TEST_F(RingTest, ReaderTakesTheNewestFrame) {
     EXPECT_EQ(device_->StopStreaming(), kDevOk);
 }
 
+TEST_F(RingTest, ShortFrameIsRetriedIntoTheSameSlot) {
+    driver_.ShortNextTransfers(0, 1);
+    ASSERT_EQ(device_->StartStreaming(), kDevOk);
+    driver_.FireTrigger(0);
+    ASSERT_TRUE(Eventually([&] { return Camera()->FramesServed() == 1; }));
+    Release(1);
+    EXPECT_EQ(device_->WriteIndex(), 1);
+    EXPECT_EQ(SlotFrame(0), 2) << "the second frame replaced the short first one";
+    EXPECT_EQ(device_->RingBuffer(0)[kW * kH - 1], 2);
+    Release(2);
+    EXPECT_EQ(SlotFrame(1), 3);
+    EXPECT_TRUE(device_->IsStreaming());
+}
+
 TEST_F(RingTest, FrameWaitTimesOutWhileTheLoopRuns) {
     device_->SetFrameWaitTimeout(30);
     ASSERT_EQ(device_->StartStreaming(), kDevOk);

@@ -211,11 +211,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
             // With repetitions the median stands for the run.
-            if (r.run_type == Run::RT_Iteration && r.iterations > 0 &&
-                !times_.count(r.run_name.str())) {
-                times_[r.run_name.str()] = r.GetAdjustedRealTime();
-            } else if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
-                times_[r.run_name.str()] = r.GetAdjustedRealTime();
+            const std::string name = r.run_name.str();
+            if ((r.run_type == Run::RT_Iteration && r.iterations > 0 && !times_.count(name)) ||
+                (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")) {
+                times_[name] = r.GetAdjustedRealTime();
+                cpu_times_[name] = r.GetAdjustedCPUTime();
             }
         }
         ConsoleReporter::ReportRuns(runs);
@@ -234,18 +234,30 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 if (cv > 0) std::printf(" | opencv %.2f ms, vimbra/opencv %.2f", cv, ours / cv);
                 if (copy > 0) std::printf(" | vimbra/memcpy %.2f", ours / copy);
                 std::printf("\n");
+                // On one thread the CPU times tell the same without the time
+                // the process spent waiting for a core on a busy machine.
+                double ours_cpu = Get("vimbra", depth, suffix.c_str(), true);
+                double cv_cpu = Get("opencv", depth, suffix.c_str(), true);
+                double copy_cpu = Get("memcpy", depth, "real_time", true);
+                if (threads == 1 && cv_cpu > 0 && copy_cpu > 0) {
+                    std::printf(
+                        "  %-7s 1 thread,  CPU time: vimbra/opencv %.2f | vimbra/memcpy %.2f\n",
+                        depth, ours_cpu / cv_cpu, ours_cpu / copy_cpu);
+                }
             }
         }
     }
 
   private:
-    double Get(const char* what, const char* depth, const char* suffix) const {
+    double Get(const char* what, const char* depth, const char* suffix, bool cpu = false) const {
         char name[128];
         std::snprintf(name, sizeof name, "%s/%s/%s", what, depth, suffix);
-        auto it = times_.find(name);
-        return it == times_.end() ? 0.0 : it->second;
+        const auto& times = cpu ? cpu_times_ : times_;
+        auto it = times.find(name);
+        return it == times.end() ? 0.0 : it->second;
     }
     std::map<std::string, double> times_;
+    std::map<std::string, double> cpu_times_;
 };
 
 }  // namespace

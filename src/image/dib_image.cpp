@@ -52,9 +52,11 @@ void CDibImage::Destroy() {
 
 int CDibImage::Create(int width, int height, uint16_t bit_count) {
     if (width <= 0 || height <= 0 || bit_count == 0) return 0;
-    // Sizes whose pixel memory cannot be addressed with int strides are refused
-    // like other invalid sizes, before anything is destroyed.
-    int64_t stride = (int64_t{width} * bit_count / 8 + 3) & ~int64_t{3};
+    // Whole bytes per pixel, rows padded to 4 bytes. Bit counts below 8 (no
+    // whole byte) and sizes whose pixel memory cannot be addressed with int
+    // strides are refused like other invalid sizes, before anything is
+    // destroyed.
+    int64_t stride = (int64_t{width} * (bit_count / 8) + 3) & ~int64_t{3};
     if (stride <= 0 || stride > std::numeric_limits<int32_t>::max() ||
         stride * height > std::numeric_limits<intptr_t>::max() / 2) {
         return 0;

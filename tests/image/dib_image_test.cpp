@@ -18,7 +18,7 @@ TEST(DibImageCreate, RefusesInvalidSizesAndKeepsTheImage) {
         uint16_t bits;
     };
     for (Case c : {Case{0, 480, 8}, Case{640, 480, 0}, Case{640, 0, 24}, Case{-1, 10, 24},
-                   Case{10, -3, 24}}) {
+                   Case{10, -3, 24}, Case{64, 64, 4}, Case{1 << 30, 1, 64}}) {
         EXPECT_EQ(img.Create(c.w, c.h, c.bits), 0) << c.w << " " << c.h << " " << c.bits;
         EXPECT_EQ(img.bits(), bits);
         EXPECT_EQ(img.width(), 64);

@@ -135,7 +135,10 @@ inline void SetBits(uint64_t* row_bits, int x, uint32_t mask) {
     if (mask == 0) return;
     const int word = x >> 6, offset = x & 63;
     row_bits[word] |= uint64_t{mask} << offset;
-    if (offset > 32) row_bits[word + 1] |= uint64_t{mask} >> (64 - offset);
+    // Only flags that exist reach the next word: never touch the word after
+    // the row's last, which belongs to the next row (and maybe another thread).
+    const uint64_t spill = offset > 32 ? uint64_t{mask} >> (64 - offset) : 0;
+    if (spill != 0) row_bits[word + 1] |= spill;
 }
 
 // The row-by-row scan of the repair, in two passes with the same result as

@@ -3,6 +3,7 @@
 #include "VimbraSdk_740QX_RDL.h"
 #include "api/sdk_chain.h"
 #include "platform/messages.h"
+#include "sim/virtual_driver.h"
 
 #define VIMBRA_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -12,6 +13,10 @@ using vimbra::CVimbra;
 namespace {
 
 constexpr int32_t kDllVersion = 26412319;  // 1.3.2.0 as 0x0193051F
+
+// The virtual camera is registered as the driver back end when the library is
+// loaded; it serves the cameras whenever no device node of a real driver exists.
+const bool g_virtual_driver_installed = (vimbra::sim::InstallVirtualDriver(), true);
 
 // The shared body of the setters this camera does not support.
 int32_t Unsupported(int32_t handle) {

@@ -336,12 +336,31 @@ __attribute__((target("avx2"))) void Interior16Avx2(const Job<uint16_t>& job,
     const bool red_even = pl.x_channel == 2;
     const __m256i keep = _mm256_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull));
     const __m256i zero = _mm256_setzero_si256();
-    for (int x = x_begin; x + 16 <= x_end; x += 16) {
-        __m256i vx0 = triple_plus(even(pl.xa + x), even(pl.xb + x));
-        __m256i vxm = triple_plus(even(pl.xa + x - 2), even(pl.xb + x - 2));
-        __m256i vxp = triple_plus(even(pl.xa + x + 2), even(pl.xb + x + 2));
-        __m256i vym = triple_plus(odd(pl.ya + x - 2), odd(pl.yb + x - 2));
-        __m256i vy0 = triple_plus(odd(pl.ya + x), odd(pl.yb + x));
+    // As in the 8-bit kernel, each step computes the vertical sums of the
+    // next one and shifts the neighbouring registers by one lane.
+    auto vx_at = [&](int c) AVX2_LAMBDA { return triple_plus(even(pl.xa + c), even(pl.xb + c)); };
+    auto vy_at = [&](int c) AVX2_LAMBDA { return triple_plus(odd(pl.ya + c), odd(pl.yb + c)); };
+    auto after = [](__m256i prev, __m256i cur) AVX2_LAMBDA {
+        return _mm256_alignr_epi8(cur, _mm256_permute2x128_si256(prev, cur, 0x21), 12);
+    };
+    auto before = [](__m256i cur, __m256i next) AVX2_LAMBDA {
+        return _mm256_alignr_epi8(_mm256_permute2x128_si256(cur, next, 0x21), cur, 4);
+    };
+    int x = x_begin;
+    if (x + 16 > x_end) return;
+    __m256i vx0 = vx_at(x), vy0 = vy_at(x);
+    __m256i vxm = vx_at(x - 2), vym = vy_at(x - 2);
+    for (;; x += 16) {
+        // The next step's loads reach column x + 31, inside while x + 32 <= x_end.
+        const bool more = x + 32 <= x_end;
+        __m256i vxn = vx0, vyn = vy0, vxp;
+        if (more) {
+            vxn = vx_at(x + 16);
+            vyn = vy_at(x + 16);
+            vxp = before(vx0, vxn);
+        } else {
+            vxp = vx_at(x + 2);
+        }
         __m256i xs = _mm256_or_si256(scale(triple_plus(vx0, vxm), fx),
                                      _mm256_slli_epi32(scale(triple_plus(vx0, vxp), fx), 16));
         __m256i ys = _mm256_or_si256(scale(triple_plus(vym, vy0), fy),
@@ -357,12 +376,18 @@ __attribute__((target("avx2"))) void Interior16Avx2(const Job<uint16_t>& job,
         uint8_t* out = reinterpret_cast<uint8_t*>(job.Out(y, x));
         if (!quad) {
             StoreTriples256<2>(out, b, g, r);
-            continue;
+        } else {
+            __m256i bg_lo = _mm256_unpacklo_epi16(b, g), bg_hi = _mm256_unpackhi_epi16(b, g);
+            __m256i r_lo = _mm256_unpacklo_epi16(r, zero), r_hi = _mm256_unpackhi_epi16(r, zero);
+            StoreQuads256(out, _mm256_unpacklo_epi32(bg_lo, r_lo),
+                          _mm256_unpackhi_epi32(bg_lo, r_lo), _mm256_unpacklo_epi32(bg_hi, r_hi),
+                          _mm256_unpackhi_epi32(bg_hi, r_hi), keep);
         }
-        __m256i bg_lo = _mm256_unpacklo_epi16(b, g), bg_hi = _mm256_unpackhi_epi16(b, g);
-        __m256i r_lo = _mm256_unpacklo_epi16(r, zero), r_hi = _mm256_unpackhi_epi16(r, zero);
-        StoreQuads256(out, _mm256_unpacklo_epi32(bg_lo, r_lo), _mm256_unpackhi_epi32(bg_lo, r_lo),
-                      _mm256_unpacklo_epi32(bg_hi, r_hi), _mm256_unpackhi_epi32(bg_hi, r_hi), keep);
+        if (!more) break;
+        vxm = after(vx0, vxn);
+        vym = after(vy0, vyn);
+        vx0 = vxn;
+        vy0 = vyn;
     }
 }
 

@@ -707,7 +707,15 @@ struct HueSatShuffles {
 // pixels done, the rest is left to the scalar loop.
 template <int kStep>
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow8Avx512(
-    uint8_t* d, const uint8_t* s, int width, const HueSatConstants& k, const HueSatShuffles& sh) {
+    uint8_t* d, const uint8_t* s, int width, const HueSatConstants& k, const HueSatShuffles& sh,
+    const uint8_t* post) {
+    __m512i t0 = _mm512_setzero_si512(), t1 = t0, t2 = t0, t3 = t0;
+    if (post != nullptr) {
+        t0 = _mm512_loadu_si512(post);
+        t1 = _mm512_loadu_si512(post + 64);
+        t2 = _mm512_loadu_si512(post + 128);
+        t3 = _mm512_loadu_si512(post + 192);
+    }
     const __m512i sat_scale = _mm512_set1_epi32(k.saturation_scale);
     const __m512i off_in = _mm512_set1_epi32(k.offset_in_sector);
     const __m512i off_sec = _mm512_set1_epi32(k.offset_sectors);
@@ -723,7 +731,13 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow8Av
         const __m512i b = _mm512_maskz_permutexvar_epi8(kLow, ib, v);
         const __m512i g = _mm512_maskz_permutexvar_epi8(kLow, ig, v);
         const __m512i r = _mm512_maskz_permutexvar_epi8(kLow, ir, v);
-        const __m512i out = HueSat16Lanes(b, g, r, sat_scale, off_in, off_sec);
+        __m512i out = HueSat16Lanes(b, g, r, sat_scale, off_in, off_sec);
+        if (post != nullptr) {
+            // Every byte through the table; the fourth of each lane is dropped below.
+            const __m512i lo = _mm512_permutex2var_epi8(t0, out, t1);
+            const __m512i hi = _mm512_permutex2var_epi8(t2, out, t3);
+            out = _mm512_mask_blend_epi8(_mm512_movepi8_mask(out), lo, hi);
+        }
         if constexpr (kStep == 3) {
             // Exactly 48 bytes: a wider masked store would overlap the next
             // load and stall it.
@@ -754,7 +768,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Channel16(__
 template <int kStep>
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16Avx512(
     uint16_t* d, const uint16_t* s, int width, const HueSatConstants& k, const HueSatShuffles& sh,
-    int shift) {
+    int shift, const uint16_t* post) {
     const __m512i sat_scale = _mm512_set1_epi32(k.saturation_scale);
     const __m512i off_in = _mm512_set1_epi32(k.offset_in_sector);
     const __m512i off_sec = _mm512_set1_epi32(k.offset_sectors);
@@ -775,11 +789,17 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16A
         const __m512i out =
             HueSat16Lanes(Channel16(v0, v1, ib, count), Channel16(v0, v1, ig, count),
                           Channel16(v0, v1, ir, count), sat_scale, off_in, off_sec);
-        const __m512i blue = _mm512_sll_epi32(_mm512_and_si512(out, c255), count);
-        const __m512i green =
-            _mm512_sll_epi32(_mm512_and_si512(_mm512_srli_epi32(out, 8), c255), count);
-        const __m512i red =
-            _mm512_sll_epi32(_mm512_and_si512(_mm512_srli_epi32(out, 16), c255), count);
+        __m512i blue = _mm512_sll_epi32(_mm512_and_si512(out, c255), count);
+        __m512i green = _mm512_sll_epi32(_mm512_and_si512(_mm512_srli_epi32(out, 8), c255), count);
+        __m512i red = _mm512_sll_epi32(_mm512_and_si512(_mm512_srli_epi32(out, 16), c255), count);
+        if (post != nullptr) {
+            // 32-bit gathers from the 16-bit table (which has spare entries
+            // at its end); the low word is the entry.
+            const __m512i low = _mm512_set1_epi32(0xFFFF);
+            blue = _mm512_and_si512(_mm512_i32gather_epi32(blue, post, 2), low);
+            green = _mm512_and_si512(_mm512_i32gather_epi32(green, post, 2), low);
+            red = _mm512_and_si512(_mm512_i32gather_epi32(red, post, 2), low);
+        }
         const __m512i bg = _mm512_or_si512(blue, _mm512_slli_epi32(green, 16));
         uint16_t* q = d + x * kStep;
         _mm512_mask_storeu_epi16(q, kWrite, _mm512_permutex2var_epi16(bg, io0, red));
@@ -797,8 +817,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16A
 
 template <class T>
 int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
-           uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride, void** param1) {
-    const HueSatParams* p = Param<HueSatParams>(param1);
+           uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride,
+           const HueSatParams* p, const T* post) {
     if (p == nullptr) return 0;
     const int step = dst_bpp / static_cast<int>(sizeof(T));
     if (dst_bpp != src_bpp || step * static_cast<int>(sizeof(T)) != dst_bpp ||
@@ -822,11 +842,11 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
 #if VIMBRA_X86_SIMD
             if (vector) {
                 if constexpr (sizeof(T) == 1) {
-                    x = step == 3 ? HueSatRow8Avx512<3>(d, s, w, k, *shuffles)
-                                  : HueSatRow8Avx512<4>(d, s, w, k, *shuffles);
+                    x = step == 3 ? HueSatRow8Avx512<3>(d, s, w, k, *shuffles, post)
+                                  : HueSatRow8Avx512<4>(d, s, w, k, *shuffles, post);
                 } else {
-                    x = step == 3 ? HueSatRow16Avx512<3>(d, s, w, k, *shuffles, shift)
-                                  : HueSatRow16Avx512<4>(d, s, w, k, *shuffles, shift);
+                    x = step == 3 ? HueSatRow16Avx512<3>(d, s, w, k, *shuffles, shift, post)
+                                  : HueSatRow16Avx512<4>(d, s, w, k, *shuffles, shift, post);
                 }
             }
 #endif
@@ -837,9 +857,10 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
                 const int g = std::min(sp[1] >> shift, 255);
                 const int rr = std::min(sp[2] >> shift, 255);
                 const int32_t out = HueSatPixel(b, g, rr, k);
-                dp[0] = static_cast<T>((out & 0xFF) << shift);
-                dp[1] = static_cast<T>(((out >> 8) & 0xFF) << shift);
-                dp[2] = static_cast<T>(((out >> 16) & 0xFF) << shift);
+                for (int c = 0; c < 3; ++c) {
+                    const int v = ((out >> (8 * c)) & 0xFF) << shift;
+                    dp[c] = post != nullptr ? post[v] : static_cast<T>(v);
+                }
             }
         }
     });
@@ -1083,11 +1104,23 @@ void BuildToneTable16(ToneKind kind, int32_t value, int32_t bit_depth, uint16_t*
 
 int HueSatColour8(VIMBRA_ROUTINE_ARGS) {
     (void)param2;
-    return HueSat<uint8_t>(VIMBRA_TONE_ARGS);
+    return HueSat<uint8_t>(VIMBRA_GEOMETRY_ARGS, Param<HueSatParams>(param1), nullptr);
 }
 int HueSatColour16(VIMBRA_ROUTINE_ARGS) {
     (void)param2;
-    return HueSat<uint16_t>(VIMBRA_TONE_ARGS);
+    return HueSat<uint16_t>(VIMBRA_GEOMETRY_ARGS, Param<HueSatParams>(param1), nullptr);
+}
+int HueSatTableColour8(VIMBRA_ROUTINE_ARGS) {
+    (void)param2;
+    const HueSatTableParams* p = Param<HueSatTableParams>(param1);
+    if (p == nullptr || p->table.table8 == nullptr) return 0;
+    return HueSat<uint8_t>(VIMBRA_GEOMETRY_ARGS, &p->hue_sat, p->table.table8);
+}
+int HueSatTableColour16(VIMBRA_ROUTINE_ARGS) {
+    (void)param2;
+    const HueSatTableParams* p = Param<HueSatTableParams>(param1);
+    if (p == nullptr || p->table.table16 == nullptr) return 0;
+    return HueSat<uint16_t>(VIMBRA_GEOMETRY_ARGS, &p->hue_sat, p->table.table16);
 }
 
 }  // namespace vimbra

@@ -137,6 +137,15 @@ PixelRoutineFn SharpenTableColour8;
 PixelRoutineFn SharpenTable16;
 PixelRoutineFn SharpenTableColour16;
 
+// Hue and saturation followed by a table on every sample they compute;
+// param1 points to a pointer to HueSatTableParams.
+struct HueSatTableParams {
+    HueSatParams hue_sat;
+    SampleTable table;
+};
+PixelRoutineFn HueSatTableColour8;
+PixelRoutineFn HueSatTableColour16;
+
 // Position on the hue circle of 1530 steps (six sectors of 255) that a hue
 // in degrees turns a colour by: 120 -> 509, 60 -> 255, +-360 -> 0.
 int32_t HueOffset(int32_t hue);

@@ -210,10 +210,7 @@ void ProcessFrame(FrameContext& ctx) {
     CDibImage* out = OutputImage(ctx.images, c);
     if (!HasPixels(out)) return;
     void* workspace = ctx.workspace;
-    if (c >= 2 && (ctx.filter[fs::kHue] != 0 || ctx.filter[fs::kSaturation] != 0)) {
-        HueSatParams p{ctx.filter[fs::kHue], 0, ctx.filter[fs::kSaturation], kToneDepth};
-        RunInPlace(out, c <= 3 ? HueSatColour8 : HueSatColour16, &p, workspace);
-    }
+    const bool hue_sat = c >= 2 && (ctx.filter[fs::kHue] != 0 || ctx.filter[fs::kSaturation] != 0);
     const bool gamma = ctx.filter[fs::kGamma] != 100;
     const bool contrast = ctx.filter[fs::kContrast] != 0;
     const bool sharpen = ctx.filter[fs::kSharpness] != 0;
@@ -222,26 +219,50 @@ void ProcessFrame(FrameContext& ctx) {
     FilterWorkspace* ws = ctx.workspace;
     alignas(64) uint8_t table8[256];
     alignas(64) uint8_t second8[256];
-    // Gamma then contrast. Both are tables per sample, so with a workspace
-    // for the 16-bit tables they run as one composed table in one pass.
-    if (gamma && contrast && ws != nullptr) {
+    const HueSatParams hs{ctx.filter[fs::kHue], 0, ctx.filter[fs::kSaturation], kToneDepth};
+    // Gamma and contrast are tables per sample. With a workspace for the
+    // 16-bit tables they become one composed table, applied in the pass of
+    // hue and saturation when that runs, else in a pass of its own.
+    if ((gamma || contrast) && ws != nullptr && (hue_sat || (gamma && contrast))) {
         SampleTable table;
         if (wide) {
             uint16_t* first = ws->table16();
             uint16_t* second = ws->table16b();
-            BuildToneTable16(ToneKind::kGamma, ctx.filter[fs::kGamma], kToneDepth, first);
-            BuildToneTable16(ToneKind::kContrast, ctx.filter[fs::kContrast], kToneDepth, second);
-            for (size_t i = 0; i < kToneTable16Size; ++i) first[i] = second[first[i]];
+            if (gamma)
+                BuildToneTable16(ToneKind::kGamma, ctx.filter[fs::kGamma], kToneDepth, first);
+            if (contrast) {
+                BuildToneTable16(ToneKind::kContrast, ctx.filter[fs::kContrast], kToneDepth,
+                                 gamma ? second : first);
+            }
+            if (gamma && contrast) {
+                for (size_t i = 0; i < kToneTable16Size; ++i) first[i] = second[first[i]];
+            }
             table.table16 = first;
         } else {
-            BuildToneTable8(c == 0 ? ToneKind::kGamma : ToneKind::kGammaColour8,
-                            ctx.filter[fs::kGamma], table8);
-            BuildToneTable8(ToneKind::kContrast, ctx.filter[fs::kContrast], second8);
-            for (uint8_t& v : table8) v = second8[v];
+            if (gamma) {
+                BuildToneTable8(c == 0 ? ToneKind::kGamma : ToneKind::kGammaColour8,
+                                ctx.filter[fs::kGamma], table8);
+            }
+            if (contrast) {
+                BuildToneTable8(ToneKind::kContrast, ctx.filter[fs::kContrast],
+                                gamma ? second8 : table8);
+            }
+            if (gamma && contrast) {
+                for (uint8_t& v : table8) v = second8[v];
+            }
             table.table8 = table8;
         }
-        RunInPlace(out, kApplyTable.by_mode[c], &table);
+        if (hue_sat) {
+            HueSatTableParams p{hs, table};
+            RunInPlace(out, c <= 3 ? HueSatTableColour8 : HueSatTableColour16, &p);
+        } else {
+            RunInPlace(out, kApplyTable.by_mode[c], &table);
+        }
     } else {
+        if (hue_sat) {
+            HueSatParams p = hs;
+            RunInPlace(out, c <= 3 ? HueSatColour8 : HueSatColour16, &p, workspace);
+        }
         if (gamma) {
             ToneParams p{ctx.filter[fs::kGamma], kToneDepth};
             RunInPlace(out, kGamma.by_mode[c], &p, workspace);

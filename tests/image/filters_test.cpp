@@ -646,3 +646,65 @@ TEST_P(BothPaths, FramesSplitOverThreadsMatchReference) {
 
 }  // namespace
 }  // namespace vimbra
+
+namespace vimbra {
+namespace {
+
+// The routines that send their results through a table give what the filter
+// and then the table give.
+TEST_P(BothPaths, TableRoutinesEqualFilterThenTable) {
+    std::mt19937 rng(33);
+    alignas(64) uint8_t t8[256];
+    std::vector<uint16_t> t16(kToneTable16Size);
+    BuildToneTable8(ToneKind::kGammaColour8, 150, t8);
+    BuildToneTable16(ToneKind::kContrast, -60, 12, t16.data());
+    const SampleTable table{t8, t16.data()};
+    struct Case {
+        Variant v;
+        PixelRoutine plain, fused, apply;
+    } cases[] = {
+        {{"24", nullptr, 3, 3, false}, HueSatColour8, HueSatTableColour8, ApplyTableColour8},
+        {{"32", nullptr, 4, 3, false}, HueSatColour8, HueSatTableColour8, ApplyTableColour8},
+        {{"48", nullptr, 6, 3, true}, HueSatColour16, HueSatTableColour16, ApplyTableColour16},
+        {{"64", nullptr, 8, 3, true}, HueSatColour16, HueSatTableColour16, ApplyTableColour16},
+    };
+    for (const Case& c : cases) {
+        const Frame source = RandomFrame(c.v, 45, 6, rng);
+        Frame expected = source, fused = source;
+        HueSatParams hs{-100, 0, 70, 12};
+        Call(c.plain, expected, &hs);
+        SampleTable t = table;
+        Call(c.apply, expected, &t);
+        HueSatTableParams p{hs, table};
+        ASSERT_EQ(Call(c.fused, fused, &p), 1);
+        EXPECT_EQ(fused, expected) << "hue " << c.v.name;
+    }
+    const Case sharpen[] = {
+        {{"8", nullptr, 1, 1, false}, Sharpen8, SharpenTable8, ApplyTable8},
+        {{"24", nullptr, 3, 3, false}, SharpenColour8, SharpenTableColour8, ApplyTableColour8},
+        {{"32", nullptr, 4, 3, false}, SharpenColour8, SharpenTableColour8, ApplyTableColour8},
+        {{"16", nullptr, 2, 1, true}, Sharpen16, SharpenTable16, ApplyTable16},
+        {{"48", nullptr, 6, 3, true}, SharpenColour16, SharpenTableColour16, ApplyTableColour16},
+        {{"64", nullptr, 8, 3, true}, SharpenColour16, SharpenTableColour16, ApplyTableColour16},
+    };
+    for (const Case& c : sharpen) {
+        const Frame work = RandomFrame(c.v, 70, 9, rng);
+        Frame expected = work, fused = work;
+        ToneParams tp{14, 12};
+        Call(c.plain, expected, work, &tp);
+        // The table applies to the samples the filter computes: the interior.
+        Frame interior = expected;
+        SampleTable t = table;
+        Call(c.apply, interior, &t);
+        for (int y = 2; y < 7; ++y) {
+            std::memcpy(expected.row(y) + 2 * c.v.bpp, interior.row(y) + 2 * c.v.bpp,
+                        static_cast<size_t>(66) * c.v.bpp);
+        }
+        SharpenTableParams p{tp, table};
+        ASSERT_EQ(Call(c.fused, fused, work, &p), 1);
+        EXPECT_EQ(fused, expected) << "sharpen " << c.v.name;
+    }
+}
+
+}  // namespace
+}  // namespace vimbra

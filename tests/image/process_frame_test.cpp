@@ -260,6 +260,8 @@ TEST(ProcessFrame, RunsTheStepsInOrderForEveryMode) {
         {-200, 0, 100, 0, 30, 0},   // sharpness alone
         {0, 0, 150, 0, 5, 200},     // gamma, sharpness and brightness
         {0, 0, 100, 90, 0, 0},      // contrast alone
+        {90, 10, 60, 0, 0, 0},      // hue and gamma
+        {0, 50, 100, 30, 0, -20},   // saturation, contrast and brightness
     };
     std::mt19937 rng(5);
     for (const Settings& f : settings) {

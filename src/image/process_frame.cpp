@@ -228,8 +228,9 @@ void ProcessFrame(FrameContext& ctx) {
         if (wide) {
             uint16_t* first = ws->table16();
             uint16_t* second = ws->table16b();
-            if (gamma)
+            if (gamma) {
                 BuildToneTable16(ToneKind::kGamma, ctx.filter[fs::kGamma], kToneDepth, first);
+            }
             if (contrast) {
                 BuildToneTable16(ToneKind::kContrast, ctx.filter[fs::kContrast], kToneDepth,
                                  gamma ? second : first);

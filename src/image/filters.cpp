@@ -452,14 +452,14 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
 template <class T, class Sum, int kStep>
 void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
                  int dst_stride, int src_stride, int value, int max_value, uint32_t* sums32,
-                 uint16_t* sums16, const T* post) {
+                 uint16_t* sums16, const T* post, int threads) {
     constexpr int bpp = static_cast<int>(sizeof(T)) * kStep;
     const int w = Width(r);
     const int h = Height(r);
     // Each part of the split takes its own stretch of the row sum buffers.
     std::atomic<int> next_part{0};
     const size_t count = static_cast<size_t>(w) * kStep;
-    pixel::SplitRows(h - 4, [&](int begin, int end) {
+    pixel::SplitRowsOver(threads, h - 4, [&](int begin, int end) {
         const size_t part = static_cast<size_t>(next_part.fetch_add(1));
         uint32_t* own32 = sums32 + part * count;
         uint16_t* own16 = sums16 + part * count;
@@ -509,7 +509,9 @@ int Sharpen(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x
     if (w <= 4 || h <= 4) return 1;
     const int value = std::clamp<int32_t>(p->value, 0, 30);
     const int max_value = sizeof(T) == 1 ? 255 : (1 << ClampDepth(p->bit_depth)) - 1;
-    const size_t count = static_cast<size_t>(w) * step * pixel::MaxRowParts();
+    // One stretch of row sums per part of the split.
+    const int threads = pixel::RowThreads();
+    const size_t count = static_cast<size_t>(w) * step * static_cast<size_t>(threads);
     std::vector<uint32_t> local32;
     std::vector<uint16_t> local16;
     uint32_t* sums32;
@@ -526,15 +528,18 @@ int Sharpen(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x
     switch (step) {
         case 1:
             SharpenRect<T, uint32_t, 1>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums32, sums16, post);
+                                        src_stride, value, max_value, sums32, sums16, post,
+                                        threads);
             break;
         case 3:
             SharpenRect<T, uint32_t, 3>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums32, sums16, post);
+                                        src_stride, value, max_value, sums32, sums16, post,
+                                        threads);
             break;
         default:
             SharpenRect<T, uint32_t, 4>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums32, sums16, post);
+                                        src_stride, value, max_value, sums32, sums16, post,
+                                        threads);
             break;
     }
     return 1;

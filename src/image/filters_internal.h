@@ -37,9 +37,17 @@ void SplitRows(int rows, F&& f) {
     RowPool::Instance().Run(DemosaicThreads(), rows, f);
 }
 
-// Most parts SplitRows makes of one job.
-inline int MaxRowParts() {
-    return std::max(1, std::min(DemosaicThreads(), RowPool::kMaxThreads));
+// The thread count SplitRows would use now, at least 1 and at most the
+// pool's limit; with SplitRowsOver a routine can size per-part scratch for
+// exactly the split it then runs.
+inline int RowThreads() {
+    return std::clamp(DemosaicThreads(), 1, RowPool::kMaxThreads);
+}
+
+// Like SplitRows, over at most `threads` parts.
+template <class F>
+void SplitRowsOver(int threads, int rows, F&& f) {
+    RowPool::Instance().Run(threads, rows, f);
 }
 
 inline int Width(const Rect& r) {

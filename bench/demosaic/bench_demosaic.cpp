@@ -226,9 +226,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
         for (const char* depth : {"8to24", "16to48"}) {
             double copy = Get("memcpy", depth, "real_time");
             for (int threads : {1, Cores()}) {
-                const std::string suffix = std::to_string(threads) + "/real_time";
-                double ours = Get("vimbra", depth, suffix.c_str());
-                double cv = Get("opencv", depth, suffix.c_str());
+                char suffix[32];
+                std::snprintf(suffix, sizeof suffix, "%d/real_time", threads);
+                double ours = Get("vimbra", depth, suffix);
+                double cv = Get("opencv", depth, suffix);
                 if (ours <= 0) continue;
                 std::printf("  %-7s %d thread(s): vimbra %.2f ms", depth, threads, ours);
                 if (cv > 0) std::printf(" | opencv %.2f ms, vimbra/opencv %.2f", cv, ours / cv);
@@ -236,8 +237,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 std::printf("\n");
                 // On one thread the CPU times tell the same without the time
                 // the process spent waiting for a core on a busy machine.
-                double ours_cpu = Get("vimbra", depth, suffix.c_str(), true);
-                double cv_cpu = Get("opencv", depth, suffix.c_str(), true);
+                double ours_cpu = Get("vimbra", depth, suffix, true);
+                double cv_cpu = Get("opencv", depth, suffix, true);
                 double copy_cpu = Get("memcpy", depth, "real_time", true);
                 if (threads == 1 && cv_cpu > 0 && copy_cpu > 0) {
                     std::printf(

@@ -26,7 +26,7 @@ RowPool::~RowPool() {
 
 void RowPool::RunParts(int threads, int rows, PartFn fn, void* context) {
     // A second job at the same time (another session's frame, or a routine
-    // called from inside a part) runs on its own thread rather than waiting.
+    // called from inside a block) runs on its own thread rather than waiting.
     std::unique_lock<std::mutex> run_lock(run_mutex_, std::try_to_lock);
     if (!run_lock.owns_lock()) {
         fn(context, 0, rows);
@@ -49,23 +49,36 @@ void RowPool::RunParts(int threads, int rows, PartFn fn, void* context) {
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        parts_ = threads;
-        rows_ = rows;
         fn_ = fn;
         context_ = context;
-        pending_ = threads - 1;
+        rows_ = rows;
+        // About four blocks per thread balance the load without much
+        // hand-over.
+        block_ = std::max(kMinRowsPerPart / 2, rows / (threads * 4));
+        next_row_.store(0, std::memory_order_relaxed);
+        helpers_ = threads - 1;
+        in_flight_ = 0;
+        open_ = true;
         ++generation_;
     }
     start_.notify_all();
-    fn(context, 0, rows / threads);
+    Work(fn, context);
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return pending_ == 0; });
+    open_ = false;
+    done_.wait(lock, [this] { return in_flight_ == 0; });
+}
+
+void RowPool::Work(PartFn fn, void* context) {
+    for (;;) {
+        int begin = next_row_.fetch_add(block_, std::memory_order_relaxed);
+        if (begin >= rows_) return;
+        fn(context, begin, std::min(begin + block_, rows_));
+    }
 }
 
 void RowPool::WorkerLoop(int index) {
     unsigned long seen = 0;
     for (;;) {
-        int parts, rows;
         PartFn fn;
         void* context;
         {
@@ -73,19 +86,15 @@ void RowPool::WorkerLoop(int index) {
             start_.wait(lock, [&] { return stopping_ || generation_ != seen; });
             if (stopping_) return;
             seen = generation_;
-            parts = parts_;
-            rows = rows_;
+            if (!open_ || index >= helpers_) continue;
+            ++in_flight_;
             fn = fn_;
             context = context_;
         }
-        int part = index + 1;
-        if (part >= parts) continue;
-        int begin = static_cast<int>(static_cast<long long>(rows) * part / parts);
-        int end = static_cast<int>(static_cast<long long>(rows) * (part + 1) / parts);
-        fn(context, begin, end);
+        Work(fn, context);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (--pending_ == 0) done_.notify_one();
+            if (--in_flight_ == 0) done_.notify_one();
         }
     }
 }

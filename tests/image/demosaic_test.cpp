@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "image/demosaic_reference.h"
 #include "image/dib_image.h"
@@ -186,6 +187,53 @@ TEST_F(DemosaicTest, ConcurrentCallersGetTheirOwnPictures) {
     for (int k = 0; k < 20; ++k) Demosaic(out[0], raw[0], params[0]);
     other.join();
     for (int i = 0; i < 2; ++i) EXPECT_TRUE(MatchesReference(out[i], raw[i], before, params[i]));
+}
+
+// A source rectangle with odd edges placed inside a larger destination: the
+// phase counts from the rectangle's first row and column, and the picture
+// lands at the clipped position, nothing else of the destination changes.
+TEST_F(DemosaicTest, SubRectangleAtAnOffset) {
+    std::mt19937 rng(5);
+    for (DemosaicSimd path : {DemosaicSimd::kScalar, DemosaicSimd::kSse2, DemosaicSimd::kAvx2}) {
+        SetDemosaicSimd(path);
+        CDibImage raw, dst;
+        ASSERT_EQ(raw.Create(80, 20, 8), 1);
+        ASSERT_EQ(dst.Create(90, 30, 32), 1);
+        FillRandom(raw, rng, 0xFF);
+        FillRandom(dst, rng, 0xFF);
+        std::vector<uint8_t> before(dst.bits(), dst.bits() + dst.stride() * dst.height());
+        // GDI rectangle (3, 2)-(77, 17) at (5, 4): memory rows 3..17 and
+        // columns 3..76 of the source, written from memory row 30 - 19 = 11,
+        // column 5 of the destination.
+        Rect rect{3, 2, 77, 17};
+        DemosaicParams params{1, 120, 100, 80};
+        void* p = &params;
+        ASSERT_EQ(CDibImage::ConvertBlit(&dst, DemosaicInner8, &raw, &rect, 5, 4, &p, nullptr), 1);
+        ASSERT_EQ(CDibImage::ConvertBlit(&dst, DemosaicBorder8, &raw, &rect, 5, 4, &p, nullptr), 1);
+        RefFrame f;
+        f.width = 74;
+        f.height = 15;
+        for (int y = 0; y < f.height; ++y) {
+            for (int x = 0; x < f.width; ++x) f.samples.push_back(RawAt(raw, 3 + y, 3 + x));
+        }
+        for (int y = 0; y < dst.height(); ++y) {
+            for (int x = 0; x < dst.width(); ++x) {
+                const uint8_t* got = dst.row(y) + 4 * x;
+                const uint8_t* old = before.data() + y * dst.stride() + 4 * x;
+                int fy = y - 11, fx = x - 5;
+                if (fy < 0 || fy >= f.height || fx < 0 || fx >= f.width) {
+                    ASSERT_EQ(std::memcmp(got, old, 4), 0)
+                        << "outside written at " << y << "," << x;
+                    continue;
+                }
+                auto ref = RefDemosaicPixel(f, 1, 120, 80, 255, fy, fx);
+                ASSERT_EQ(got[0], ref.b) << fy << "," << fx;
+                ASSERT_EQ(got[1], ref.g) << fy << "," << fx;
+                ASSERT_EQ(got[2], ref.r) << fy << "," << fx;
+                ASSERT_EQ(got[3], old[3]);
+            }
+        }
+    }
 }
 
 // Rectangles too small for the interior pass, down to one sample, are

@@ -456,13 +456,14 @@ void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int 
     constexpr int bpp = static_cast<int>(sizeof(T)) * kStep;
     const int w = Width(r);
     const int h = Height(r);
-    // Each part of the split takes its own stretch of the row sum buffers.
-    std::atomic<int> next_part{0};
+    // Each block of rows being worked on takes a stretch of the row sum
+    // buffers that no other running block has.
+    pixel::ScratchSlots slots(threads);
     const size_t count = static_cast<size_t>(w) * kStep;
     pixel::SplitRowsOver(threads, h - 4, [&](int begin, int end) {
-        const size_t part = static_cast<size_t>(next_part.fetch_add(1));
-        uint32_t* own32 = sums32 + part * count;
-        uint16_t* own16 = sums16 + part * count;
+        const int slot = slots.Acquire();
+        uint32_t* own32 = sums32 + static_cast<size_t>(slot) * count;
+        uint16_t* own16 = sums16 + static_cast<size_t>(slot) * count;
         (void)own16;
         for (int y = begin + 2; y < end + 2; ++y) {
             const T* rows[4];
@@ -491,6 +492,7 @@ void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int 
             SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, 2 * kStep, last, value, max_value,
                                             post);
         }
+        slots.Release(slot);
     });
 }
 
@@ -623,7 +625,7 @@ inline int32_t HueSatPixel(int b, int g, int r, const HueSatConstants& k) {
 #if VIMBRA_X86_SIMD
 // Sixteen pixels at once, lane for lane the arithmetic of HueSatPixel.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i HueSat16Lanes(
-    __m512i b, __m512i g, __m512i r, __m512i sat_scale, __m512i off_in, __m512i off_sec) {
+    __m512i b, __m512i g, __m512i r, __m512i sat_plus_256, __m512i off_in, __m512i off_sec) {
     const __m512i one = _mm512_set1_epi32(1);
     const __mmask16 r_ge_g = _mm512_cmpge_epi32_mask(r, g);
     __m512i hi = _mm512_mask_blend_epi32(r_ge_g, g, r);
@@ -643,14 +645,18 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i HueSat16Lane
     const __m512i c255 = _mm512_set1_epi32(255);
     const __m512i limit = _mm512_min_epi32(sum, _mm512_sub_epi32(_mm512_set1_epi32(511), sum));
     const __m512i half = _mm512_set1_epi32(0x8000);
-    const __m512i scaled =
-        _mm512_srai_epi32(_mm512_add_epi32(_mm512_mullo_epi32(sat_scale, d), half), 16);
+    // (s * 256 * d + 0x8000) >> 16 with s = saturation + 256 is (s * d + 128) >> 8;
+    // both factors fit 16 bits, so one multiply-add of word pairs gives s * d.
+    const __m512i scaled = _mm512_srai_epi32(
+        _mm512_add_epi32(_mm512_madd_epi16(sat_plus_256, d), _mm512_set1_epi32(128)), 8);
     const __m512i chroma = _mm512_min_epi32(limit, scaled);
     const __m512i new_min = _mm512_srai_epi32(_mm512_sub_epi32(sum, chroma), 1);
     const __m512i span =
         _mm512_sub_epi32(_mm512_srai_epi32(_mm512_add_epi32(sum, chroma), 1), new_min);
-    const __m512i grey = _mm512_set1_epi32(0x010101);
-    __m512i out = _mm512_mullo_epi32(grey, new_min);
+    // A level copied into the blue, green and red bytes (the grey table):
+    // byte 0 of each lane spread over bytes 0..2.
+    const __m512i spread = _mm512_set4_epi32(0x800C0C0C, 0x80080808, 0x80040404, 0x80000000);
+    __m512i out = _mm512_shuffle_epi8(new_min, spread);
     // 0xFF0000 / d: the quotient of single-precision numbers below 2^24 is
     // rounded too little to cross a whole number, so truncating it is exact.
     // Lanes with d = 0 give nonsense here and are dropped below.
@@ -667,14 +673,18 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i HueSat16Lane
     sector = _mm512_mask_sub_epi32(sector, _mm512_cmpge_epi32_mask(sector, six), sector, six);
     const __m512i masks = _mm512_setr_epi32(0xFF00FF, 0xFF0000, 0xFFFF00, 0xFF00, 0xFFFF, 0xFF, 0,
                                             0, 0, 0, 0, 0, 0, 0, 0, 0);
-    const __m512i steps =
-        _mm512_setr_epi32(-1, 256, -65536, 1, -256, 65536, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    // The step of a sector is +-1 << shift: 0, 8, 16 for sectors 0, 1, 2 and
+    // again for 3, 4, 5, negative in the even sectors.
+    const __m512i shifts = _mm512_setr_epi32(0, 8, 16, 0, 8, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     const __m512i mask = _mm512_permutexvar_epi32(sector, masks);
-    const __m512i step = _mm512_permutexvar_epi32(sector, steps);
+    const __m512i shift = _mm512_permutexvar_epi32(sector, shifts);
+    // span and frac are both 0..255: one multiply-add of word pairs.
     const __m512i rise = _mm512_srai_epi32(
-        _mm512_add_epi32(_mm512_mullo_epi32(span, frac), _mm512_set1_epi32(128)), 8);
-    const __m512i add = _mm512_add_epi32(_mm512_and_si512(_mm512_mullo_epi32(grey, span), mask),
-                                         _mm512_mullo_epi32(rise, step));
+        _mm512_add_epi32(_mm512_madd_epi16(span, frac), _mm512_set1_epi32(128)), 8);
+    const __m512i full = _mm512_and_si512(_mm512_shuffle_epi8(span, spread), mask);
+    const __m512i moved = _mm512_sllv_epi32(rise, shift);
+    const __mmask16 falling = _mm512_testn_epi32_mask(sector, one);
+    const __m512i add = _mm512_mask_sub_epi32(_mm512_add_epi32(full, moved), falling, full, moved);
     const __mmask16 chromatic = _mm512_cmpgt_epi32_mask(d, _mm512_setzero_si512());
     out = _mm512_mask_add_epi32(out, chromatic, out, add);
     return out;
@@ -721,7 +731,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow8Av
         t2 = _mm512_loadu_si512(post + 128);
         t3 = _mm512_loadu_si512(post + 192);
     }
-    const __m512i sat_scale = _mm512_set1_epi32(k.saturation_scale);
+    const __m512i sat_scale = _mm512_set1_epi32(k.saturation_scale >> 8);  // saturation + 256
     const __m512i off_in = _mm512_set1_epi32(k.offset_in_sector);
     const __m512i off_sec = _mm512_set1_epi32(k.offset_sectors);
     const __m512i ib = _mm512_load_si512(sh.in8[0]);
@@ -774,7 +784,7 @@ template <int kStep>
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16Avx512(
     uint16_t* d, const uint16_t* s, int width, const HueSatConstants& k, const HueSatShuffles& sh,
     int shift, const uint16_t* post) {
-    const __m512i sat_scale = _mm512_set1_epi32(k.saturation_scale);
+    const __m512i sat_scale = _mm512_set1_epi32(k.saturation_scale >> 8);  // saturation + 256
     const __m512i off_in = _mm512_set1_epi32(k.offset_in_sector);
     const __m512i off_sec = _mm512_set1_epi32(k.offset_sectors);
     const __m512i ib = _mm512_load_si512(sh.in16[0]);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -44,11 +45,44 @@ inline int RowThreads() {
     return std::clamp(DemosaicThreads(), 1, RowPool::kMaxThreads);
 }
 
-// Like SplitRows, over at most `threads` parts.
+// Like SplitRows, on at most `threads` threads at once.
 template <class F>
 void SplitRowsOver(int threads, int rows, F&& f) {
     RowPool::Instance().Run(threads, rows, f);
 }
+
+// Hands each of up to `count` (at most 64) concurrent callers its own index,
+// so that the blocks of a split job can share per-thread scratch memory: a
+// block takes a free index for as long as it runs.
+class ScratchSlots {
+  public:
+    explicit ScratchSlots(int count) : count_(std::clamp(count, 1, 64)) {}
+    int Acquire() {
+        uint64_t busy = busy_.load(std::memory_order_relaxed);
+        for (;;) {
+            int free_slot = -1;
+            for (int i = 0; i < count_; ++i) {
+                if (((busy >> i) & 1) == 0) {
+                    free_slot = i;
+                    break;
+                }
+            }
+            if (free_slot < 0) {
+                busy = busy_.load(std::memory_order_relaxed);  // all taken: wait for one
+                continue;
+            }
+            if (busy_.compare_exchange_weak(busy, busy | (uint64_t{1} << free_slot),
+                                            std::memory_order_acquire)) {
+                return free_slot;
+            }
+        }
+    }
+    void Release(int slot) { busy_.fetch_and(~(uint64_t{1} << slot), std::memory_order_release); }
+
+  private:
+    std::atomic<uint64_t> busy_{0};
+    int count_;
+};
 
 inline int Width(const Rect& r) {
     return r.right - r.left;

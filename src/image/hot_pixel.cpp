@@ -92,40 +92,6 @@ bool Tinted(const uint8_t* p, ptrdiff_t stride, int y, int x, int phase, int red
     return differing >= 2;
 }
 
-#if VIMBRA_X86_SIMD
-__attribute__((target("avx512f,avx512bw"))) inline __m512i Load8(const uint8_t* q) {
-    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
-}
-__attribute__((target("avx512f,avx512bw"))) inline __m512i Load16(const uint16_t* q) {
-    return _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
-}
-
-// Candidates of HotPixel8 among the 32 samples at row[0..31]: one bit each.
-__attribute__((target("avx512f,avx512bw"))) uint32_t Candidates8(const uint8_t* row,
-                                                                 ptrdiff_t stride, int threshold) {
-    const __m512i sum =
-        _mm512_add_epi16(_mm512_add_epi16(Load8(row - 2), Load8(row + 2)),
-                         _mm512_add_epi16(Load8(row - 2 * stride), Load8(row + 2 * stride)));
-    const __m512i diff = _mm512_sub_epi16(Load8(row), _mm512_srli_epi16(sum, 2));
-    return _mm512_cmpge_epi16_mask(diff, _mm512_set1_epi16(static_cast<int16_t>(threshold)));
-}
-
-// Candidates of HotPixel16 among the 16 samples at row[0..15].
-__attribute__((target("avx512f,avx512bw"))) uint32_t Candidates16(const uint16_t* row,
-                                                                  ptrdiff_t stride, int threshold) {
-    const __m512i sum =
-        _mm512_add_epi32(_mm512_add_epi32(Load16(row - 2), Load16(row + 2)),
-                         _mm512_add_epi32(Load16(row - 2 * stride), Load16(row + 2 * stride)));
-    const __m512i diff = _mm512_abs_epi32(_mm512_sub_epi32(Load16(row), _mm512_srli_epi32(sum, 2)));
-    return _mm512_cmpge_epi32_mask(diff, _mm512_set1_epi32(threshold));
-}
-#endif
-
-// Candidate and dirty flags of the two-pass scan, one bit per sample; kept
-// per thread so that a frame allocates nothing once the sizes are known.
-thread_local std::vector<uint64_t> t_candidates;
-thread_local std::vector<uint64_t> t_dirty;
-
 inline void SetBit(uint64_t* row_bits, int x) {
     row_bits[x >> 6] |= uint64_t{1} << (x & 63);
 }
@@ -141,6 +107,70 @@ inline void SetBits(uint64_t* row_bits, int x, uint32_t mask) {
     if (spill != 0) row_bits[word + 1] |= spill;
 }
 
+#if VIMBRA_X86_SIMD
+__attribute__((target("avx512f,avx512bw"))) inline __m512i Load8(const uint8_t* q) {
+    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
+}
+__attribute__((target("avx512f,avx512bw"))) inline __m512i Load16(const uint16_t* q) {
+    return _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
+}
+
+// Candidates of HotPixel8 among the 32 samples at row[0..31]: one bit each.
+__attribute__((target("avx512f,avx512bw"))) inline uint32_t Candidates8(const uint8_t* row,
+                                                                        ptrdiff_t stride,
+                                                                        int threshold) {
+    const __m512i sum =
+        _mm512_add_epi16(_mm512_add_epi16(Load8(row - 2), Load8(row + 2)),
+                         _mm512_add_epi16(Load8(row - 2 * stride), Load8(row + 2 * stride)));
+    const __m512i diff = _mm512_sub_epi16(Load8(row), _mm512_srli_epi16(sum, 2));
+    return _mm512_cmpge_epi16_mask(diff, _mm512_set1_epi16(static_cast<int16_t>(threshold)));
+}
+
+// Candidates of HotPixel16 among the 16 samples at row[0..15].
+__attribute__((target("avx512f,avx512bw"))) inline uint32_t Candidates16(const uint16_t* row,
+                                                                         ptrdiff_t stride,
+                                                                         int threshold) {
+    const __m512i sum =
+        _mm512_add_epi32(_mm512_add_epi32(Load16(row - 2), Load16(row + 2)),
+                         _mm512_add_epi32(Load16(row - 2 * stride), Load16(row + 2 * stride)));
+    const __m512i diff = _mm512_abs_epi32(_mm512_sub_epi32(Load16(row), _mm512_srli_epi32(sum, 2)));
+    return _mm512_cmpge_epi32_mask(diff, _mm512_set1_epi32(threshold));
+}
+
+// Flags the candidates of one row from column 2 on, as far as whole blocks
+// reach without reading past column w - 1; returns the first column left.
+__attribute__((target("avx512f,avx512bw"))) int MarkRow8(const uint8_t* row, ptrdiff_t stride,
+                                                         int w, int threshold, uint64_t* row_bits) {
+    int x = 2;
+    for (; x + 32 <= w - 2; x += 32) SetBits(row_bits, x, Candidates8(row + x, stride, threshold));
+    // The rest as one more block ending at column w - 3; the columns it shares
+    // with the last block get the same flags again.
+    if (x < w - 2 && w - 2 - 32 >= 2) {
+        SetBits(row_bits, w - 2 - 32, Candidates8(row + (w - 2 - 32), stride, threshold));
+        x = w - 2;
+    }
+    return x;
+}
+__attribute__((target("avx512f,avx512bw"))) int MarkRow16(const uint16_t* row, ptrdiff_t stride,
+                                                          int w, int threshold,
+                                                          uint64_t* row_bits) {
+    int x = 2;
+    for (; x + 16 <= w - 2; x += 16) {
+        SetBits(row_bits, x, Candidates16(row + x, stride, threshold));
+    }
+    if (x < w - 2 && w - 2 - 16 >= 2) {
+        SetBits(row_bits, w - 2 - 16, Candidates16(row + (w - 2 - 16), stride, threshold));
+        x = w - 2;
+    }
+    return x;
+}
+#endif
+
+// Candidate and dirty flags of the two-pass scan, one bit per sample; kept
+// per thread so that a frame allocates nothing once the sizes are known.
+thread_local std::vector<uint64_t> t_candidates;
+thread_local std::vector<uint64_t> t_dirty;
+
 // The row-by-row scan of the repair, in two passes with the same result as
 // the plain scan. The first pass flags, on the unrepaired frame and split over
 // threads, every sample whose mean test passes (`mark(y, row_bits)`). The
@@ -150,18 +180,31 @@ inline void SetBits(uint64_t* row_bits, int x, uint32_t mask) {
 // rows), and runs the full test there (`visit(y, x)`, true when it repaired).
 // Every other sample sees exactly the data of the first pass, so it would
 // not have been repaired by the plain scan either.
+//
+// A row may just as well be flagged right before its turn, on the frame as
+// it is then (later repairs still mark what they reach): on one thread the
+// scan does so, which keeps each row in cache from the flagging to the tests.
 template <class Mark, class Visit>
 void TwoPassScan(int w, int h, Mark mark, Visit visit) {
     const int words = (w + 63) / 64;
+    const int threads = pixel::RowThreads();
+    const bool row_by_row = threads == 1;
     std::vector<uint64_t>& flags = t_candidates;
-    flags.assign(static_cast<size_t>(h) * words, 0);
-    pixel::SplitRows(h - 4, [&](int begin, int end) {
-        for (int y = begin + 2; y < end + 2; ++y) mark(y, &flags[static_cast<size_t>(y) * words]);
-    });
+    if (row_by_row) {
+        flags.assign(static_cast<size_t>(words), 0);
+    } else {
+        flags.assign(static_cast<size_t>(h) * words, 0);
+        pixel::SplitRowsOver(threads, h - 4, [&](int begin, int end) {
+            for (int y = begin + 2; y < end + 2; ++y) {
+                mark(y, &flags[static_cast<size_t>(y) * words]);
+            }
+        });
+    }
     std::vector<uint64_t>& dirty = t_dirty;  // rows y, y + 1, y + 2 in turn
     dirty.assign(static_cast<size_t>(3) * words, 0);
     for (int y = 2; y <= h - 3; ++y) {
-        uint64_t* cand = &flags[static_cast<size_t>(y) * words];
+        uint64_t* cand = row_by_row ? flags.data() : &flags[static_cast<size_t>(y) * words];
+        if (row_by_row) mark(y, cand);  // the row's flags were all cleared by its scan
         uint64_t* cur = &dirty[static_cast<size_t>(y % 3) * words];
         uint64_t* next1 = &dirty[static_cast<size_t>((y + 1) % 3) * words];
         uint64_t* next2 = &dirty[static_cast<size_t>((y + 2) % 3) * words];
@@ -225,11 +268,7 @@ int HotPixel8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, 
             w, h,
             [&](int y, uint64_t* row_bits) {
                 const uint8_t* row = p + y * stride;
-                int x = 2;
-                for (; x + 32 <= w - 2; x += 32) {
-                    SetBits(row_bits, x, Candidates8(row + x, stride, limit));
-                }
-                for (; x <= w - 3; ++x) {
+                for (int x = MarkRow8(row, stride, w, limit, row_bits); x <= w - 3; ++x) {
                     if (row[x] - mean(row, x) >= threshold) SetBit(row_bits, x);
                 }
             },
@@ -280,11 +319,7 @@ int HotPixel16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect,
             w, h,
             [&](int y, uint64_t* row_bits) {
                 const uint16_t* row = p + y * stride;
-                int x = 2;
-                for (; x + 16 <= w - 2; x += 16) {
-                    SetBits(row_bits, x, Candidates16(row + x, stride, threshold));
-                }
-                for (; x <= w - 3; ++x) {
+                for (int x = MarkRow16(row, stride, w, threshold, row_bits); x <= w - 3; ++x) {
                     if (std::abs(row[x] - mean(row, x)) >= threshold) SetBit(row_bits, x);
                 }
             },

@@ -187,10 +187,13 @@ TEST(HotPixel, SmallFramesAreLeftAlone) {
 }
 
 TEST_P(HotPixelPaths, MatchReferenceOnRandomFrames) {
-    // Three threads, so that the taller frames are scanned in parts.
-    const int threads = SetDemosaicThreads(3);
+    // One thread (rows flagged as the scan reaches them) and three (the
+    // taller frames flagged in parts first).
+    const int threads = SetDemosaicThreads(1);
     std::mt19937 rng(11);
-    for (int phase = 0; phase < 4; ++phase) {
+    for (int run = 0; run < 8; ++run) {
+        const int phase = run % 4;
+        SetDemosaicThreads(run < 4 ? 1 : 3);
         for (auto [w, h] :
              {std::pair{9, 23}, std::pair{70, 23}, std::pair{131, 23}, std::pair{131, 101}}) {
             // Smooth field with sparse outliers of both signs.

@@ -170,11 +170,13 @@ void Apply(RegTree& tree, const Change& c) {
 }
 
 // Splits "A\B\C" into names; false for a leading backslash or an empty name
-// in the middle. A trailing backslash is tolerated.
+// in the middle. A trailing backslash is tolerated. Names with a line break
+// are refused: a key line of the file cannot hold them.
 bool SplitSubkey(const char* subkey, RegPath* out) {
     out->clear();
     if (!subkey || !*subkey) return true;
     const std::u16string text = Utf8ToUtf16(subkey);
+    if (text.find_first_of(u"\r\n") != std::u16string::npos) return false;
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find(u'\\', start);
@@ -208,6 +210,7 @@ class FileRegistry {
         if (pending_.empty()) Refresh();
         RegPath path = parent->path;
         path.insert(path.end(), rel.begin(), rel.end());
+        if (path.size() > kMaxRegKeyDepth) return kRegInvalidParameter;
         if (write) {
             // The first key of a batch of changes checks that they can be saved.
             if (write_keys_ == 0 && !CanSave()) return kRegAccessDenied;
@@ -480,7 +483,8 @@ std::string RegistryFilePath() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
         return std::string(xdg) + "/vimbra/registry.reg";
     std::string home;
-    if (const char* h = std::getenv("HOME"); h && *h) {
+    // Only an absolute HOME: a relative one would follow the working directory.
+    if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
         home = h;
     } else {
         struct passwd pw;

@@ -6,7 +6,8 @@
 // Outside Windows the registry is a registry export file (.reg):
 //   $VIMBRA_REGISTRY_FILE                when set (full path of the file),
 //   $XDG_CONFIG_HOME/vimbra/registry.reg when XDG_CONFIG_HOME is an absolute path,
-//   ~/.config/vimbra/registry.reg        otherwise.
+//   ~/.config/vimbra/registry.reg        otherwise, with ~ the absolute $HOME
+//                                        or else the account's home directory.
 // The file is written as "Windows Registry Editor Version 5.00" in UTF-16 LE
 // with a byte order mark; "REGEDIT4" files are read as well, so settings can
 // be copied to and from Windows. Keys and values of other programs are kept.

@@ -10,9 +10,6 @@ namespace {
 
 constexpr std::u16string_view kHeader5 = u"Windows Registry Editor Version 5.00";
 constexpr std::u16string_view kHeader4 = u"REGEDIT4";
-// Keys nest at most this deep, as in the Windows registry; deeper paths in a
-// file are refused rather than recursed into.
-constexpr size_t kMaxKeyDepth = 512;
 
 char16_t FoldAscii(char16_t c) {
     return (c >= u'a' && c <= u'z') ? char16_t(c - 0x20) : c;
@@ -174,8 +171,7 @@ bool SplitPath(std::u16string_view text, RegPath* path) {
 
 class Parser {
   public:
-    Parser(RegTree& tree, bool ansi, std::string* error)
-        : tree_(tree), ansi_(ansi), error_(error) {}
+    Parser(RegTree& tree, std::string* error) : tree_(tree), error_(error) {}
 
     bool Run(const std::u16string& text) {
         std::vector<std::u16string_view> lines;
@@ -192,6 +188,9 @@ class Parser {
         if (n == lines.size()) return Fail(0, "no header");
         const std::u16string_view header = TrimRight(lines[n]);
         if (header != kHeader5 && header != kHeader4) return Fail(n, "unknown header");
+        // The header, not the file's encoding, says how string data in hex
+        // form are stored: version 5.00 files are often saved as 8-bit text.
+        ansi_ = header == kHeader4;
         for (++n; n < lines.size(); ++n) {
             std::u16string_view line = TrimRight(lines[n]);
             const size_t line_no = n;
@@ -233,7 +232,7 @@ class Parser {
         const bool remove = !inner.empty() && inner.front() == u'-';
         if (remove) inner.remove_prefix(1);
         RegPath path;
-        if (!SplitPath(inner, &path) || path.size() > kMaxKeyDepth) return false;
+        if (!SplitPath(inner, &path) || path.size() > kMaxRegKeyDepth) return false;
         if (remove) {
             tree_.Delete(path);
             current_ = nullptr;
@@ -334,7 +333,7 @@ class Parser {
     }
 
     RegTree& tree_;
-    const bool ansi_;
+    bool ansi_ = false;  // REGEDIT4: expandable and multi-strings are 8-bit text
     std::string* error_;
     // The key of the current section; valid until the next section line.
     RegKeyNode* current_ = nullptr;
@@ -589,7 +588,6 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 bool ParseRegFile(std::string_view bytes, RegTree& tree, std::string* error) {
     tree = RegTree{};
     std::u16string text;
-    bool ansi = false;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         if (bytes.size() % 2 != 0) {
@@ -604,14 +602,13 @@ bool ParseRegFile(std::string_view bytes, RegTree& tree, std::string* error) {
         text = Utf8ToUtf16(bytes.substr(3));
     } else {
         text = EightBitToUtf16(bytes);
-        ansi = true;
     }
     if (text.find(u'\0') != std::u16string::npos) {
         if (error) *error = "zero character in text";
         tree = RegTree{};
         return false;
     }
-    Parser parser(tree, ansi, error);
+    Parser parser(tree, error);
     if (!parser.Run(text)) {
         tree = RegTree{};
         return false;

@@ -1,10 +1,12 @@
 // The in-memory form of a registry export file (.reg) and its conversion from
 // and to the text that the Windows registry editor reads and writes.
 //
-// Reading accepts "Windows Registry Editor Version 5.00" files in UTF-16 LE
-// with a byte order mark and "REGEDIT4" files in 8-bit text (UTF-8 when the
-// bytes are valid UTF-8, otherwise Latin-1). Writing always produces the
-// version 5.00 form in UTF-16 LE with a byte order mark and CRLF line ends.
+// Reading accepts "Windows Registry Editor Version 5.00" and "REGEDIT4" files,
+// either in UTF-16 LE with a byte order mark or in 8-bit text (UTF-8 when the
+// bytes are valid UTF-8, otherwise Latin-1); the header says whether string
+// data in hex form are UTF-16 (5.00) or 8-bit text (REGEDIT4). Writing always
+// produces the version 5.00 form in UTF-16 LE with a byte order mark and CRLF
+// line ends.
 // Every key and value is kept, whatever its root or type, so that a file
 // read and written back loses nothing.
 #pragma once
@@ -15,6 +17,10 @@
 #include <vector>
 
 namespace vimbra::platform {
+
+// Keys nest at most this deep (root included), as in the Windows registry;
+// deeper paths are refused rather than recursed into.
+inline constexpr size_t kMaxRegKeyDepth = 512;
 
 // Registry value types (REG_*).
 enum : uint32_t {

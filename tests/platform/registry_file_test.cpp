@@ -114,6 +114,43 @@ TEST(RegistryFile, ReadsRegedit4EightBitText) {
     EXPECT_EQ(again, tree);
 }
 
+// The header, not the file's encoding, says how expandable and multi-string
+// data are stored: UTF-16 bytes under version 5.00 (also when the file was
+// saved as 8-bit text, as hand-made files often are), 8-bit text under
+// REGEDIT4 (also with a UTF-8 byte order mark).
+TEST(RegistryFile, StringDataInHexFollowTheHeaderNotTheEncoding) {
+    enum Encoding { kUtf16, kUtf8Bom, kEightBit };
+    struct Case {
+        const char* header;
+        Encoding encoding;
+        const char* hex;
+    };
+    const Case cases[] = {
+        {"Windows Registry Editor Version 5.00", kUtf16, "25,00,41,00,25,00,00,00"},
+        {"Windows Registry Editor Version 5.00", kUtf8Bom, "25,00,41,00,25,00,00,00"},
+        {"Windows Registry Editor Version 5.00", kEightBit, "25,00,41,00,25,00,00,00"},
+        {"REGEDIT4", kUtf16, "25,41,25,00"},
+        {"REGEDIT4", kUtf8Bom, "25,41,25,00"},
+        {"REGEDIT4", kEightBit, "25,41,25,00"},
+    };
+    for (const Case& c : cases) {
+        const std::string text =
+            std::string(c.header) +
+            "\r\n\r\n[HKEY_CURRENT_USER\\Software\\X]\r\n\"E\"=hex(2):" + c.hex + "\r\n";
+        std::string bytes = text;
+        if (c.encoding == kUtf16) bytes = Utf16File(Utf8ToUtf16(text));
+        if (c.encoding == kUtf8Bom) bytes = "\xEF\xBB\xBF" + text;
+        RegTree tree;
+        std::string error;
+        const std::string what = std::string(c.header) + " encoding " + std::to_string(c.encoding);
+        ASSERT_TRUE(ParseRegFile(bytes, tree, &error)) << what << ": " << error;
+        const RegValue* v = Value(tree, {u"HKEY_CURRENT_USER", u"Software", u"X"}, u"E");
+        ASSERT_NE(v, nullptr) << what;
+        EXPECT_EQ(v->type, kRegExpandSz) << what;
+        EXPECT_EQ(v->data, WideZ(u"%A%")) << what;
+    }
+}
+
 TEST(RegistryFile, NamesMatchWithoutCaseAndDeletionsApply) {
     const std::u16string text =
         u"Windows Registry Editor Version 5.00\r\n\r\n"

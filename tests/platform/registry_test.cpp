@@ -1,7 +1,9 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 #include <thread>
@@ -160,6 +162,35 @@ TEST_F(RegistryTest, DeletedValuesAndKeysAreGoneFromTheFile) {
     EXPECT_TRUE(app->subkeys.empty());
 }
 
+// A key the file cannot hold (a name with a line break, a path deeper than
+// the file may nest) is refused, so a save never writes a file that the next
+// load would have to set aside with everything in it.
+TEST_F(RegistryTest, KeysTheFileCannotHoldAreRefused) {
+    Store("Keep", 1);
+    std::string deep = "Software\\App";
+    for (int i = 0; i < 600; ++i) deep += "\\k";
+    const struct {
+        const char* what;
+        std::string subkey;
+    } cases[] = {
+        {"line feed in a name", "Software\\App\\line\nfeed"},
+        {"carriage return in a name", "Software\\App\\carriage\rreturn"},
+        {"nested too deep", deep},
+    };
+    for (const auto& c : cases) {
+        ScopedRegKey key;
+        EXPECT_EQ(CreateKey(HkeyCurrentUser(), c.subkey.c_str(), key.Receive()),
+                  kRegInvalidParameter)
+            << c.what;
+        key.Close();
+        RegTree tree;
+        std::string error;
+        ASSERT_TRUE(ParseRegFile(registry_.Read(), tree, &error)) << c.what << ": " << error;
+        ASSERT_NE(tree.Find(kApp), nullptr) << c.what;
+        EXPECT_NE(tree.Find(kApp)->FindValue(u"Keep"), nullptr) << c.what;
+    }
+}
+
 TEST_F(RegistryTest, OtherProgramsKeysAndValuesAreKept) {
     const std::u16string exported =
         u"Windows Registry Editor Version 5.00\r\n\r\n"
@@ -238,6 +269,9 @@ TEST_F(RegistryTest, ThreadsSavingAtOnceLoseNothing) {
 }
 
 TEST(RegistryFilePath, FollowsTheEnvironment) {
+    const struct passwd* account = ::getpwuid(::getuid());
+    ASSERT_NE(account, nullptr);
+    const std::string account_file = std::string(account->pw_dir) + "/.config/vimbra/registry.reg";
     struct Case {
         const char* file;
         const char* xdg;
@@ -250,6 +284,11 @@ TEST(RegistryFilePath, FollowsTheEnvironment) {
         {"", "/xdg", "/home/u", "/xdg/vimbra/registry.reg"},
         {nullptr, "relative", "/home/u", "/home/u/.config/vimbra/registry.reg"},
         {nullptr, nullptr, "/home/u", "/home/u/.config/vimbra/registry.reg"},
+        // Without a usable HOME the account's home directory is used; a
+        // relative HOME would put the file under the working directory.
+        {nullptr, nullptr, nullptr, account_file},
+        {nullptr, nullptr, "", account_file},
+        {nullptr, nullptr, "relative", account_file},
     };
     const auto set = [](const char* name, const char* value) {
         if (value)

@@ -83,6 +83,9 @@ int CVimbra740QXRDLSdk::SetWindow(int x, int y, int w, int h, int mode) {
         return 1;
     // A 1/4 mode over fewer than four rows would give a frame without rows.
     if (h / m.divisor < 1 || w / m.divisor < 1) return 1;
+    // The ring cannot be resized under a running loop, and a sensor window
+    // that no longer matches the frame geometry would garble every frame.
+    if (IsStreaming()) return 1;
 
     mode_ = mode;
     uint16_t row_mode = 0, col_mode = 0;

@@ -61,7 +61,8 @@ class CVimbra740QXRDLSdk : public CVBXSdkLib {
     // Model initialisation of a camera number: 0, or 22 outside 0..31.
     int SelectCamera(int number);
 
-    // 0 on success, 1 when the rectangle or mode is refused (nothing sent).
+    // 0 on success, 1 when the rectangle or mode is refused or a loop is
+    // streaming (nothing sent).
     int SetWindow(int x, int y, int w, int h, int mode);
     int WindowX() const { return win_x_; }
     int WindowY() const { return win_y_; }

@@ -280,6 +280,12 @@ TEST(ExposureTest, RowLengthAndMicroseconds) {
     EXPECT_EQ(Model::ExposureRowsFor(100, 0, 2592, 0), 0) << "less than one row";
     EXPECT_EQ(Model::ExposureRowsFor(1e7, 0, 2592, 0), 0) << "more than 16383 rows";
     EXPECT_EQ(Model::ExposureRowsFor(-5000, 0, 2592, 0), 0);
+
+    // Width 2560: 3476 clocks a row; 1000 us gives 6 rows, which read back as
+    // 868 us because the single-precision period falls just short of 869.
+    EXPECT_EQ(Model::RowLengthClocks(0, 2560), 3476);
+    EXPECT_EQ(Model::ExposureRowsFor(1000, 0, 2560, 0), 6);
+    EXPECT_EQ(Model::ExposureMicroseconds(6, 0, 2560, 0), 868);
 }
 
 }  // namespace

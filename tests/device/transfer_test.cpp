@@ -293,6 +293,27 @@ TEST_F(DeviceTest, StartTwiceAndStopWhenIdle) {
     EXPECT_TRUE(saw_start);
 }
 
+TEST_F(DeviceTest, SetWindowWhileStreamingChangesNothing) {
+    CVimbra740QXRDLSdk& dev = Device();
+    ASSERT_EQ(dev.SetWindow(0, 0, 64, 48, 0), 0);
+    ASSERT_EQ(dev.StartStreaming(), kDevOk);
+    ASSERT_TRUE(Eventually([&] { return dev.FramesCompleted() >= 2; }));
+    Fresh();
+    // The ring cannot change under the loop, so the sensor must not either:
+    // its window and the frame geometry stay in step.
+    EXPECT_EQ(dev.SetWindow(0, 0, 128, 96, 0), 1);
+    for (const Block& b : Commands()) EXPECT_EQ(b[0], kCmdStartFrame);
+    EXPECT_EQ(Camera()->SensorRegister(4), 63);
+    EXPECT_EQ(dev.WindowWidth(), 64);
+    EXPECT_EQ(dev.EffectiveWidth(), 64);
+    const uint64_t before = dev.FramesCompleted();
+    ASSERT_TRUE(Eventually([&] { return dev.FramesCompleted() >= before + 2; }));
+    EXPECT_EQ(dev.StopStreaming(), kDevOk);
+    ASSERT_EQ(dev.SetWindow(0, 0, 128, 96, 0), 0);
+    EXPECT_EQ(Camera()->SensorRegister(4), 127);
+    EXPECT_EQ(dev.EffectiveWidth(), 128);
+}
+
 TEST_F(DeviceTest, OneShortTransferIsToleratedTheSecondEndsTheRun) {
     CVimbra740QXRDLSdk& dev = Device();
     ASSERT_EQ(dev.SetWindow(0, 0, 64, 48, 0), 0);

@@ -709,13 +709,19 @@ int Border(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& rect, int dst
 }
 
 template <typename T, typename Sum>
-int Measure(const uint8_t* src_bits, const Rect& rect, int src_stride, void** param1) {
-    if (src_bits == nullptr || param1 == nullptr || *param1 == nullptr) return 1;
+int Measure(const uint8_t* src_bits, const Rect& rect, uint16_t src_bpp, int src_stride,
+            void** param1) {
+    if (param1 == nullptr || *param1 == nullptr) return 1;
     auto* params = static_cast<BalanceParams*>(*param1);
     const PhaseCell cell = kCells[params->phase & 3];
     Sum sums[3] = {0, 0, 0};  // blue, green, red
     uint64_t counts[3] = {0, 0, 0};
-    const int w = rect.right - rect.left, h = rect.bottom - rect.top;
+    // An image of another sample size is not measured (its rows are shorter
+    // than the samples would reach); it gives neutral gains like a rectangle
+    // lacking a colour.
+    const bool readable = src_bits != nullptr && src_bpp == sizeof(T);
+    const int w = readable ? rect.right - rect.left : 0;
+    const int h = readable ? rect.bottom - rect.top : 0;
     for (int y = 0; y < h; ++y) {
         const T* row = reinterpret_cast<const T*>(src_bits + static_cast<intptr_t>(rect.top + y) *
                                                                  src_stride) +
@@ -808,15 +814,15 @@ int DemosaicBorder16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src
 }
 
 int MeasureBalance8(uint8_t* /*dst_bits*/, const uint8_t* src_bits, const Rect& src_rect,
-                    int /*dst_x*/, int /*dst_row*/, uint16_t /*dst_bpp*/, uint16_t /*src_bpp*/,
+                    int /*dst_x*/, int /*dst_row*/, uint16_t /*dst_bpp*/, uint16_t src_bpp,
                     int /*dst_stride*/, int src_stride, void** param1, void** /*param2*/) {
-    return Measure<uint8_t, uint32_t>(src_bits, src_rect, src_stride, param1);
+    return Measure<uint8_t, uint32_t>(src_bits, src_rect, src_bpp, src_stride, param1);
 }
 
 int MeasureBalance16(uint8_t* /*dst_bits*/, const uint8_t* src_bits, const Rect& src_rect,
-                     int /*dst_x*/, int /*dst_row*/, uint16_t /*dst_bpp*/, uint16_t /*src_bpp*/,
+                     int /*dst_x*/, int /*dst_row*/, uint16_t /*dst_bpp*/, uint16_t src_bpp,
                      int /*dst_stride*/, int src_stride, void** param1, void** /*param2*/) {
-    return Measure<uint16_t, uint64_t>(src_bits, src_rect, src_stride, param1);
+    return Measure<uint16_t, uint64_t>(src_bits, src_rect, src_bpp, src_stride, param1);
 }
 
 int ConvertToColour(CDibImage* dst, CDibImage* src, ColourSettings& s, bool* gains_measured) {

@@ -350,10 +350,12 @@ void FillByColour(CDibImage& raw, int phase, uint32_t green, uint32_t blue, uint
 TEST(WhiteBalance, MeasuredGainsAndCap) {
     struct Case {
         uint32_t green, blue, red;
-        int gain_blue, gain_red;
+        int measured_blue, measured_red;  // what the measurement itself gives
+        int gain_blue, gain_red;          // after the cap at 400
     };
-    const Case cases[] = {
-        {100, 50, 100, 200, 100}, {100, 50, 50, 199, 199}, {100, 50, 20, 200, 400}};
+    const Case cases[] = {{100, 50, 100, 200, 100, 200, 100},
+                          {100, 50, 50, 199, 199, 199, 199},
+                          {100, 50, 20, 200, 500, 200, 400}};
     for (int bits : {8, 16}) {
         for (const Case& c : cases) {
             CDibImage raw, dst;
@@ -361,6 +363,15 @@ TEST(WhiteBalance, MeasuredGainsAndCap) {
             ASSERT_EQ(dst.Create(20, 10, bits == 8 ? 24 : 48), 1);
             // Mode 0 with the vertical mirror measures with phase 1.
             FillByColour(raw, 1, c.green, c.blue, c.red);
+            BalanceParams result;
+            result.phase = 1;
+            void* mp = &result;
+            EXPECT_EQ(CDibImage::ConvertBlit(&raw, bits == 8 ? MeasureBalance8 : MeasureBalance16,
+                                             &raw, nullptr, 0, 0, &mp, nullptr),
+                      1);
+            EXPECT_EQ(result.blue, c.measured_blue) << bits;
+            EXPECT_EQ(result.green, 100) << bits;
+            EXPECT_EQ(result.red, c.measured_red) << bits;
             ColourSettings s;
             s.mirror_v = 1;
             s.gain_auto = 1;
@@ -404,6 +415,26 @@ TEST(WhiteBalance, MissingColourGivesNeutralGains) {
         MeasureBalance8(nullptr, raw.bits(), r, 0, 0, 0, 1, 0, raw.stride(), &p, nullptr);
         EXPECT_EQ(b.blue, 100);
         EXPECT_EQ(b.red, 100);
+    }
+}
+
+// A measurement handed an image of the other sample size reads only what the
+// image holds and gives neutral gains, as the demosaic refuses such images.
+TEST(WhiteBalance, WrongSampleSizeGivesNeutralGains) {
+    struct Case {
+        PixelRoutine routine;
+        uint16_t bits;
+    };
+    for (Case c : {Case{MeasureBalance16, 8}, Case{MeasureBalance8, 16}}) {
+        CDibImage raw;
+        ASSERT_EQ(raw.Create(64, 4, c.bits), 1);  // stride = whole row, no padding
+        FillByColour(raw, 0, 90, 30, 60);
+        BalanceParams b;
+        void* p = &b;
+        EXPECT_EQ(CDibImage::ConvertBlit(&raw, c.routine, &raw, nullptr, 0, 0, &p, nullptr), 1);
+        EXPECT_EQ(b.blue, 100) << c.bits;
+        EXPECT_EQ(b.green, 100) << c.bits;
+        EXPECT_EQ(b.red, 100) << c.bits;
     }
 }
 

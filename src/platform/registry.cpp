@@ -391,11 +391,14 @@ class FileRegistry {
         }
         for (const Change& c : pending_) Apply(base, c);
 
+        // Serialised before the temporary file exists, so that nothing can
+        // fail between opening it and closing it but the writes themselves.
+        const std::string content = SerializeRegFile(base);
         const std::string temp = path_ + ".tmp." + std::to_string(::getpid());
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd < 0) return false;
         struct stat st;
-        bool ok = WriteAll(fd, SerializeRegFile(base)) && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
+        bool ok = WriteAll(fd, content) && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
         ok = (::close(fd) == 0) && ok;
         if (!ok || ::rename(temp.c_str(), path_.c_str()) != 0) {
             ::unlink(temp.c_str());

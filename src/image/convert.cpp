@@ -18,11 +18,12 @@ inline void Store16(uint8_t* p, unsigned v) {
 // of each side; turned routines read the source rows from the last to the
 // first. kDst and kSrc are the pixel sizes the routine is made for: with
 // those the steps are constants and the loops vectorise; other sizes take
-// the same loop with the steps passed in.
+// the same loop with the steps passed in. Pixels smaller than those sizes
+// would make `pixel` run past the rows, so such images are left alone.
 template <bool kTurned, int kDst, int kSrc, typename F>
 int ForEachPixel(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
                  uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride, F pixel) {
-    if (dst_bits == nullptr || src_bits == nullptr) return 1;
+    if (dst_bits == nullptr || src_bits == nullptr || dst_bpp < kDst || src_bpp < kSrc) return 1;
     const int w = r.right - r.left, h = r.bottom - r.top;
     const bool fixed = dst_bpp == kDst && src_bpp == kSrc;
     for (int i = 0; i < h; ++i) {
@@ -207,9 +208,9 @@ int ColourToGrey(VIMBRA_ARGS) {
 namespace {
 
 template <int kBytes, typename Sum>
-int RegionMean(uint8_t* bits, const Rect& r, int dst_x, int dst_row, int stride) {
+int RegionMean(uint8_t* bits, const Rect& r, int dst_x, int dst_row, uint16_t bpp, int stride) {
     const int w = r.right - r.left, h = r.bottom - r.top;
-    if (bits == nullptr || w <= 0 || h <= 0) return 0;
+    if (bits == nullptr || w <= 0 || h <= 0 || bpp < kBytes) return 0;
     Sum sum = 0;
     for (int i = 0; i < h; ++i) {
         const uint8_t* p = bits + static_cast<intptr_t>(dst_row + i) * stride +
@@ -223,7 +224,9 @@ int RegionMean(uint8_t* bits, const Rect& r, int dst_x, int dst_row, int stride)
 
 template <int kBytes>
 int Repack(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int stride) {
-    if (dst_bits == nullptr || src_bits == nullptr) return 1;
+    // The frame is spread within its own image: the rows and the stride are
+    // the source's, so another destination could be overrun.
+    if (dst_bits == nullptr || dst_bits != src_bits) return 1;
     const int w = r.right;
     const int first = w - (r.right - r.left);
     const intptr_t packed = static_cast<intptr_t>(w) * kBytes;
@@ -241,13 +244,13 @@ int Repack(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int stride
 }  // namespace
 
 int RegionMean8(VIMBRA_ARGS) {
-    (void)src_bits, (void)dst_bpp, (void)src_bpp, (void)src_stride;
-    return RegionMean<1, uint32_t>(dst_bits, r, dst_x, dst_row, dst_stride);
+    (void)src_bits, (void)src_bpp, (void)src_stride;
+    return RegionMean<1, uint32_t>(dst_bits, r, dst_x, dst_row, dst_bpp, dst_stride);
 }
 
 int RegionMean16(VIMBRA_ARGS) {
-    (void)src_bits, (void)dst_bpp, (void)src_bpp, (void)src_stride;
-    return RegionMean<2, uint64_t>(dst_bits, r, dst_x, dst_row, dst_stride);
+    (void)src_bits, (void)src_bpp, (void)src_stride;
+    return RegionMean<2, uint64_t>(dst_bits, r, dst_x, dst_row, dst_bpp, dst_stride);
 }
 
 int Repack8(VIMBRA_ARGS) {

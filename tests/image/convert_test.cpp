@@ -203,6 +203,52 @@ TEST(Repack, SpreadsPackedRowsInPlace) {
     }
 }
 
+// A routine handed images with smaller pixels than it reads or writes does
+// nothing, rather than running past the rows. The images have no padding and
+// fill their memory exactly, so any access past a row leaves the image.
+TEST(PixelSizes, SmallerPixelsThanTheRoutineNeedsAreRefused) {
+    struct Case {
+        const char* name;
+        PixelRoutine routine;
+        uint16_t in_bits, out_bits;
+    };
+    const Case cases[] = {
+        {"reduce from bytes", Mono16To8Shift4, 8, 8},
+        {"reduce turned from bytes", Mono16To8Shift2Turned, 8, 8},
+        {"widen from bytes", Mono16Widen4, 8, 16},
+        {"grey from bytes", ColourToGrey, 8, 8},
+        {"swap into bytes", Colour24SwapRB, 24, 8},
+        {"48 to 24 from 24", Colour48To24Shift4, 24, 24},
+        {"48 to 24 turned from 16", Colour48To24Shift2Turned, 16, 24},
+        {"widen 48 into 24", Colour48Widen4, 48, 24},
+        {"invert fourth into 24", Colour32InvertFourth, 32, 24},
+    };
+    for (const Case& c : cases) {
+        CDibImage src, dst;
+        ASSERT_EQ(src.Create(64, 2, c.in_bits), 1);
+        ASSERT_EQ(dst.Create(64, 2, c.out_bits), 1);
+        std::memset(src.bits(), 0x5A, static_cast<size_t>(src.stride()) * 2);
+        std::memset(dst.bits(), 0xC3, static_cast<size_t>(dst.stride()) * 2);
+        EXPECT_EQ(Blit(dst, c.routine, src), 1) << c.name;
+        for (int i = 0; i < dst.stride() * 2; ++i) {
+            ASSERT_EQ(dst.bits()[i], 0xC3) << c.name << ": byte " << i << " written";
+        }
+    }
+    CDibImage grey;
+    ASSERT_EQ(grey.Create(64, 2, 8), 1);
+    std::memset(grey.bits(), 200, static_cast<size_t>(grey.stride()) * 2);
+    EXPECT_EQ(Blit(grey, RegionMean16, grey), 0);
+    // Repacking works in place only: another, smaller destination stays
+    // untouched (placed so that the clipped rows are memory rows 0..1).
+    CDibImage packed, small;
+    ASSERT_EQ(packed.Create(61, 4, 8), 1);
+    ASSERT_EQ(small.Create(61, 2, 8), 1);
+    std::memset(packed.bits(), 7, static_cast<size_t>(packed.stride()) * 4);
+    EXPECT_EQ(CDibImage::ConvertBlit(&small, Repack8, &packed, nullptr, 0, -2, nullptr, nullptr),
+              1);
+    for (int i = 0; i < small.stride(); ++i) ASSERT_EQ(small.bits()[i], 0) << "byte " << i;
+}
+
 TEST(RegionMean, MeansOfRegions) {
     CDibImage grey, deep;
     ASSERT_EQ(grey.Create(8, 6, 8), 1);

@@ -309,6 +309,9 @@ int CVBXSdkLib::SetGeometry(int th, int ehs, int eh, int tv, int evs, int ev, in
     if (IsStreaming()) return kDevAlreadyStreaming;
 
     FreeBuffers();
+    // Indices left by an earlier ring could point past a smaller new one.
+    write_index_.store(0, std::memory_order_release);
+    read_index_.store(0, std::memory_order_release);
     th_ = th;
     ehs_ = ehs;
     eh_ = eh;

@@ -91,6 +91,20 @@ TEST_F(DeviceTest, CopyWindowTakesTheEffectiveArea) {
     }
 }
 
+TEST_F(DeviceTest, FewerBuffersRestartTheRingAtSlotZero) {
+    CVimbra740QXRDLSdk& dev = Device();
+    ASSERT_EQ(dev.SetGeometry(16, 0, 16, 4, 0, 4, 4), kDevOk);
+    std::vector<uint8_t> out(16 * 4);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(dev.CopyRingFrame(out.data()), 0);
+    ASSERT_EQ(dev.ReadIndex(), 3);
+    // A ring of two has no slot 3.
+    ASSERT_EQ(dev.SetGeometry(16, 0, 16, 4, 0, 4, 2), kDevOk);
+    EXPECT_EQ(dev.ReadIndex(), 0);
+    EXPECT_EQ(dev.WriteIndex(), 0);
+    EXPECT_EQ(dev.CopyRingFrame(out.data()), 0);
+    EXPECT_EQ(dev.ReadIndex(), 1);
+}
+
 TEST_F(DeviceTest, OneShotReadUsesTheRequestOfTheFrameSize) {
     CVimbra740QXRDLSdk& dev = Device();
     // Full frame, 8-bit: 5,039,104 bytes need the large request.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -247,6 +248,42 @@ TEST_F(DemosaicTest, TinyPicturesStayInside) {
             std::memset(raw.bits(), 80, static_cast<size_t>(raw.stride()) * h);
             Demosaic(dst, raw, DemosaicParams{1, 100, 100, 100});
             EXPECT_EQ(OutAt(dst, h - 1, w - 1, 1), 80u) << w << " x " << h;
+        }
+    }
+}
+
+// The phase-0 kernel written out for an output pixel on an even row and an
+// even column: green from s(y, x) and s(y-1, x-1); red from the odd rows at
+// columns x and x-2; blue from the even rows at columns x-1 and x+1. Checked
+// on every such interior pixel of a random frame, on every code path.
+TEST_F(DemosaicTest, PhaseZeroKernelOnEvenRowsAndColumns) {
+    std::mt19937 rng(17);
+    CDibImage raw, dst;
+    ASSERT_EQ(raw.Create(72, 12, 8), 1);
+    ASSERT_EQ(dst.Create(72, 12, 24), 1);
+    FillRandom(raw, rng, 0xFF);
+    const int red_factor = 175, blue_factor = 78;  // trunc(137 * 1.28), trunc(61 * 1.28)
+    for (DemosaicSimd path : {DemosaicSimd::kScalar, DemosaicSimd::kSse2, DemosaicSimd::kAvx2}) {
+        SetDemosaicSimd(path);
+        Demosaic(dst, raw, DemosaicParams{0, 137, 100, 61});
+        auto s = [&](int y, int x) { return static_cast<int>(RawAt(raw, y, x)); };
+        for (int y = 2; y <= 12 - 3; y += 2) {
+            for (int x = 2; x <= 72 - 3; x += 2) {
+                int green = (s(y, x) + s(y - 1, x - 1)) >> 1;
+                int red =
+                    ((9 * s(y - 1, x) + 3 * s(y - 1, x - 2) + 3 * s(y + 1, x) + s(y + 1, x - 2)) *
+                     red_factor) >>
+                    11;
+                int blue =
+                    ((9 * s(y, x - 1) + 3 * s(y - 2, x - 1) + 3 * s(y, x + 1) + s(y - 2, x + 1)) *
+                     blue_factor) >>
+                    11;
+                ASSERT_EQ(OutAt(dst, y, x, 1), static_cast<uint32_t>(green)) << y << "," << x;
+                ASSERT_EQ(OutAt(dst, y, x, 2), static_cast<uint32_t>(std::min(red, 255)))
+                    << y << "," << x;
+                ASSERT_EQ(OutAt(dst, y, x, 0), static_cast<uint32_t>(std::min(blue, 255)))
+                    << y << "," << x;
+            }
         }
     }
 }

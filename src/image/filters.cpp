@@ -319,12 +319,19 @@ void ColumnSums(const T* const rows[4], int n, int from, Sum* sums) {
     }
 }
 
+// Brightness applied to the sharpened samples as they are written, computed
+// exactly as its table would be.
+struct Brighten {
+    bool on = false;
+    float factor = 1.0f;
+};
+
 // Output samples j = from .. last-1 of one row of the unsharp mask, from the
 // column sums and the unfiltered row `s`; the fourth sample of pixels with
 // four samples is left as it is.
 template <class T, class Sum, int kStep>
 void SharpenSpan(T* d, const T* s, const Sum* sums, int from, int last, int value, int max_value,
-                 const T* post) {
+                 const T* post, Brighten bright = {}) {
     for (int j = from; j < last; ++j) {
         const int box = static_cast<int>(sums[j - 2 * kStep]) + static_cast<int>(sums[j - kStep]) +
                         static_cast<int>(sums[j]) + static_cast<int>(sums[j + kStep]);
@@ -335,6 +342,7 @@ void SharpenSpan(T* d, const T* s, const Sum* sums, int from, int last, int valu
         if constexpr (kStep == 4) {
             if ((j & 3) == 3) continue;
         }
+        if (bright.on) out = ClampTrunc(static_cast<float>(out) * bright.factor, max_value);
         d[j] = post != nullptr ? post[out] : static_cast<T>(out);
     }
 }
@@ -412,7 +420,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int SharpenRow8A
 template <int kStep>
 __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
     uint16_t* d, const uint16_t* const rows[4], int width, int value, int max_value, uint32_t* sums,
-    const uint16_t* post) {
+    const uint16_t* post, Brighten bright) {
     const int n = width * kStep;
     int j = 0;
     const auto widen = Widen16;
@@ -441,8 +449,15 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
         const __m512i q = _mm512_cvttps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(t), ten));
         const __m512i out =
             _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(sample, q), zero), top);
+        __m512i result = out;
+        if (bright.on) {
+            // trunc(out * factor) in single precision, held at 0..max_value.
+            const __m512 scaled =
+                _mm512_mul_ps(_mm512_cvtepi32_ps(out), _mm512_set1_ps(bright.factor));
+            result = _mm512_min_epi32(_mm512_max_epi32(_mm512_cvttps_epi32(scaled), zero), top);
+        }
         // The table has a spare entry, so the 32-bit gather may read past the last.
-        const __m512i result = post != nullptr ? _mm512_i32gather_epi32(out, post, 2) : out;
+        if (post != nullptr) result = _mm512_i32gather_epi32(result, post, 2);
         _mm256_mask_storeu_epi16(d + j, write, LowWords(result));
     }
     return j;
@@ -452,7 +467,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
 template <class T, class Sum, int kStep>
 void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
                  int dst_stride, int src_stride, int value, int max_value, uint32_t* sums32,
-                 uint16_t* sums16, const T* post, int threads) {
+                 uint16_t* sums16, const T* post, int threads, Brighten bright) {
     constexpr int bpp = static_cast<int>(sizeof(T)) * kStep;
     const int w = Width(r);
     const int h = Height(r);
@@ -480,17 +495,17 @@ void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int 
                     SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value,
                                                     post);
                 } else {
-                    const int j =
-                        SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32, post);
+                    const int j = SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32,
+                                                            post, bright);
                     SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value,
-                                                    post);
+                                                    post, bright);
                 }
                 continue;
             }
 #endif
             ColumnSums<T, uint32_t>(rows, w * kStep, 0, own32);
             SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, 2 * kStep, last, value, max_value,
-                                            post);
+                                            post, bright);
         }
         slots.Release(slot);
     });
@@ -499,7 +514,7 @@ void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int 
 template <class T>
 int Sharpen(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
             uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride, const ToneParams* p,
-            void** param2, bool colour, const T* post) {
+            void** param2, bool colour, const T* post, Brighten bright = {}) {
     if (p == nullptr) return 0;
     const int step = dst_bpp / static_cast<int>(sizeof(T));
     if (dst_bpp != src_bpp || step * static_cast<int>(sizeof(T)) != dst_bpp ||
@@ -530,18 +545,18 @@ int Sharpen(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x
     switch (step) {
         case 1:
             SharpenRect<T, uint32_t, 1>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums32, sums16, post,
-                                        threads);
+                                        src_stride, value, max_value, sums32, sums16, post, threads,
+                                        bright);
             break;
         case 3:
             SharpenRect<T, uint32_t, 3>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums32, sums16, post,
-                                        threads);
+                                        src_stride, value, max_value, sums32, sums16, post, threads,
+                                        bright);
             break;
         default:
             SharpenRect<T, uint32_t, 4>(dst_bits, src_bits, r, dst_x, dst_row, dst_stride,
-                                        src_stride, value, max_value, sums32, sums16, post,
-                                        threads);
+                                        src_stride, value, max_value, sums32, sums16, post, threads,
+                                        bright);
             break;
     }
     return 1;
@@ -778,12 +793,33 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Channel16(__
     return _mm512_min_epi32(_mm512_srl_epi32(picked, count), _mm512_set1_epi32(255));
 }
 
+// Looks up each word lane (0..255) in a table of 256 words held in eight
+// registers: four two-register permutes on the low six bits, then bits 6 and
+// 7 choose among them.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i LookUpWords256(
+    __m512i idx, const __m512i t[8]) {
+    const __m512i q0 = _mm512_permutex2var_epi16(t[0], idx, t[1]);
+    const __m512i q1 = _mm512_permutex2var_epi16(t[2], idx, t[3]);
+    const __m512i q2 = _mm512_permutex2var_epi16(t[4], idx, t[5]);
+    const __m512i q3 = _mm512_permutex2var_epi16(t[6], idx, t[7]);
+    const __mmask32 bit6 = _mm512_test_epi16_mask(idx, _mm512_set1_epi16(64));
+    const __mmask32 bit7 = _mm512_test_epi16_mask(idx, _mm512_set1_epi16(128));
+    return _mm512_mask_blend_epi16(bit7, _mm512_mask_blend_epi16(bit6, q0, q1),
+                                   _mm512_mask_blend_epi16(bit6, q2, q3));
+}
+
 // One row of 48 or 64-bit pixels: samples reduced by `shift` (and held at
 // 255), results widened back.
 template <int kStep>
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16Avx512(
     uint16_t* d, const uint16_t* s, int width, const HueSatConstants& k, const HueSatShuffles& sh,
-    int shift, const uint16_t* post) {
+    int shift, const uint16_t* post256) {
+    // post256: the table that follows, by 8-bit result (entry v is the
+    // table's entry for v << shift), or null.
+    __m512i t[8];
+    for (int i = 0; i < 8; ++i) {
+        t[i] = post256 != nullptr ? _mm512_loadu_si512(post256 + 32 * i) : _mm512_setzero_si512();
+    }
     const __m512i sat_scale = _mm512_set1_epi32(k.saturation_scale >> 8);  // saturation + 256
     const __m512i off_in = _mm512_set1_epi32(k.offset_in_sector);
     const __m512i off_sec = _mm512_set1_epi32(k.offset_sectors);
@@ -804,18 +840,19 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16A
         const __m512i out =
             HueSat16Lanes(Channel16(v0, v1, ib, count), Channel16(v0, v1, ig, count),
                           Channel16(v0, v1, ir, count), sat_scale, off_in, off_sec);
-        __m512i blue = _mm512_sll_epi32(_mm512_and_si512(out, c255), count);
-        __m512i green = _mm512_sll_epi32(_mm512_and_si512(_mm512_srli_epi32(out, 8), c255), count);
-        __m512i red = _mm512_sll_epi32(_mm512_and_si512(_mm512_srli_epi32(out, 16), c255), count);
-        if (post != nullptr) {
-            // 32-bit gathers from the 16-bit table (which has spare entries
-            // at its end); the low word is the entry.
-            const __m512i low = _mm512_set1_epi32(0xFFFF);
-            blue = _mm512_and_si512(_mm512_i32gather_epi32(blue, post, 2), low);
-            green = _mm512_and_si512(_mm512_i32gather_epi32(green, post, 2), low);
-            red = _mm512_and_si512(_mm512_i32gather_epi32(red, post, 2), low);
+        const __m512i vb = _mm512_and_si512(out, c255);
+        const __m512i vg = _mm512_and_si512(_mm512_srli_epi32(out, 8), c255);
+        const __m512i vr = _mm512_and_si512(_mm512_srli_epi32(out, 16), c255);
+        __m512i bg, red;
+        if (post256 != nullptr) {
+            // Blue and green share one lookup as the two words of each lane.
+            bg = LookUpWords256(_mm512_or_si512(vb, _mm512_slli_epi32(vg, 16)), t);
+            red = _mm512_and_si512(LookUpWords256(vr, t), _mm512_set1_epi32(0xFFFF));
+        } else {
+            bg = _mm512_or_si512(_mm512_sll_epi32(vb, count),
+                                 _mm512_slli_epi32(_mm512_sll_epi32(vg, count), 16));
+            red = _mm512_sll_epi32(vr, count);
         }
-        const __m512i bg = _mm512_or_si512(blue, _mm512_slli_epi32(green, 16));
         uint16_t* q = d + x * kStep;
         _mm512_mask_storeu_epi16(q, kWrite, _mm512_permutex2var_epi16(bg, io0, red));
         const __m512i second = _mm512_permutex2var_epi16(bg, io1, red);
@@ -847,6 +884,14 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
     const bool vector = pixel::UseAvx512();
     std::optional<HueSatShuffles> shuffles;
     if (vector) shuffles.emplace(step);
+    // 16-bit results have 8-bit precision: the table that follows reduced to
+    // the 256 values they can take.
+    alignas(64) uint16_t post256[256];
+    if constexpr (sizeof(T) == 2) {
+        if (post != nullptr) {
+            for (int v = 0; v < 256; ++v) post256[v] = post[v << shift];
+        }
+    }
 #endif
     pixel::SplitRows(Height(r), [&](int begin, int end) {
         for (int i = begin; i < end; ++i) {
@@ -860,8 +905,9 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
                     x = step == 3 ? HueSatRow8Avx512<3>(d, s, w, k, *shuffles, post)
                                   : HueSatRow8Avx512<4>(d, s, w, k, *shuffles, post);
                 } else {
-                    x = step == 3 ? HueSatRow16Avx512<3>(d, s, w, k, *shuffles, shift, post)
-                                  : HueSatRow16Avx512<4>(d, s, w, k, *shuffles, shift, post);
+                    const uint16_t* small = post != nullptr ? post256 : nullptr;
+                    x = step == 3 ? HueSatRow16Avx512<3>(d, s, w, k, *shuffles, shift, small)
+                                  : HueSatRow16Avx512<4>(d, s, w, k, *shuffles, shift, small);
                 }
             }
 #endif
@@ -1033,13 +1079,18 @@ int SharpenThenTable(VIMBRA_ROUTINE_ARGS, bool colour) {
     const SharpenTableParams* p = Param<SharpenTableParams>(param1);
     if (p == nullptr) return 0;
     const T* table;
+    Brighten bright;
     if constexpr (sizeof(T) == 1) {
         table = p->table.table8;
     } else {
         table = p->table.table16;
+        if (table == nullptr && p->brightness != 0) {
+            bright.on = true;
+            bright.factor = BrightnessFactor(p->brightness);
+        }
     }
-    if (table == nullptr) return 0;
-    return Sharpen<T>(VIMBRA_GEOMETRY_ARGS, &p->sharpen, param2, colour, table);
+    if (table == nullptr && !bright.on) return 0;
+    return Sharpen<T>(VIMBRA_GEOMETRY_ARGS, &p->sharpen, param2, colour, table, bright);
 }
 
 int ApplyTable(VIMBRA_ROUTINE_ARGS, bool wide, int channels) {

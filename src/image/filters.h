@@ -131,6 +131,9 @@ PixelRoutineFn ApplyTableColour16;
 struct SharpenTableParams {
     ToneParams sharpen;
     SampleTable table;
+    // 16-bit routines without a table: the brightness of this value (not 0),
+    // computed per sample rather than looked up.
+    int32_t brightness = 0;
 };
 PixelRoutineFn SharpenTable8;
 PixelRoutineFn SharpenTableColour8;

@@ -289,9 +289,8 @@ void ProcessFrame(FrameContext& ctx) {
                 SharpenTableParams p;
                 p.sharpen = ToneParams{ctx.filter[fs::kSharpness], kToneDepth};
                 if (wide) {
-                    BuildToneTable16(ToneKind::kBrightness, ctx.filter[fs::kBrightness], kToneDepth,
-                                     ws->table16());
-                    p.table.table16 = ws->table16();
+                    // Computed per sample: cheaper than a lookup in a 16-bit table.
+                    p.brightness = ctx.filter[fs::kBrightness];
                 } else {
                     BuildToneTable8(ToneKind::kBrightness, ctx.filter[fs::kBrightness], table8);
                     p.table.table8 = table8;

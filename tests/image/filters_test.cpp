@@ -704,6 +704,27 @@ TEST_P(BothPaths, TableRoutinesEqualFilterThenTable) {
         ASSERT_EQ(Call(c.fused, fused, work, &p), 1);
         EXPECT_EQ(fused, expected) << "sharpen " << c.v.name;
     }
+    // 16-bit sharpness with the brightness computed instead of looked up.
+    for (const Case& c : sharpen) {
+        if (!c.v.wide) continue;
+        for (int brightness : {-200, -1, 37, 255}) {
+            const Frame work = RandomFrame(c.v, 70, 9, rng);
+            Frame expected = work, fused = work;
+            ToneParams tp{22, 12};
+            Call(c.plain, expected, work, &tp);
+            Frame interior = expected;
+            ToneParams bp{brightness, 12};
+            Call(c.v.channels == 1 ? Brightness16 : BrightnessColour16, interior, &bp);
+            for (int y = 2; y < 7; ++y) {
+                std::memcpy(expected.row(y) + 2 * c.v.bpp, interior.row(y) + 2 * c.v.bpp,
+                            static_cast<size_t>(66) * c.v.bpp);
+            }
+            SharpenTableParams p{tp, SampleTable{}, brightness};
+            ASSERT_EQ(Call(c.fused, fused, work, &p), 1);
+            EXPECT_EQ(fused, expected)
+                << "sharpen and brightness " << c.v.name << " " << brightness;
+        }
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "image/convert.h"
 #include "image/demosaic.h"
 #include "image/dib_image.h"
+#include "image/filters_internal.h"
 #include "image/grey_filter.h"
 #include "image/hot_pixel.h"
 
@@ -281,8 +282,12 @@ void ProcessFrame(FrameContext& ctx) {
         // The work image must hold a copy of exactly this frame.
         if (HasPixels(work) && work->stride() == out->stride() && work->height() == out->height() &&
             work->bit_count() == out->bit_count()) {
-            std::memcpy(work->bits(), out->bits(),
-                        static_cast<size_t>(out->stride()) * static_cast<size_t>(out->height()));
+            // stride x height bytes, in blocks of rows over the filters' threads.
+            const size_t row_bytes = static_cast<size_t>(out->stride());
+            pixel::SplitRows(out->height(), [&](int begin, int end) {
+                std::memcpy(work->row(begin), out->row(begin),
+                            row_bytes * static_cast<size_t>(end - begin));
+            });
             void* p2 = workspace;
             void** second = workspace != nullptr ? &p2 : nullptr;
             if (brightness && ws != nullptr && out->width() > 4 && out->height() > 4) {

@@ -1,6 +1,7 @@
 #include "device/vimbra_740qx_rdl_sdk.h"
 
 #include <cstring>
+#include <limits>
 
 #include "platform/clock.h"
 
@@ -303,28 +304,35 @@ double CVimbra740QXRDLSdk::ClockPeriodMs(int clock) {
     }
 }
 
-int CVimbra740QXRDLSdk::RowLengthClocks(int mode, int width) {
+int64_t CVimbra740QXRDLSdk::RowLengthClocks(int mode, int width) {
+    // 64-bit: the session may hold a window width it never accepted.
+    const int64_t w = width;
     switch (mode) {
         case 1:
-            return width / 2 + 916;
+            return w / 2 + 916;
         case 2:
-            return width / 4 + 916;
+            return w / 4 + 916;
         case 17:
-            return width / 2 + 1555;
+            return w / 2 + 1555;
         case 18:
-            return width / 4 + 2918;
+            return w / 4 + 2918;
         default:
-            return width + 916;
+            return w + 916;
     }
 }
 
 int CVimbra740QXRDLSdk::ExposureMicroseconds(int shutter_rows, int mode, int width, int clock) {
-    const double rows_clocks = static_cast<double>(shutter_rows) * RowLengthClocks(mode, width);
-    return static_cast<int>(rows_clocks * ClockPeriodMs(clock) * 1000);
+    const double rows_clocks =
+        static_cast<double>(shutter_rows) * static_cast<double>(RowLengthClocks(mode, width));
+    const double us = rows_clocks * ClockPeriodMs(clock) * 1000;
+    // Values beyond the int range saturate instead of an undefined conversion.
+    if (us >= 2147483647.0) return std::numeric_limits<int>::max();
+    if (us <= -2147483648.0) return std::numeric_limits<int>::min();
+    return static_cast<int>(us);
 }
 
 int CVimbra740QXRDLSdk::ExposureRowsFor(double microseconds, int mode, int width, int clock) {
-    const double row_ms = RowLengthClocks(mode, width) * ClockPeriodMs(clock);
+    const double row_ms = static_cast<double>(RowLengthClocks(mode, width)) * ClockPeriodMs(clock);
     const double rows = microseconds / 1000 / row_ms;
     if (!(rows >= 1.0) || rows >= static_cast<double>(kMaxShutterWidth) + 1.0) return 0;
     return static_cast<int>(rows);

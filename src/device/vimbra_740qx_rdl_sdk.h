@@ -111,7 +111,7 @@ class CVimbra740QXRDLSdk : public CVBXSdkLib {
 
     // Exposure arithmetic of the session's clock setting and window.
     static double ClockPeriodMs(int clock);
-    static int RowLengthClocks(int mode, int width);
+    static int64_t RowLengthClocks(int mode, int width);
     static int ExposureMicroseconds(int shutter_rows, int mode, int width, int clock);
     // Rows for an exposure of `microseconds`; 0 when outside 1..16383.
     static int ExposureRowsFor(double microseconds, int mode, int width, int clock);

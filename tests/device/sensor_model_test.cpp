@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "device_fixture.h"
 
@@ -286,6 +287,19 @@ TEST(ExposureTest, RowLengthAndMicroseconds) {
     EXPECT_EQ(Model::RowLengthClocks(0, 2560), 3476);
     EXPECT_EQ(Model::ExposureRowsFor(1000, 0, 2560, 0), 6);
     EXPECT_EQ(Model::ExposureMicroseconds(6, 0, 2560, 0), 868);
+}
+
+TEST(ExposureTest, ExtremeStoredValuesStayDefined) {
+    // A window the session stored without accepting it, or an exposure read
+    // from settings, can hold any int; the arithmetic must not overflow.
+    constexpr int kMax = std::numeric_limits<int>::max();
+    constexpr int kMin = std::numeric_limits<int>::min();
+    EXPECT_EQ(Model::RowLengthClocks(0, kMax), int64_t{kMax} + 916);
+    EXPECT_EQ(Model::RowLengthClocks(17, kMax), int64_t{kMax} / 2 + 1555);
+    EXPECT_EQ(Model::ExposureMicroseconds(kMax, 0, 2592, 1), kMax);
+    EXPECT_EQ(Model::ExposureMicroseconds(kMin, 0, 2592, 1), kMin);
+    EXPECT_EQ(Model::ExposureMicroseconds(1970, 0, kMax, 0), kMax);
+    EXPECT_EQ(Model::ExposureRowsFor(1000, 0, kMax, 0), 0);
 }
 
 }  // namespace

@@ -348,6 +348,8 @@ int CVBXSdkLib::SetGeometry(int th, int ehs, int eh, int tv, int evs, int ev, in
 }
 
 int CVBXSdkLib::ReadOneFrame() {
+    // After a failed allocation there is nothing to read into: report it as
+    // the allocation failure rather than transfer into a missing buffer.
     if (!one_shot_) return kDevNoMemory;
     const uint32_t n = TransferSize();
     if (!kept_handle_) {
@@ -380,6 +382,7 @@ void CVBXSdkLib::CloseFrameHandle() {
 
 int CVBXSdkLib::StartStreaming() {
     if (idle_.load(std::memory_order_acquire) == 0) return kDevAlreadyStreaming;
+    // Without a ring (failed allocation) a loop would write into nothing.
     if (!ring_) return kDevNoMemory;
     // A loop that ended by itself is joined before a new one starts.
     if (loop_thread_.joinable()) loop_thread_.join();

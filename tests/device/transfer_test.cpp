@@ -91,6 +91,24 @@ TEST_F(DeviceTest, CopyWindowTakesTheEffectiveArea) {
     }
 }
 
+TEST_F(DeviceTest, WithoutBuffersNothingIsTransferred) {
+    CVimbra740QXRDLSdk& dev = Device();
+    // Too many samples to allocate: the old buffers are gone, none replace them.
+    EXPECT_EQ(dev.SetGeometry(65536, 0, 65536, 32768, 0, 32768, 4), kDevNoMemory);
+    EXPECT_EQ(dev.OneShotBuffer(), nullptr);
+    EXPECT_EQ(dev.RingBuffer(0), nullptr);
+    uint8_t out[16];
+    EXPECT_EQ(dev.ReadOneFrame(), kDevNoMemory);
+    EXPECT_EQ(dev.CopyOneShotFrame(out), kDevNoMemory);
+    EXPECT_EQ(dev.StartStreaming(), kDevNoMemory);
+    EXPECT_FALSE(dev.IsStreaming());
+    EXPECT_EQ(dev.CopyRingFrame(out), kDevNoMemory);
+    EXPECT_TRUE(FrameRequests(Requests()).empty());
+    // A window brings them back.
+    ASSERT_EQ(dev.SetWindow(0, 0, 64, 48, 0), 0);
+    EXPECT_EQ(dev.ReadOneFrame(), kDevOk);
+}
+
 TEST_F(DeviceTest, FewerBuffersRestartTheRingAtSlotZero) {
     CVimbra740QXRDLSdk& dev = Device();
     ASSERT_EQ(dev.SetGeometry(16, 0, 16, 4, 0, 4, 4), kDevOk);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "image/filters_internal.h"
@@ -464,6 +465,32 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
 }
 #endif
 
+// One output row: `rows` are the source rows y-2..y+1, `d` row y of the
+// destination; own32 / own16 are this caller's row sum buffers.
+template <class T, int kStep>
+void SharpenOneRow(T* d, const T* const rows[4], int w, int value, int max_value, uint32_t* own32,
+                   uint16_t* own16, const T* post, Brighten bright) {
+    const int last = (w - 2) * kStep;
+#if VIMBRA_X86_SIMD
+    if (pixel::UseAvx512()) {
+        if constexpr (sizeof(T) == 1) {
+            const int j = SharpenRow8Avx512<kStep>(d, rows, w, value, own16, post);
+            SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value, post);
+        } else {
+            const int j =
+                SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32, post, bright);
+            SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value, post,
+                                            bright);
+        }
+        return;
+    }
+#endif
+    (void)own16;
+    ColumnSums<T, uint32_t>(rows, w * kStep, 0, own32);
+    SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, 2 * kStep, last, value, max_value, post,
+                                    bright);
+}
+
 template <class T, class Sum, int kStep>
 void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
                  int dst_stride, int src_stride, int value, int max_value, uint32_t* sums32,
@@ -479,7 +506,6 @@ void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int 
         const int slot = slots.Acquire();
         uint32_t* own32 = sums32 + static_cast<size_t>(slot) * count;
         uint16_t* own16 = sums16 + static_cast<size_t>(slot) * count;
-        (void)own16;
         for (int y = begin + 2; y < end + 2; ++y) {
             const T* rows[4];
             for (int k = 0; k < 4; ++k) {
@@ -487,25 +513,54 @@ void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int 
                     At(src_bits, r.top + y - 2 + k, r.left, src_stride, bpp));
             }
             auto* d = reinterpret_cast<T*>(At(dst_bits, dst_row + y, dst_x, dst_stride, bpp));
-            const int last = (w - 2) * kStep;
-#if VIMBRA_X86_SIMD
-            if (pixel::UseAvx512()) {
-                if constexpr (sizeof(T) == 1) {
-                    const int j = SharpenRow8Avx512<kStep>(d, rows, w, value, own16, post);
-                    SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value,
-                                                    post);
-                } else {
-                    const int j = SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32,
-                                                            post, bright);
-                    SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value,
-                                                    post, bright);
+            SharpenOneRow<T, kStep>(d, rows, w, value, max_value, own32, own16, post, bright);
+        }
+        slots.Release(slot);
+    });
+}
+
+// The copy into the work image fused with the sharpness filter (see
+// SharpenFrameFromCopy). The output rows 2..h-3 are cut into ranges; before
+// anything is filtered, the rows no range copies for itself are copied: the
+// two outer rows at each end and, at every start of a range, the two rows
+// before it (filtered by the range before, needed unfiltered here) and the
+// first row (needed unfiltered by the range before). Each range then copies
+// its next row just before it filters the current one.
+template <class T, int kStep>
+void SharpenCopyRect(uint8_t* frame, uint8_t* work, int w, int h, int stride, int value,
+                     int max_value, uint32_t* sums32, uint16_t* sums16, const T* post, int threads,
+                     Brighten bright) {
+    constexpr int bpp = static_cast<int>(sizeof(T)) * kStep;
+    const int outputs = h - 4;
+    // Ranges: one on one thread, else enough for the pool to share out.
+    const int ranges =
+        threads <= 1 || outputs < 4 * RowPool::kMinRowsPerPart ? 1 : 2 * RowPool::kMinRowsPerPart;
+    auto start = [&](int i) { return 2 + static_cast<int>(int64_t{outputs} * i / ranges); };
+    auto copy_row = [&](int row) {
+        std::memcpy(work + static_cast<ptrdiff_t>(row) * stride,
+                    frame + static_cast<ptrdiff_t>(row) * stride, static_cast<size_t>(stride));
+    };
+    for (int row : {0, 1, h - 2, h - 1}) copy_row(row);
+    for (int i = 0; i < ranges; ++i) {
+        for (int row = start(i) - 2; row <= start(i); ++row) copy_row(row);
+    }
+    pixel::ScratchSlots slots(threads);
+    const size_t count = static_cast<size_t>(w) * kStep;
+    pixel::SplitRowsOver(threads, ranges, [&](int begin, int end) {
+        const int slot = slots.Acquire();
+        uint32_t* own32 = sums32 + static_cast<size_t>(slot) * count;
+        uint16_t* own16 = sums16 + static_cast<size_t>(slot) * count;
+        for (int i = begin; i < end; ++i) {
+            const int first = start(i), stop = start(i + 1);
+            for (int y = first; y < stop; ++y) {
+                if (y + 1 < stop) copy_row(y + 1);
+                const T* rows[4];
+                for (int k = 0; k < 4; ++k) {
+                    rows[k] = reinterpret_cast<const T*>(At(work, y - 2 + k, 0, stride, bpp));
                 }
-                continue;
+                auto* d = reinterpret_cast<T*>(At(frame, y, 0, stride, bpp));
+                SharpenOneRow<T, kStep>(d, rows, w, value, max_value, own32, own16, post, bright);
             }
-#endif
-            ColumnSums<T, uint32_t>(rows, w * kStep, 0, own32);
-            SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, 2 * kStep, last, value, max_value,
-                                            post, bright);
         }
         slots.Release(slot);
     });
@@ -1166,6 +1221,66 @@ void BuildToneTable16(ToneKind kind, int32_t value, int32_t bit_depth, uint16_t*
             break;
     }
     table[65536] = table[65537] = table[65535];
+}
+
+int SharpenFrameFromCopy(uint8_t* frame, uint8_t* work, int width, int height, int stride,
+                         int bytes_per_pixel, bool colour, const SharpenTableParams& params,
+                         FilterWorkspace* workspace) {
+    if (frame == nullptr || work == nullptr || width <= 0 || height <= 0) return 0;
+    const bool wide =
+        colour ? (bytes_per_pixel == 6 || bytes_per_pixel == 8) : bytes_per_pixel == 2;
+    const int step = bytes_per_pixel / (wide ? 2 : 1);
+    if (colour ? (step != 3 && step != 4) : step != 1) return 0;
+    if (stride < width * bytes_per_pixel) return 0;
+    if (width <= 4 || height <= 4) {
+        // Nothing is filtered; the work image still gets its copy.
+        std::memcpy(work, frame, static_cast<size_t>(stride) * static_cast<size_t>(height));
+        return 1;
+    }
+    const int value = std::clamp<int32_t>(params.sharpen.value, 0, 30);
+    const int max_value = wide ? (1 << ClampDepth(params.sharpen.bit_depth)) - 1 : 255;
+    Brighten bright;
+    if (wide && params.table.table16 == nullptr && params.brightness != 0) {
+        bright.on = true;
+        bright.factor = BrightnessFactor(params.brightness);
+    }
+    const int threads = pixel::RowThreads();
+    const size_t count = static_cast<size_t>(width) * step * static_cast<size_t>(threads);
+    std::vector<uint32_t> local32;
+    std::vector<uint16_t> local16;
+    uint32_t* sums32;
+    uint16_t* sums16;
+    if (workspace != nullptr) {
+        sums32 = workspace->row_sums(count);
+        sums16 = workspace->row_sums16(count);
+    } else {
+        local32.resize(count);
+        local16.resize(count);
+        sums32 = local32.data();
+        sums16 = local16.data();
+    }
+    auto run = [&](auto sample, auto step_constant) {
+        using T = decltype(sample);
+        constexpr int kStep = decltype(step_constant)::value;
+        const T* post;
+        if constexpr (sizeof(T) == 1) {
+            post = params.table.table8;
+        } else {
+            post = params.table.table16;
+        }
+        SharpenCopyRect<T, kStep>(frame, work, width, height, stride, value, max_value, sums32,
+                                  sums16, post, threads, bright);
+    };
+    if (wide) {
+        if (step == 1) run(uint16_t{}, std::integral_constant<int, 1>{});
+        if (step == 3) run(uint16_t{}, std::integral_constant<int, 3>{});
+        if (step == 4) run(uint16_t{}, std::integral_constant<int, 4>{});
+    } else {
+        if (step == 1) run(uint8_t{}, std::integral_constant<int, 1>{});
+        if (step == 3) run(uint8_t{}, std::integral_constant<int, 3>{});
+        if (step == 4) run(uint8_t{}, std::integral_constant<int, 4>{});
+    }
+    return 1;
 }
 
 int HueSatColour8(VIMBRA_ROUTINE_ARGS) {

@@ -140,6 +140,18 @@ PixelRoutineFn SharpenTableColour8;
 PixelRoutineFn SharpenTable16;
 PixelRoutineFn SharpenTableColour16;
 
+// The copy of a frame into the work image and the sharpness filter in one
+// pass: copies stride x height bytes of `frame` into `work` (same size and
+// layout) and sharpens `frame` from the copy, each row copied just before it
+// is needed, then the table or brightness of `params` as SharpenTable* does
+// (an empty table and brightness 0: the plain filter). Same results, in both
+// images, as the copy followed by the filter. bytes_per_pixel 1 or 2 for grey,
+// 3, 4, 6 or 8 for colour. Returns 1, or 0 (nothing done) for a layout it
+// does not know.
+int SharpenFrameFromCopy(uint8_t* frame, uint8_t* work, int width, int height, int stride,
+                         int bytes_per_pixel, bool colour, const SharpenTableParams& params,
+                         FilterWorkspace* workspace);
+
 // Hue and saturation followed by a table on every sample they compute;
 // param1 points to a pointer to HueSatTableParams.
 struct HueSatTableParams {

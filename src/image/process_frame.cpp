@@ -107,16 +107,11 @@ constexpr Variants kGamma{
     {Gamma8, Gamma16, GammaColour8, GammaColour8, GammaColour16, GammaColour16}};
 constexpr Variants kContrast{
     {Contrast8, Contrast16, ContrastColour8, ContrastColour8, ContrastColour16, ContrastColour16}};
-constexpr Variants kSharpen{
-    {Sharpen8, Sharpen16, SharpenColour8, SharpenColour8, SharpenColour16, SharpenColour16}};
 constexpr Variants kBrightness{{Brightness8, Brightness16, BrightnessColour8, BrightnessColour8,
                                 BrightnessColour16, BrightnessColour16}};
 
 constexpr Variants kApplyTable{{ApplyTable8, ApplyTable16, ApplyTableColour8, ApplyTableColour8,
                                 ApplyTableColour16, ApplyTableColour16}};
-constexpr Variants kSharpenTable{{SharpenTable8, SharpenTable16, SharpenTableColour8,
-                                  SharpenTableColour8, SharpenTableColour16, SharpenTableColour16}};
-
 constexpr int32_t kToneDepth = 12;
 
 // Brightness on the two outer rows and columns of `out` only.
@@ -282,17 +277,13 @@ void ProcessFrame(FrameContext& ctx) {
         // The work image must hold a copy of exactly this frame.
         if (HasPixels(work) && work->stride() == out->stride() && work->height() == out->height() &&
             work->bit_count() == out->bit_count()) {
-            // stride x height bytes, in blocks of rows over the filters' threads.
-            const size_t row_bytes = static_cast<size_t>(out->stride());
-            pixel::SplitRows(out->height(), [&](int begin, int end) {
-                std::memcpy(work->row(begin), out->row(begin),
-                            row_bytes * static_cast<size_t>(end - begin));
-            });
-            void* p2 = workspace;
-            void** second = workspace != nullptr ? &p2 : nullptr;
-            if (brightness && ws != nullptr && out->width() > 4 && out->height() > 4) {
-                SharpenTableParams p;
-                p.sharpen = ToneParams{ctx.filter[fs::kSharpness], kToneDepth};
+            // The copy of stride x height bytes into the work image is made row
+            // by row as the filter goes (same bytes, one pass fewer).
+            SharpenTableParams p;
+            p.sharpen = ToneParams{ctx.filter[fs::kSharpness], kToneDepth};
+            const bool fuse_brightness =
+                brightness && ws != nullptr && out->width() > 4 && out->height() > 4;
+            if (fuse_brightness) {
                 if (wide) {
                     // Computed per sample: cheaper than a lookup in a 16-bit table.
                     p.brightness = ctx.filter[fs::kBrightness];
@@ -300,17 +291,14 @@ void ProcessFrame(FrameContext& ctx) {
                     BuildToneTable8(ToneKind::kBrightness, ctx.filter[fs::kBrightness], table8);
                     p.table.table8 = table8;
                 }
-                void* p1 = &p;
-                CDibImage::ConvertBlit(out, kSharpenTable.by_mode[c], work, nullptr, 0, 0, &p1,
-                                       second);
+            }
+            SharpenFrameFromCopy(out->bits(), work->bits(), out->width(), out->height(),
+                                 out->stride(), out->bytes_per_pixel(), c >= 2, p, ws);
+            if (fuse_brightness) {
                 // The two outer rows and columns are not sharpened; they
                 // still get the brightness.
                 BrightnessBorder(ctx, out, c);
                 brightness_done = true;
-            } else {
-                ToneParams p{ctx.filter[fs::kSharpness], kToneDepth};
-                void* p1 = &p;
-                CDibImage::ConvertBlit(out, kSharpen.by_mode[c], work, nullptr, 0, 0, &p1, second);
             }
         }
     }

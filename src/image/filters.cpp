@@ -521,11 +521,12 @@ void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int 
 
 // The copy into the work image fused with the sharpness filter (see
 // SharpenFrameFromCopy). The output rows 2..h-3 are cut into ranges; before
-// anything is filtered, the rows no range copies for itself are copied: the
-// two outer rows at each end and, at every start of a range, the two rows
-// before it (filtered by the range before, needed unfiltered here) and the
-// first row (needed unfiltered by the range before). Each range then copies
-// its next row just before it filters the current one.
+// anything is filtered, the rows that two ranges need are copied: around
+// every start of a range (and the end of the last) the two rows before it
+// (filtered by the range before, needed unfiltered by this one) and the first
+// row (needed unfiltered by the range before), and the two outer rows at each
+// end. Each range then copies its other rows, each just before it is needed,
+// and no row is touched by two threads.
 template <class T, int kStep>
 void SharpenCopyRect(uint8_t* frame, uint8_t* work, int w, int h, int stride, int value,
                      int max_value, uint32_t* sums32, uint16_t* sums16, const T* post, int threads,
@@ -541,7 +542,7 @@ void SharpenCopyRect(uint8_t* frame, uint8_t* work, int w, int h, int stride, in
                     frame + static_cast<ptrdiff_t>(row) * stride, static_cast<size_t>(stride));
     };
     for (int row : {0, 1, h - 2, h - 1}) copy_row(row);
-    for (int i = 0; i < ranges; ++i) {
+    for (int i = 0; i <= ranges; ++i) {
         for (int row = start(i) - 2; row <= start(i); ++row) copy_row(row);
     }
     pixel::ScratchSlots slots(threads);
@@ -553,7 +554,8 @@ void SharpenCopyRect(uint8_t* frame, uint8_t* work, int w, int h, int stride, in
         for (int i = begin; i < end; ++i) {
             const int first = start(i), stop = start(i + 1);
             for (int y = first; y < stop; ++y) {
-                if (y + 1 < stop) copy_row(y + 1);
+                // Rows stop - 2 .. stop were copied first (other ranges read them).
+                if (y + 1 < stop - 2) copy_row(y + 1);
                 const T* rows[4];
                 for (int k = 0; k < 4; ++k) {
                     rows[k] = reinterpret_cast<const T*>(At(work, y - 2 + k, 0, stride, bpp));

@@ -96,13 +96,13 @@ inline void SetBit(uint64_t* row_bits, int x) {
     row_bits[x >> 6] |= uint64_t{1} << (x & 63);
 }
 
-// Sets `count` (<= 32) flags from bit 0 of `mask` on at column x.
+// Sets the flags of the 32 columns from x on from the bits of `mask`.
 inline void SetBits(uint64_t* row_bits, int x, uint32_t mask) {
     if (mask == 0) return;
     const int word = x >> 6, offset = x & 63;
     row_bits[word] |= uint64_t{mask} << offset;
-    // Only flags that exist reach the next word: never touch the word after
-    // the row's last, which belongs to the next row (and maybe another thread).
+    // Only flags of existing columns reach the next word: the word after the
+    // row's last is never touched (there is none).
     const uint64_t spill = offset > 32 ? uint64_t{mask} >> (64 - offset) : 0;
     if (spill != 0) row_bits[word + 1] |= spill;
 }
@@ -166,48 +166,34 @@ __attribute__((target("avx512f,avx512bw"))) int MarkRow16(const uint16_t* row, p
 }
 #endif
 
-// Candidate and dirty flags of the two-pass scan, one bit per sample; kept
+// Candidate and dirty flags of the scan, one bit per sample of a row; kept
 // per thread so that a frame allocates nothing once the sizes are known.
 thread_local std::vector<uint64_t> t_candidates;
 thread_local std::vector<uint64_t> t_dirty;
 
-// The row-by-row scan of the repair, in two passes with the same result as
-// the plain scan. The first pass flags, on the unrepaired frame and split over
-// threads, every sample whose mean test passes (`mark(y, row_bits)`). The
-// second visits in scan order the flagged samples and those that an earlier
-// repair may have changed the outcome of (everything a repair at (y, x) can
-// reach: columns x + 1, x + 2 of its row and x - 2 .. x + 2 of the next two
-// rows), and runs the full test there (`visit(y, x)`, true when it repaired).
-// Every other sample sees exactly the data of the first pass, so it would
-// not have been repaired by the plain scan either.
-//
-// A row may just as well be flagged right before its turn, on the frame as
-// it is then (later repairs still mark what they reach): on one thread the
-// scan does so, which keeps each row in cache from the flagging to the tests.
+// The row-by-row scan of the repair with the mean test done by vector code.
+// Just before a row's turn, `mark(y, row_bits)` flags every sample of it
+// whose mean test passes on the frame as it is then; the scan visits, in
+// order, the flagged samples and those that a repair since may have changed
+// the outcome of (everything a repair at (y, x) can reach: columns x + 1,
+// x + 2 of its row and x - 2 .. x + 2 of the next two rows), and runs the
+// full test there (`visit(y, x)`, true when it repaired). Every other sample
+// sees exactly the data it was flagged on, so the plain scan would not have
+// repaired it either. (Flagging all rows first, split over threads, gives the
+// same result but loses to the cache: the tests then find their rows cold.)
 template <class Mark, class Visit>
-void TwoPassScan(int w, int h, Mark mark, Visit visit) {
+void FlaggedScan(int w, int h, Mark mark, Visit visit) {
     const int words = (w + 63) / 64;
-    const int threads = pixel::RowThreads();
-    const bool row_by_row = threads == 1;
-    std::vector<uint64_t>& flags = t_candidates;
-    if (row_by_row) {
-        flags.assign(static_cast<size_t>(words), 0);
-    } else {
-        flags.assign(static_cast<size_t>(h) * words, 0);
-        pixel::SplitRowsOver(threads, h - 4, [&](int begin, int end) {
-            for (int y = begin + 2; y < end + 2; ++y) {
-                mark(y, &flags[static_cast<size_t>(y) * words]);
-            }
-        });
-    }
+    std::vector<uint64_t>& flags = t_candidates;  // the current row's
+    flags.assign(static_cast<size_t>(words), 0);
     std::vector<uint64_t>& dirty = t_dirty;  // rows y, y + 1, y + 2 in turn
     dirty.assign(static_cast<size_t>(3) * words, 0);
+    uint64_t* cand = flags.data();
     for (int y = 2; y <= h - 3; ++y) {
-        uint64_t* cand = row_by_row ? flags.data() : &flags[static_cast<size_t>(y) * words];
-        if (row_by_row) mark(y, cand);  // the row's flags were all cleared by its scan
         uint64_t* cur = &dirty[static_cast<size_t>(y % 3) * words];
         uint64_t* next1 = &dirty[static_cast<size_t>((y + 1) % 3) * words];
         uint64_t* next2 = &dirty[static_cast<size_t>((y + 2) % 3) * words];
+        mark(y, cand);  // the flags of the row before were all cleared by its scan
         for (int word = 0; word < words; ++word) {
             for (;;) {
                 const uint64_t pending = cand[word] | cur[word];
@@ -264,7 +250,7 @@ int HotPixel8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, 
 #if VIMBRA_X86_SIMD
     if (pixel::UseAvx512()) {
         const int limit = std::clamp(threshold, -32768, 32767);
-        TwoPassScan(
+        FlaggedScan(
             w, h,
             [&](int y, uint64_t* row_bits) {
                 const uint8_t* row = p + y * stride;
@@ -315,7 +301,7 @@ int HotPixel16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect,
     };
 #if VIMBRA_X86_SIMD
     if (pixel::UseAvx512()) {
-        TwoPassScan(
+        FlaggedScan(
             w, h,
             [&](int y, uint64_t* row_bits) {
                 const uint16_t* row = p + y * stride;

@@ -28,18 +28,19 @@ void CVimbra::NotifyError(int32_t code) {
 
 int32_t CVimbra::GetColorMode() const {
     static constexpr int32_t kAnswers[6] = {8, 12, 24, 32, 44, 60};
-    if (format_.color_mode < 0 || format_.color_mode > 5) return -1;
-    return kAnswers[format_.color_mode];
+    const int32_t index = ColorModeIndex();
+    if (index < 0 || index > 5) return -1;
+    return kAnswers[index];
 }
 
 int32_t CVimbra::SetWaitTime(int32_t ms) {
     if (ms < 0) return 0;
-    format_.wait_time = ms;
+    Write(format_.wait_time, ms);
     return 1;
 }
 
 int32_t CVimbra::SetHalfClock(int32_t mode) {
-    format_.clock_mode = mode;
+    Write(format_.clock_mode, mode);
     return 1;
 }
 

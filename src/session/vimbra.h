@@ -37,15 +37,15 @@ class CVimbra {
 
     // Format settings that act on the record alone.
     int32_t GetColorMode() const;
-    int32_t GetSubSample() const { return format_.sub_sample; }
+    int32_t GetSubSample() const { return Read(format_.sub_sample); }
     int32_t SetWaitTime(int32_t ms);
-    int32_t GetWaitTime() const { return format_.wait_time; }
+    int32_t GetWaitTime() const { return Read(format_.wait_time); }
     int32_t SetHalfClock(int32_t mode);
-    int32_t GetClockMode() const { return format_.clock_mode; }
-    int32_t Width() const { return video_.eh; }
-    int32_t Height() const { return video_.ev; }
+    int32_t GetClockMode() const { return Read(format_.clock_mode); }
+    int32_t Width() const { return Read(video_.eh); }
+    int32_t Height() const { return Read(video_.ev); }
 
-    int32_t ColorModeIndex() const { return format_.color_mode; }
+    int32_t ColorModeIndex() const { return Read(format_.color_mode); }
     int32_t CameraNumber() const { return camera_number_; }
     int32_t TriggerWaitTime() const { return trigger_wait_time_; }
     AcqState State() const { return state_.load(); }
@@ -53,6 +53,17 @@ class CVimbra {
     HWND NotifyWindow() const { return notify_window_; }
 
   private:
+    // Settings stay plain records (the store and the dialogs work on them),
+    // but hosts may set and read one value from several threads at once, so
+    // single values are read and written as atomic accesses.
+    static int32_t Read(const int32_t& field) {
+        return std::atomic_ref<int32_t>(const_cast<int32_t&>(field))
+            .load(std::memory_order_relaxed);
+    }
+    static void Write(int32_t& field, int32_t value) {
+        std::atomic_ref<int32_t>(field).store(value, std::memory_order_relaxed);
+    }
+
     VideoFormat video_;
     FilterRecord filter_;
     AnalogRecord analog_;

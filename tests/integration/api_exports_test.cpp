@@ -126,8 +126,15 @@ TEST(Stress, SessionsAndMessagesFromManyThreads) {
     std::atomic<int> read{0};
     std::thread reader([&] {
         VimbraHostMessage m{};
-        while (!stop.load())
-            if (VimbraHost_GetMessage(notify, &m, 10) == 1) ++read;
+        // Reads until told to stop and the queue is empty, however the threads
+        // were scheduled.
+        for (;;) {
+            const bool last_pass = stop.load();
+            if (VimbraHost_GetMessage(notify, &m, 10) == 1)
+                ++read;
+            else if (last_pass)
+                break;
+        }
     });
     std::vector<int32_t> shared_handles;
     for (int i = 0; i < 4; ++i) shared_handles.push_back(Vimbra_Initialize(notify));

@@ -50,10 +50,6 @@ void CopyToDestination(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r
     }
 }
 
-int32_t Factor(int32_t gain) {
-    return static_cast<int32_t>(gain * 1.28);
-}
-
 // Colour test of HotPixel8 at (y, x) of the frame `p` (row stride `stride`):
 // true when at least two of the channel differences of the demosaiced colour
 // exceed 30.
@@ -225,8 +221,10 @@ int HotPixel8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, 
     const int32_t* threshold_param = Param<int32_t>(param2);
     const int threshold = threshold_param != nullptr ? *threshold_param : kHotPixelThreshold8;
     const int phase = params->phase & 3;
-    const int red_factor = Factor(params->red_gain);
-    const int blue_factor = Factor(params->blue_gain);
+    // The demosaic's factors, gains held to 0..400, so the weighted sums of
+    // the colour test stay within int for any gain.
+    const int red_factor = GainFactor(params->red_gain);
+    const int blue_factor = GainFactor(params->blue_gain);
     CopyToDestination(dst_bits, src_bits, src_rect, dst_x, dst_row, dst_stride, src_stride, 1);
     const int w = Width(src_rect);
     const int h = Height(src_rect);

@@ -153,6 +153,36 @@ TEST_P(HotPixelPaths, SixteenBitNeighbourRule) {
     }
 }
 
+// The colour test uses the demosaic's gain factors, which hold a gain to
+// 0..400: a gain beyond that acts as 400 (and -5 as 0) instead of overflowing
+// the weighted sums.
+TEST_P(HotPixelPaths, GainsOutsideTheRangeActAsTheDemosaicsLimits) {
+    struct Case {
+        int red_gain, acts_as;
+    } cases[] = {{2000000000, 400}, {1000000, 400}, {-2000000000, 0}, {-5, 0}};
+    for (const Case& c : cases) {
+        // A green outlier of 200 among greens of 100 sees green 150; blues of
+        // 150 give blue 150 and reds of 37 under gain 400 give red
+        // (16 * 37 * 512) >> 11 = 148: neutral, so the outlier is kept. Under
+        // gain 0 red is 0 and the outlier is repaired.
+        Frame f(40, 12, 1);
+        for (int y = 0; y < 12; ++y) {
+            for (int x = 0; x < 40; ++x) {
+                const int colour = ColourAt(0, y, x);
+                f.row(y)[x] = static_cast<uint8_t>(colour == 2 ? 37 : colour == 0 ? 150 : 100);
+            }
+        }
+        f.row(6)[20] = 200;
+        Frame expected = f;
+        DemosaicParams limit{0, c.acts_as, 100, 100};
+        const int want = RefHotPixel8(expected, limit, 30);
+        EXPECT_EQ(want, c.acts_as == 0 ? 1 : 0);
+        DemosaicParams p{0, c.red_gain, 100, 100};
+        EXPECT_EQ(Call(HotPixel8, f, &p), want) << c.red_gain;
+        EXPECT_EQ(f, expected) << c.red_gain;
+    }
+}
+
 TEST(HotPixel, RepairedSamplesFeedLaterTests) {
     // Two hot samples two columns apart: the second sees the first repaired.
     Frame f = Flat8(40, 12, 100);

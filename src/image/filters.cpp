@@ -62,7 +62,8 @@ void BrightnessTable16(int32_t value, int max_value, uint16_t* lut) {
 }
 
 void ContrastTable8(int32_t value, uint8_t* lut) {
-    const int c = value;
+    // 64 bits, so that 255 - c and 256 - 2c hold for any value.
+    const int64_t c = value;
     for (int i = 0; i < 256; ++i) {
         if (i < c) {
             lut[i] = 0;

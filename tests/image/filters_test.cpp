@@ -282,6 +282,20 @@ TEST(ToneFilters, WorkedValues) {
     EXPECT_DOUBLE_EQ(GammaExponent(200), 11.0);
 }
 
+// Values far outside the setters' range follow the same formula rather than
+// overflowing it: 256 / (256 - 2c) * (i - c) with c = -2^31 lies just below
+// 128 for i < 128 and at or above it from there.
+TEST(ToneFilters, ContrastOfAnyValueFollowsTheFormula) {
+    struct Case {
+        int value, in, out;
+    } cases[] = {{INT32_MIN, 0, 127},   {INT32_MIN, 127, 127}, {INT32_MIN, 128, 128},
+                 {INT32_MIN, 255, 128}, {-1000, 0, 113},       {-1000, 255, 142},
+                 {INT32_MAX, 255, 0},   {128, 127, 0},         {128, 128, 255}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(One8(Contrast8, c.value, c.in), c.out) << c.value << " " << c.in;
+    }
+}
+
 TEST(ToneFilters, SixteenBitClampsAndTableEnd) {
     Frame f(4, 1, 2);
     f.set16(0, 0, 0, 4095);

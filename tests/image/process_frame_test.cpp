@@ -162,6 +162,40 @@ TEST(ProcessFrame, GreyBalanceRequestMeasuresOnceAndReturnsToZero) {
     }
 }
 
+// The grey filter takes the mirror-adjusted phase (hot pixels the Bayer mode
+// as set), between the hot-pixel repair and the tone filters.
+TEST(ProcessFrame, GreyFilterUsesTheMirrorAdjustedPhase) {
+    for (int mode : {0, 1}) {
+        Session s(mode);
+        std::mt19937 rng(12);
+        Randomise(*s.Raw(), rng);
+        s.filter[fs::kBayerMode] = 1;
+        s.analog[as::kMirrorV] = 1;
+        s.analog[as::kMirrorH] = 1;  // phase 1 -> 0 -> 2
+        s.filter[fs::kGrayMode] = 1;
+        const int32_t gains[4] = {100, 150, 200, 90}, offsets[4] = {3, -4, 5, -6};
+        for (int k = 0; k < 4; ++k) {
+            s.filter[fs::kGrayGainR + k] = gains[k];
+            s.filter[fs::kGrayOffsetR + k] = offsets[k];
+        }
+        s.filter[fs::kBrightness] = 20;
+
+        Session e(mode);
+        CDibImage* raw = e.Raw();
+        std::memcpy(raw->bits(), s.Raw()->bits(),
+                    static_cast<size_t>(raw->stride()) * raw->height());
+        int32_t threshold = mode == 0 ? 30 : 480;
+        InPlace(*raw, mode == 0 ? HotPixel8 : HotPixel16, DemosaicParams{1, 100, 100, 100},
+                &threshold);
+        InPlace(*raw, mode == 0 ? GreyFilter8 : GreyFilter16,
+                GreyParams{2, 100, 150, 200, 90, 3, -4, 5, -6, mode == 0 ? 8 : 12});
+        InPlace(*raw, mode == 0 ? Brightness8 : Brightness16, ToneParams{20, 12});
+
+        s.Process(0);
+        EXPECT_EQ(Pixels(*s.Raw()), Pixels(*raw)) << "colour mode " << mode;
+    }
+}
+
 TEST(ProcessFrame, ColourToGreyModeGivesTheLuminance) {
     Session s(0);
     std::mt19937 rng(3);

@@ -534,9 +534,12 @@ void SharpenCopyRect(uint8_t* frame, uint8_t* work, int w, int h, int stride, in
                      Brighten bright) {
     constexpr int bpp = static_cast<int>(sizeof(T)) * kStep;
     const int outputs = h - 4;
-    // Ranges: one on one thread, else enough for the pool to share out.
-    const int ranges =
-        threads <= 1 || outputs < 4 * RowPool::kMinRowsPerPart ? 1 : 2 * RowPool::kMinRowsPerPart;
+    // Ranges: one on one thread, else enough for the pool to share out. The
+    // pool hands a thread no fewer than kMinRowsPerPart items, so a fixed 32
+    // ranges kept the filter on two threads whatever the thread count.
+    const int ranges = threads <= 1 || outputs < 4 * RowPool::kMinRowsPerPart
+                           ? 1
+                           : RowPool::kMinRowsPerPart * std::max(2, threads);
     auto start = [&](int i) { return 2 + static_cast<int>(int64_t{outputs} * i / ranges); };
     auto copy_row = [&](int row) {
         std::memcpy(work + static_cast<ptrdiff_t>(row) * stride,

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "image/convert.h"
@@ -370,38 +371,44 @@ TEST(ProcessFrame, RunsTheStepsInOrderForEveryMode) {
 // Tall frames: the copy into the work image and the sharpening are shared
 // out over several threads in ranges of rows.
 TEST(ProcessFrame, SharpnessOnTallFramesOverSeveralThreads) {
-    const int threads = SetDemosaicThreads(3);
+    const int threads = SetDemosaicThreads(0);
     std::mt19937 rng(8);
-    for (int mode : {0, 2, 3, 5}) {
-        for (int brightness : {0, -70}) {
-            Session s(mode, 70, 301);
-            Randomise(*s.Raw(), rng);
-            s.filter[fs::kSharpness] = 17;
-            s.filter[fs::kBrightness] = brightness;
-            Session e(mode, 70, 301);
-            std::memcpy(e.Raw()->bits(), s.Raw()->bits(),
-                        static_cast<size_t>(s.Raw()->stride()) * s.Raw()->height());
-            int32_t threshold = mode == 5 ? 480 : 30;
-            InPlace(*e.Raw(), mode == 5 ? HotPixel16 : HotPixel8, DemosaicParams{}, &threshold);
-            CDibImage* out = e.Output();
-            if (mode >= 2) {
-                ColourSettings cs;
-                ConvertToColour(out, e.Raw(), cs);
+    // Eight threads on 70 rows: more ranges than rows, some of them empty.
+    for (auto [thread_count, height] : {std::pair{3, 301}, std::pair{8, 301}, std::pair{8, 70}}) {
+        SetDemosaicThreads(thread_count);
+        for (int mode : {0, 2, 3, 5}) {
+            for (int brightness : {0, -70}) {
+                Session s(mode, 70, height);
+                Randomise(*s.Raw(), rng);
+                s.filter[fs::kSharpness] = 17;
+                s.filter[fs::kBrightness] = brightness;
+                Session e(mode, 70, height);
+                std::memcpy(e.Raw()->bits(), s.Raw()->bits(),
+                            static_cast<size_t>(s.Raw()->stride()) * s.Raw()->height());
+                int32_t threshold = mode == 5 ? 480 : 30;
+                InPlace(*e.Raw(), mode == 5 ? HotPixel16 : HotPixel8, DemosaicParams{}, &threshold);
+                CDibImage* out = e.Output();
+                if (mode >= 2) {
+                    ColourSettings cs;
+                    ConvertToColour(out, e.Raw(), cs);
+                }
+                std::memcpy(e.work.bits(), out->bits(),
+                            static_cast<size_t>(out->stride()) * out->height());
+                ToneParams sharp{17, 12};
+                void* p = &sharp;
+                const PixelRoutine sharpen[6] = {Sharpen8,       Sharpen16,       SharpenColour8,
+                                                 SharpenColour8, SharpenColour16, SharpenColour16};
+                const PixelRoutine bright[6] = {Brightness8,        Brightness16,
+                                                BrightnessColour8,  BrightnessColour8,
+                                                BrightnessColour16, BrightnessColour16};
+                CDibImage::ConvertBlit(out, sharpen[mode], &e.work, nullptr, 0, 0, &p, nullptr);
+                if (brightness != 0) InPlace(*out, bright[mode], ToneParams{brightness, 12});
+                s.Process(0);
+                EXPECT_EQ(Pixels(*s.Output()), Pixels(*out))
+                    << "mode " << mode << " " << brightness << " threads " << thread_count;
+                EXPECT_EQ(Pixels(s.work), Pixels(e.work))
+                    << "mode " << mode << " " << brightness << " threads " << thread_count;
             }
-            std::memcpy(e.work.bits(), out->bits(),
-                        static_cast<size_t>(out->stride()) * out->height());
-            ToneParams sharp{17, 12};
-            void* p = &sharp;
-            const PixelRoutine sharpen[6] = {Sharpen8,       Sharpen16,       SharpenColour8,
-                                             SharpenColour8, SharpenColour16, SharpenColour16};
-            const PixelRoutine bright[6] = {Brightness8,        Brightness16,
-                                            BrightnessColour8,  BrightnessColour8,
-                                            BrightnessColour16, BrightnessColour16};
-            CDibImage::ConvertBlit(out, sharpen[mode], &e.work, nullptr, 0, 0, &p, nullptr);
-            if (brightness != 0) InPlace(*out, bright[mode], ToneParams{brightness, 12});
-            s.Process(0);
-            EXPECT_EQ(Pixels(*s.Output()), Pixels(*out)) << "mode " << mode << " " << brightness;
-            EXPECT_EQ(Pixels(s.work), Pixels(e.work)) << "mode " << mode << " " << brightness;
         }
     }
     SetDemosaicThreads(threads);

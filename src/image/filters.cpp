@@ -453,9 +453,12 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
             _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(sample, q), zero), top);
         __m512i result = out;
         if (bright.on) {
-            // trunc(out * factor) in single precision, held at 0..max_value.
+            // trunc(out * factor) in single precision, held at 0..max_value;
+            // held at max_value before the conversion, which turns a product
+            // beyond int into 0x80000000 (0 after the lower limit).
             const __m512 scaled =
-                _mm512_mul_ps(_mm512_cvtepi32_ps(out), _mm512_set1_ps(bright.factor));
+                _mm512_min_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(out), _mm512_set1_ps(bright.factor)),
+                              _mm512_set1_ps(static_cast<float>(max_value)));
             result = _mm512_min_epi32(_mm512_max_epi32(_mm512_cvttps_epi32(scaled), zero), top);
         }
         // The table has a spare entry, so the 32-bit gather may read past the last.

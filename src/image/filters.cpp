@@ -11,16 +11,6 @@
 
 #include "image/filters_internal.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define VIMBRA_X86_SIMD 1
-#include <immintrin.h>
-// The intrinsics headers trip this warning on their own undefined-vector idiom.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#else
-#define VIMBRA_X86_SIMD 0
-#endif
-
 namespace vimbra {
 
 namespace {

@@ -11,6 +11,18 @@
 #include "image/pixel_routine.h"
 #include "image/row_pool.h"
 
+// VIMBRA_X86_SIMD tells the filter sources whether the x86 vector intrinsics
+// are there; their AVX-512 functions run only where UseAvx512() says so.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VIMBRA_X86_SIMD 1
+#include <immintrin.h>
+// The intrinsics headers trip this warning on their own undefined-vector idiom.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#else
+#define VIMBRA_X86_SIMD 0
+#endif
+
 namespace vimbra::pixel {
 
 // True when the AVX-512 (BW + VBMI) paths may run: the processor has them and

@@ -787,11 +787,121 @@ struct HueSatShuffles {
     }
 };
 
-// One row of 24 or 32-bit pixels, sixteen at a time; returns the number of
-// pixels done, the rest is left to the scalar loop.
+// (n * (0xFF0000 / d) + 0x8000) >> 16 in 32-bit lanes (n and d 0..255).
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i HueSatFraction(__m512i n,
+                                                                                   __m512i d) {
+    const __m512i q =
+        _mm512_cvttps_epi32(_mm512_div_ps(_mm512_set1_ps(16711680.0f), _mm512_cvtepi32_ps(d)));
+    return _mm512_srli_epi32(_mm512_add_epi32(_mm512_mullo_epi32(n, q), _mm512_set1_epi32(0x8000)),
+                             16);
+}
+
+// One channel in word lanes: the level, plus the span in the sectors (bits
+// of `bit`) where the channel is full, plus `moving` where it moves.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i HueSatChannel(
+    __m512i new_min, __m512i span, __m512i moving, __m512i bit, int full, int moves) {
+    const __m512i v = _mm512_mask_add_epi16(
+        new_min, _mm512_test_epi16_mask(bit, _mm512_set1_epi16(static_cast<int16_t>(full))),
+        new_min, span);
+    return _mm512_mask_add_epi16(
+        v, _mm512_test_epi16_mask(bit, _mm512_set1_epi16(static_cast<int16_t>(moves))), v, moving);
+}
+
+// Thirty-two pixels at once in 16-bit lanes (channels 0..255), lane for lane
+// the arithmetic of HueSatPixel; the results come back one channel per
+// register. Every intermediate fits a word but the reciprocal product, which
+// is formed in 32-bit halves.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline void HueSat32Words(
+    __m512i b, __m512i g, __m512i r, __m512i sat_plus_256, __m512i off_in, __m512i off_sec,
+    __m512i& out_b, __m512i& out_g, __m512i& out_r) {
+    const __m512i one = _mm512_set1_epi16(1);
+    const __mmask32 r_ge_g = _mm512_cmpge_epu16_mask(r, g);
+    const __m512i hi = _mm512_max_epu16(r, g);
+    const __m512i lo = _mm512_min_epu16(r, g);
+    __m512i base = _mm512_mask_blend_epi16(r_ge_g, _mm512_set1_epi16(3), one);
+    __m512i num = _mm512_mask_blend_epi16(r_ge_g, _mm512_sub_epi16(b, r), _mm512_sub_epi16(g, b));
+    const __mmask32 b_gt = _mm512_cmpgt_epu16_mask(b, hi);
+    const __m512i max = _mm512_max_epu16(b, hi);
+    base = _mm512_mask_blend_epi16(b_gt, base, _mm512_set1_epi16(5));
+    num = _mm512_mask_blend_epi16(b_gt, num, _mm512_sub_epi16(r, g));
+    const __m512i min = _mm512_min_epu16(b, lo);
+    const __m512i d = _mm512_sub_epi16(max, min);
+    const __m512i sum = _mm512_add_epi16(max, min);
+    const __mmask32 neg = _mm512_cmplt_epi16_mask(num, _mm512_setzero_si512());
+    base = _mm512_mask_sub_epi16(base, neg, base, one);
+    num = _mm512_mask_add_epi16(num, neg, num, d);
+    const __m512i limit = _mm512_min_epi16(sum, _mm512_sub_epi16(_mm512_set1_epi16(511), sum));
+    // (s * d + 128) >> 8 with s = saturation + 256 (1..511) is the rounded
+    // high half of (d << 7) * s >> 15, and d << 7 stays below 2^15.
+    const __m512i scaled = _mm512_mulhrs_epi16(_mm512_slli_epi16(d, 7), sat_plus_256);
+    const __m512i chroma = _mm512_min_epi16(limit, scaled);
+    const __m512i new_min = _mm512_srli_epi16(_mm512_sub_epi16(sum, chroma), 1);
+    const __m512i span =
+        _mm512_sub_epi16(_mm512_srli_epi16(_mm512_add_epi16(sum, chroma), 1), new_min);
+    // (num * (0xFF0000 / d) + 0x8000) >> 16 for the even and the odd words;
+    // the single-precision quotient truncated is the integer one (see
+    // HueSat16Lanes), and num * quotient stays at or below 0xFF0000.
+    const __m512i low = _mm512_set1_epi32(0xFFFF);
+    const __m512i even = HueSatFraction(_mm512_and_si512(num, low), _mm512_and_si512(d, low));
+    const __m512i odd = HueSatFraction(_mm512_srli_epi32(num, 16), _mm512_srli_epi32(d, 16));
+    __m512i frac = _mm512_add_epi16(_mm512_or_si512(even, _mm512_slli_epi32(odd, 16)), off_in);
+    __m512i sector = _mm512_add_epi16(base, off_sec);
+    const __m512i c255 = _mm512_set1_epi16(255);
+    const __mmask32 wrap = _mm512_cmpge_epu16_mask(frac, c255);
+    frac = _mm512_mask_sub_epi16(frac, wrap, frac, c255);
+    sector = _mm512_mask_add_epi16(sector, wrap, sector, one);
+    const __m512i six = _mm512_set1_epi16(6);
+    sector = _mm512_mask_sub_epi16(sector, _mm512_cmpge_epu16_mask(sector, six), sector, six);
+    // span (the chroma, 0..255) times frac (0..254) plus 128 fits an unsigned
+    // word; grey lanes have span 0 and so add nothing below.
+    const __m512i rise = _mm512_srli_epi16(
+        _mm512_add_epi16(_mm512_mullo_epi16(span, frac), _mm512_set1_epi16(128)), 8);
+    // The channel that moves rises by `rise` in the odd sectors and falls
+    // from full by it in the even ones.
+    const __m512i moving = _mm512_mask_blend_epi16(_mm512_test_epi16_mask(sector, one),
+                                                   _mm512_sub_epi16(span, rise), rise);
+    const __m512i bit = _mm512_sllv_epi16(one, sector);
+    // Sectors (as bits) in which a channel is full, and in which it moves.
+    out_b = HueSatChannel(new_min, span, moving, bit, 0x30, 0x09);
+    out_g = HueSatChannel(new_min, span, moving, bit, 0x0C, 0x12);
+    out_r = HueSatChannel(new_min, span, moving, bit, 0x03, 0x24);
+}
+
+// Byte shuffles that take 32 pixels (in two registers) apart into one
+// channel per word and put them back together; made once per call.
+struct HueSatShuffles8 {
+    alignas(64) uint8_t in[3][64];   // channel c of pixel i -> byte 2i
+    alignas(64) uint8_t out[2][64];  // output byte k (of 128) <- blue|green or red word
+
+    explicit HueSatShuffles8(int step) {
+        std::memset(this, 0, sizeof(*this));
+        for (int i = 0; i < 32; ++i) {
+            for (int c = 0; c < 3; ++c) in[c][2 * i] = static_cast<uint8_t>(step * i + c);
+        }
+        // Output byte k is channel k % step of pixel k / step: blue and green
+        // are bytes 2i and 2i + 1 of the first register, red byte 2i of the
+        // second (index 64 + 2i).
+        for (int k = 0; k < 128; ++k) {
+            const int i = k / step, c = k % step;
+            const int from = c == 0 ? 2 * i : c == 1 ? 2 * i + 1 : c == 2 ? 64 + 2 * i : 0;
+            out[k / 64][k % 64] = static_cast<uint8_t>(i < 32 ? from : 0);
+        }
+    }
+};
+
+// Each byte looked up in a table of 256 bytes held in four registers.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) inline __m512i LookUpBytes(
+    __m512i v, __m512i t0, __m512i t1, __m512i t2, __m512i t3) {
+    const __m512i lo = _mm512_permutex2var_epi8(t0, v, t1);
+    const __m512i hi = _mm512_permutex2var_epi8(t2, v, t3);
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), lo, hi);
+}
+
+// One row of 24 or 32-bit pixels, thirty-two at a time; returns the number
+// of pixels done, the rest is left to the scalar loop.
 template <int kStep>
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow8Avx512(
-    uint8_t* d, const uint8_t* s, int width, const HueSatConstants& k, const HueSatShuffles& sh,
+    uint8_t* d, const uint8_t* s, int width, const HueSatConstants& k, const HueSatShuffles8& sh,
     const uint8_t* post) {
     __m512i t0 = _mm512_setzero_si512(), t1 = t0, t2 = t0, t3 = t0;
     if (post != nullptr) {
@@ -800,38 +910,42 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow8Av
         t2 = _mm512_loadu_si512(post + 128);
         t3 = _mm512_loadu_si512(post + 192);
     }
-    const __m512i sat_scale = _mm512_set1_epi32(k.saturation_scale >> 8);  // saturation + 256
-    const __m512i off_in = _mm512_set1_epi32(k.offset_in_sector);
-    const __m512i off_sec = _mm512_set1_epi32(k.offset_sectors);
-    const __m512i ib = _mm512_load_si512(sh.in8[0]);
-    const __m512i ig = _mm512_load_si512(sh.in8[1]);
-    const __m512i ir = _mm512_load_si512(sh.in8[2]);
-    const __m512i io = _mm512_load_si512(sh.out8);
-    constexpr __mmask64 kLow = 0x1111111111111111ULL;
-    constexpr __mmask64 kBytes = kStep == 3 ? (uint64_t{1} << 48) - 1 : ~uint64_t{0};
+    const __m512i sat_scale =
+        _mm512_set1_epi16(static_cast<int16_t>(k.saturation_scale >> 8));  // saturation + 256
+    const __m512i off_in = _mm512_set1_epi16(static_cast<int16_t>(k.offset_in_sector));
+    const __m512i off_sec = _mm512_set1_epi16(static_cast<int16_t>(k.offset_sectors));
+    const __m512i ib = _mm512_load_si512(sh.in[0]);
+    const __m512i ig = _mm512_load_si512(sh.in[1]);
+    const __m512i ir = _mm512_load_si512(sh.in[2]);
+    const __m512i io0 = _mm512_load_si512(sh.out[0]);
+    const __m512i io1 = _mm512_load_si512(sh.out[1]);
+    constexpr __mmask64 kEven = 0x5555555555555555ULL;
+    constexpr __mmask64 kSecond = kStep == 3 ? 0xFFFFFFFFULL : ~uint64_t{0};
     int x = 0;
-    for (; x + 16 <= width; x += 16) {
-        const __m512i v = _mm512_maskz_loadu_epi8(kBytes, s + x * kStep);
-        const __m512i b = _mm512_maskz_permutexvar_epi8(kLow, ib, v);
-        const __m512i g = _mm512_maskz_permutexvar_epi8(kLow, ig, v);
-        const __m512i r = _mm512_maskz_permutexvar_epi8(kLow, ir, v);
-        __m512i out = HueSat16Lanes(b, g, r, sat_scale, off_in, off_sec);
+    for (; x + 32 <= width; x += 32) {
+        const uint8_t* p = s + x * kStep;
+        const __m512i v0 = _mm512_loadu_si512(p);
+        const __m512i v1 = _mm512_maskz_loadu_epi8(kSecond, p + 64);
+        __m512i ob, og, orr;
+        HueSat32Words(_mm512_maskz_permutex2var_epi8(kEven, v0, ib, v1),
+                      _mm512_maskz_permutex2var_epi8(kEven, v0, ig, v1),
+                      _mm512_maskz_permutex2var_epi8(kEven, v0, ir, v1), sat_scale, off_in, off_sec,
+                      ob, og, orr);
+        const __m512i bg = _mm512_or_si512(ob, _mm512_slli_epi16(og, 8));
+        __m512i first = _mm512_permutex2var_epi8(bg, io0, orr);
+        __m512i second = _mm512_permutex2var_epi8(bg, io1, orr);
         if (post != nullptr) {
-            // Every byte through the table; the fourth of each lane is dropped below.
-            const __m512i lo = _mm512_permutex2var_epi8(t0, out, t1);
-            const __m512i hi = _mm512_permutex2var_epi8(t2, out, t3);
-            out = _mm512_mask_blend_epi8(_mm512_movepi8_mask(out), lo, hi);
+            first = LookUpBytes(first, t0, t1, t2, t3);
+            second = LookUpBytes(second, t0, t1, t2, t3);
         }
+        uint8_t* q = d + x * kStep;
         if constexpr (kStep == 3) {
-            // Exactly 48 bytes: a wider masked store would overlap the next
-            // load and stall it.
-            const __m512i packed = _mm512_permutexvar_epi8(io, out);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x * 3),
-                                _mm512_castsi512_si256(packed));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x * 3 + 32),
-                             _mm512_extracti32x4_epi32(packed, 2));
+            // Exactly 96 bytes, so that no store overlaps the next load.
+            _mm512_storeu_si512(q, first);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 64), _mm512_castsi512_si256(second));
         } else {
-            _mm512_mask_storeu_epi8(d + x * 4, 0x7777777777777777ULL, out);
+            _mm512_mask_storeu_epi8(q, 0x7777777777777777ULL, first);
+            _mm512_mask_storeu_epi8(q + 64, 0x7777777777777777ULL, second);
         }
     }
     return x;
@@ -937,7 +1051,14 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
 #if VIMBRA_X86_SIMD
     const bool vector = pixel::UseAvx512();
     std::optional<HueSatShuffles> shuffles;
-    if (vector) shuffles.emplace(step);
+    std::optional<HueSatShuffles8> shuffles8;
+    if (vector) {
+        if constexpr (sizeof(T) == 1) {
+            shuffles8.emplace(step);
+        } else {
+            shuffles.emplace(step);
+        }
+    }
     // 16-bit results have 8-bit precision: the table that follows reduced to
     // the 256 values they can take.
     alignas(64) uint16_t post256[256];
@@ -956,8 +1077,8 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
 #if VIMBRA_X86_SIMD
             if (vector) {
                 if constexpr (sizeof(T) == 1) {
-                    x = step == 3 ? HueSatRow8Avx512<3>(d, s, w, k, *shuffles, post)
-                                  : HueSatRow8Avx512<4>(d, s, w, k, *shuffles, post);
+                    x = step == 3 ? HueSatRow8Avx512<3>(d, s, w, k, *shuffles8, post)
+                                  : HueSatRow8Avx512<4>(d, s, w, k, *shuffles8, post);
                 } else {
                     const uint16_t* small = post != nullptr ? post256 : nullptr;
                     x = step == 3 ? HueSatRow16Avx512<3>(d, s, w, k, *shuffles, shift, small)

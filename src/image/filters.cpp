@@ -692,102 +692,10 @@ inline int32_t HueSatPixel(int b, int g, int r, const HueSatConstants& k) {
 }
 
 #if VIMBRA_X86_SIMD
-// Sixteen pixels at once, lane for lane the arithmetic of HueSatPixel.
-__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i HueSat16Lanes(
-    __m512i b, __m512i g, __m512i r, __m512i sat_plus_256, __m512i off_in, __m512i off_sec) {
-    const __m512i one = _mm512_set1_epi32(1);
-    const __mmask16 r_ge_g = _mm512_cmpge_epi32_mask(r, g);
-    __m512i hi = _mm512_mask_blend_epi32(r_ge_g, g, r);
-    __m512i lo = _mm512_mask_blend_epi32(r_ge_g, r, g);
-    __m512i base = _mm512_mask_blend_epi32(r_ge_g, _mm512_set1_epi32(3), one);
-    __m512i num = _mm512_mask_blend_epi32(r_ge_g, _mm512_sub_epi32(b, r), _mm512_sub_epi32(g, b));
-    const __mmask16 b_gt = _mm512_cmpgt_epi32_mask(b, hi);
-    const __m512i max = _mm512_mask_blend_epi32(b_gt, hi, b);
-    base = _mm512_mask_blend_epi32(b_gt, base, _mm512_set1_epi32(5));
-    num = _mm512_mask_blend_epi32(b_gt, num, _mm512_sub_epi32(r, g));
-    const __m512i min = _mm512_min_epi32(b, lo);
-    const __m512i d = _mm512_sub_epi32(max, min);
-    const __m512i sum = _mm512_add_epi32(max, min);
-    const __mmask16 neg = _mm512_cmplt_epi32_mask(num, _mm512_setzero_si512());
-    base = _mm512_mask_sub_epi32(base, neg, base, one);
-    num = _mm512_mask_add_epi32(num, neg, num, d);
-    const __m512i c255 = _mm512_set1_epi32(255);
-    const __m512i limit = _mm512_min_epi32(sum, _mm512_sub_epi32(_mm512_set1_epi32(511), sum));
-    const __m512i half = _mm512_set1_epi32(0x8000);
-    // (s * 256 * d + 0x8000) >> 16 with s = saturation + 256 is (s * d + 128) >> 8;
-    // both factors fit 16 bits, so one multiply-add of word pairs gives s * d.
-    const __m512i scaled = _mm512_srai_epi32(
-        _mm512_add_epi32(_mm512_madd_epi16(sat_plus_256, d), _mm512_set1_epi32(128)), 8);
-    const __m512i chroma = _mm512_min_epi32(limit, scaled);
-    const __m512i new_min = _mm512_srai_epi32(_mm512_sub_epi32(sum, chroma), 1);
-    const __m512i span =
-        _mm512_sub_epi32(_mm512_srai_epi32(_mm512_add_epi32(sum, chroma), 1), new_min);
-    // A level copied into the blue, green and red bytes (the grey table):
-    // byte 0 of each lane spread over bytes 0..2.
-    const __m512i spread = _mm512_set4_epi32(0x800C0C0C, 0x80080808, 0x80040404, 0x80000000);
-    __m512i out = _mm512_shuffle_epi8(new_min, spread);
-    // 0xFF0000 / d: the quotient of single-precision numbers below 2^24 is
-    // rounded too little to cross a whole number, so truncating it is exact.
-    // Lanes with d = 0 give nonsense here and are dropped below.
-    const __m512i q =
-        _mm512_cvttps_epi32(_mm512_div_ps(_mm512_set1_ps(16711680.0f), _mm512_cvtepi32_ps(d)));
-    __m512i frac = _mm512_add_epi32(
-        _mm512_srai_epi32(_mm512_add_epi32(_mm512_mullo_epi32(num, q), half), 16), off_in);
-    __m512i sector = _mm512_add_epi32(base, off_sec);
-    const __mmask16 wrap = _mm512_cmpge_epi32_mask(frac, c255);
-    frac = _mm512_mask_sub_epi32(frac, wrap, frac, c255);
-    sector = _mm512_mask_add_epi32(sector, wrap, sector, one);
-    // sector is 0..11 here: bring it to 0..5.
-    const __m512i six = _mm512_set1_epi32(6);
-    sector = _mm512_mask_sub_epi32(sector, _mm512_cmpge_epi32_mask(sector, six), sector, six);
-    const __m512i masks = _mm512_setr_epi32(0xFF00FF, 0xFF0000, 0xFFFF00, 0xFF00, 0xFFFF, 0xFF, 0,
-                                            0, 0, 0, 0, 0, 0, 0, 0, 0);
-    // The step of a sector is +-1 << shift: 0, 8, 16 for sectors 0, 1, 2 and
-    // again for 3, 4, 5, negative in the even sectors.
-    const __m512i shifts = _mm512_setr_epi32(0, 8, 16, 0, 8, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    const __m512i mask = _mm512_permutexvar_epi32(sector, masks);
-    const __m512i shift = _mm512_permutexvar_epi32(sector, shifts);
-    // span and frac are both 0..255: one multiply-add of word pairs.
-    const __m512i rise = _mm512_srai_epi32(
-        _mm512_add_epi32(_mm512_madd_epi16(span, frac), _mm512_set1_epi32(128)), 8);
-    const __m512i full = _mm512_and_si512(_mm512_shuffle_epi8(span, spread), mask);
-    const __m512i moved = _mm512_sllv_epi32(rise, shift);
-    const __mmask16 falling = _mm512_testn_epi32_mask(sector, one);
-    const __m512i add = _mm512_mask_sub_epi32(_mm512_add_epi32(full, moved), falling, full, moved);
-    const __mmask16 chromatic = _mm512_cmpgt_epi32_mask(d, _mm512_setzero_si512());
-    out = _mm512_mask_add_epi32(out, chromatic, out, add);
-    return out;
-}
-
-// Byte and word shuffles that take 16 pixels apart into one channel per
-// 32-bit lane and put them back together; made once per call.
-struct HueSatShuffles {
-    alignas(64) uint8_t in8[3][64];    // channel c of pixel i -> byte 4i
-    alignas(64) uint8_t out8[64];      // byte 3i + c <- byte 4i + c
-    alignas(64) uint16_t in16[3][32];  // sample c of pixel i -> word 2i
-    alignas(64) uint16_t out16[2][32];
-
-    explicit HueSatShuffles(int step) {
-        std::memset(this, 0, sizeof(*this));
-        for (int i = 0; i < 16; ++i) {
-            for (int c = 0; c < 3; ++c) {
-                in8[c][4 * i] = static_cast<uint8_t>(step * i + c);
-                in16[c][2 * i] = static_cast<uint16_t>(step * i + c);
-                out8[3 * i + c] = static_cast<uint8_t>(4 * i + c);
-            }
-        }
-        // Output word k is sample k % step of pixel k / step: blue and green
-        // come from words 2i and 2i + 1 of the first table, red from word 2i
-        // of the second (index 32 + 2i).
-        for (int k = 0; k < 64; ++k) {
-            const int i = k / step, c = k % step;
-            const int from = c == 0 ? 2 * i : c == 1 ? 2 * i + 1 : c == 2 ? 32 + 2 * i : 0;
-            out16[k / 32][k % 32] = static_cast<uint16_t>(from);
-        }
-    }
-};
-
-// (n * (0xFF0000 / d) + 0x8000) >> 16 in 32-bit lanes (n and d 0..255).
+// (n * (0xFF0000 / d) + 0x8000) >> 16 in 32-bit lanes (0 <= n <= d <= 255):
+// the quotient of single-precision numbers below 2^24 is rounded too little
+// to cross a whole number, so truncating it is exact, and n times it stays at
+// or below 0xFF0000. Lanes with d = 0 have n = 0 and give 0.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i HueSatFraction(__m512i n,
                                                                                    __m512i d) {
     const __m512i q =
@@ -838,9 +746,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline void HueSat32Words(
     const __m512i new_min = _mm512_srli_epi16(_mm512_sub_epi16(sum, chroma), 1);
     const __m512i span =
         _mm512_sub_epi16(_mm512_srli_epi16(_mm512_add_epi16(sum, chroma), 1), new_min);
-    // (num * (0xFF0000 / d) + 0x8000) >> 16 for the even and the odd words;
-    // the single-precision quotient truncated is the integer one (see
-    // HueSat16Lanes), and num * quotient stays at or below 0xFF0000.
+    // (num * (0xFF0000 / d) + 0x8000) >> 16 for the even and the odd words.
     const __m512i low = _mm512_set1_epi32(0xFFFF);
     const __m512i even = HueSatFraction(_mm512_and_si512(num, low), _mm512_and_si512(d, low));
     const __m512i odd = HueSatFraction(_mm512_srli_epi32(num, 16), _mm512_srli_epi32(d, 16));
@@ -951,14 +857,41 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow8Av
     return x;
 }
 
-// One channel of 16 pixels of 16-bit samples from two registers, reduced by
-// the shift count and held at 255, one per 32-bit lane.
-__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Channel16(__m512i v0,
-                                                                              __m512i v1,
-                                                                              __m512i idx,
-                                                                              __m128i count) {
-    const __m512i picked = _mm512_maskz_permutex2var_epi16(0x55555555u, v0, idx, v1);
-    return _mm512_min_epi32(_mm512_srl_epi32(picked, count), _mm512_set1_epi32(255));
+// Word shuffles that take 32 pixels of 16-bit samples (in up to four
+// registers) apart into one channel per word, and byte shuffles that put the
+// 8-bit results back in sample order; made once per call.
+struct HueSatShuffles16 {
+    alignas(64) uint16_t in[3][32];  // sample c of pixel i, within its pair of registers
+    alignas(64) uint8_t out[4][64];  // output word k (of 128) <- blue|green or red word
+    __mmask32 upper[3];              // pixels whose sample c is in the second pair
+
+    explicit HueSatShuffles16(int step) {
+        std::memset(this, 0, sizeof(*this));
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < 32; ++i) {
+                const int at = step * i + c;
+                in[c][i] = static_cast<uint16_t>(at & 63);
+                if (at >= 64) upper[c] |= __mmask32{1} << i;
+            }
+        }
+        // Output word k is sample k % step of pixel k / step: its low byte is
+        // byte 2i (blue) or 2i + 1 (green) of the first register or byte 2i
+        // of the second (red, index 64 + 2i); the high byte is cleared.
+        for (int k = 0; k < 32 * step; ++k) {
+            const int i = k / step, c = k % step;
+            const int from = c == 0 ? 2 * i : c == 1 ? 2 * i + 1 : c == 2 ? 64 + 2 * i : 0;
+            out[k / 32][2 * (k % 32)] = static_cast<uint8_t>(from);
+        }
+    }
+};
+
+// One channel of 32 pixels of 16-bit samples from four registers, reduced by
+// the shift count and held at 255, one per word.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Channel32Words(
+    __m512i v0, __m512i v1, __m512i v2, __m512i v3, __m512i idx, __mmask32 upper, __m128i count) {
+    const __m512i picked = _mm512_mask_blend_epi16(upper, _mm512_permutex2var_epi16(v0, idx, v1),
+                                                   _mm512_permutex2var_epi16(v2, idx, v3));
+    return _mm512_min_epu16(_mm512_srl_epi16(picked, count), _mm512_set1_epi16(255));
 }
 
 // Looks up each word lane (0..255) in a table of 256 words held in eight
@@ -976,11 +909,11 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i LookUpWords2
                                    _mm512_mask_blend_epi16(bit6, q2, q3));
 }
 
-// One row of 48 or 64-bit pixels: samples reduced by `shift` (and held at
-// 255), results widened back.
+// One row of 48 or 64-bit pixels, thirty-two at a time: samples reduced by
+// `shift` (and held at 255), results widened back.
 template <int kStep>
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16Avx512(
-    uint16_t* d, const uint16_t* s, int width, const HueSatConstants& k, const HueSatShuffles& sh,
+    uint16_t* d, const uint16_t* s, int width, const HueSatConstants& k, const HueSatShuffles16& sh,
     int shift, const uint16_t* post256) {
     // post256: the table that follows, by 8-bit result (entry v is the
     // table's entry for v << shift), or null.
@@ -988,47 +921,36 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16A
     for (int i = 0; i < 8; ++i) {
         t[i] = post256 != nullptr ? _mm512_loadu_si512(post256 + 32 * i) : _mm512_setzero_si512();
     }
-    const __m512i sat_scale = _mm512_set1_epi32(k.saturation_scale >> 8);  // saturation + 256
-    const __m512i off_in = _mm512_set1_epi32(k.offset_in_sector);
-    const __m512i off_sec = _mm512_set1_epi32(k.offset_sectors);
-    const __m512i ib = _mm512_load_si512(sh.in16[0]);
-    const __m512i ig = _mm512_load_si512(sh.in16[1]);
-    const __m512i ir = _mm512_load_si512(sh.in16[2]);
-    const __m512i io0 = _mm512_load_si512(sh.out16[0]);
-    const __m512i io1 = _mm512_load_si512(sh.out16[1]);
-    const __m512i c255 = _mm512_set1_epi32(255);
+    const __m512i sat_scale =
+        _mm512_set1_epi16(static_cast<int16_t>(k.saturation_scale >> 8));  // saturation + 256
+    const __m512i off_in = _mm512_set1_epi16(static_cast<int16_t>(k.offset_in_sector));
+    const __m512i off_sec = _mm512_set1_epi16(static_cast<int16_t>(k.offset_sectors));
+    const __m512i ib = _mm512_load_si512(sh.in[0]);
+    const __m512i ig = _mm512_load_si512(sh.in[1]);
+    const __m512i ir = _mm512_load_si512(sh.in[2]);
+    __m512i io[kStep];
+    for (int j = 0; j < kStep; ++j) io[j] = _mm512_load_si512(sh.out[j]);
     const __m128i count = _mm_cvtsi32_si128(shift);
-    constexpr __mmask32 kSecond = kStep == 3 ? 0xFFFFu : 0xFFFFFFFFu;
+    constexpr __mmask64 kEven = 0x5555555555555555ULL;
     constexpr __mmask32 kWrite = kStep == 3 ? 0xFFFFFFFFu : 0x77777777u;
     int x = 0;
-    for (; x + 16 <= width; x += 16) {
+    for (; x + 32 <= width; x += 32) {
         const uint16_t* p = s + x * kStep;
         const __m512i v0 = _mm512_loadu_si512(p);
-        const __m512i v1 = _mm512_maskz_loadu_epi16(kSecond, p + 32);
-        const __m512i out =
-            HueSat16Lanes(Channel16(v0, v1, ib, count), Channel16(v0, v1, ig, count),
-                          Channel16(v0, v1, ir, count), sat_scale, off_in, off_sec);
-        const __m512i vb = _mm512_and_si512(out, c255);
-        const __m512i vg = _mm512_and_si512(_mm512_srli_epi32(out, 8), c255);
-        const __m512i vr = _mm512_and_si512(_mm512_srli_epi32(out, 16), c255);
-        __m512i bg, red;
-        if (post256 != nullptr) {
-            // Blue and green share one lookup as the two words of each lane.
-            bg = LookUpWords256(_mm512_or_si512(vb, _mm512_slli_epi32(vg, 16)), t);
-            red = _mm512_and_si512(LookUpWords256(vr, t), _mm512_set1_epi32(0xFFFF));
-        } else {
-            bg = _mm512_or_si512(_mm512_sll_epi32(vb, count),
-                                 _mm512_slli_epi32(_mm512_sll_epi32(vg, count), 16));
-            red = _mm512_sll_epi32(vr, count);
-        }
+        const __m512i v1 = _mm512_loadu_si512(p + 32);
+        const __m512i v2 = _mm512_loadu_si512(p + 64);
+        const __m512i v3 = kStep == 4 ? _mm512_loadu_si512(p + 96) : _mm512_setzero_si512();
+        __m512i ob, og, orr;
+        HueSat32Words(Channel32Words(v0, v1, v2, v3, ib, sh.upper[0], count),
+                      Channel32Words(v0, v1, v2, v3, ig, sh.upper[1], count),
+                      Channel32Words(v0, v1, v2, v3, ir, sh.upper[2], count), sat_scale, off_in,
+                      off_sec, ob, og, orr);
+        const __m512i bg = _mm512_or_si512(ob, _mm512_slli_epi16(og, 8));
         uint16_t* q = d + x * kStep;
-        _mm512_mask_storeu_epi16(q, kWrite, _mm512_permutex2var_epi16(bg, io0, red));
-        const __m512i second = _mm512_permutex2var_epi16(bg, io1, red);
-        if constexpr (kStep == 3) {
-            // Exactly 16 words, so that the store does not overlap the next load.
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 32), _mm512_castsi512_si256(second));
-        } else {
-            _mm512_mask_storeu_epi16(q + 32, kWrite, second);
+        for (int j = 0; j < kStep; ++j) {
+            __m512i out = _mm512_maskz_permutex2var_epi8(kEven, bg, io[j], orr);
+            out = post256 != nullptr ? LookUpWords256(out, t) : _mm512_sll_epi16(out, count);
+            _mm512_mask_storeu_epi16(q + 32 * j, kWrite, out);
         }
     }
     return x;
@@ -1050,7 +972,7 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
     const int w = Width(r);
 #if VIMBRA_X86_SIMD
     const bool vector = pixel::UseAvx512();
-    std::optional<HueSatShuffles> shuffles;
+    std::optional<HueSatShuffles16> shuffles;
     std::optional<HueSatShuffles8> shuffles8;
     if (vector) {
         if constexpr (sizeof(T) == 1) {

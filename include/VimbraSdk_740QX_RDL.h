@@ -79,6 +79,16 @@ VIMBRA_API int32_t Vimbra_Width(int32_t handle);
 /* Answers the frame height EV as stored (not divided by the sub-sample factor); 0 for an unknown handle. */
 VIMBRA_API int32_t Vimbra_Height(int32_t handle);
 
+/* ---- Camera selection and initialisation --------------------------------- */
+
+/* ---- Camera settings ------------------------------------------------------ */
+
+/* ---- Acquisition and frame delivery --------------------------------------- */
+
+/* ---- Still images and recording ------------------------------------------- */
+
+/* ---- Property dialogs ----------------------------------------------------- */
+
 /* ---- Functions this camera does not support ----------------------------- */
 
 /* Not supported: posts code 11 to the notification window (nothing recorded); always 0. */

@@ -5,7 +5,9 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
-          libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev)
+          libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev
+          # Independent readers the output tests check saved files with.
+          libjpeg-turbo-progs pngcheck libtiff-tools ffmpeg)
 if [ "${VIMBRA_WITH_BENCH:-0}" = 1 ]; then packages+=(libopencv-dev); fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "output/image_writers.h"
 #include "output/little_endian.h"
@@ -11,6 +14,25 @@ namespace {
 constexpr uint32_t kFileHeaderSize = 14;
 constexpr uint32_t kInfoHeaderSize = 40;
 constexpr uint32_t kColourTableSize = 256 * 4;
+// Rows are gathered into blocks of about this size for each write.
+constexpr size_t kBlockBytes = size_t{1} << 20;
+
+// Writes the rows from the last memory row to the first, in blocks.
+bool WriteRowsTurned(platform::WriteFile& file, const CDibImage& image) {
+    const size_t stride = static_cast<size_t>(image.stride());
+    const size_t rows_per_block = std::max<size_t>(1, kBlockBytes / stride);
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[rows_per_block * stride]);
+    if (!block) return false;
+    int32_t row = image.height() - 1;
+    while (row >= 0) {
+        size_t n = 0;
+        for (; n < rows_per_block && row >= 0; ++n, --row) {
+            std::memcpy(block.get() + n * stride, image.row(row), stride);
+        }
+        if (!file.Write(block.get(), n * stride)) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -38,7 +60,7 @@ int WriteBmp(const char* file_name, const CDibImage& image) {
     std::memcpy(head + kFileHeaderSize, &image.header(), kInfoHeaderSize);
     bool written = file.Write(head, sizeof head);
     if (indexed) written = written && file.Write(colours, kColourTableSize);
-    written = written && file.Write(image.bits(), pixel_bytes);
+    written = written && WriteRowsTurned(file, image);
     return file.Close() && written ? 1 : 0;
 }
 

@@ -10,14 +10,17 @@
 namespace vimbra {
 
 // The file header, the image's 40-byte header, the colour table of images of
-// up to 8 bits, then every row of pixel memory, padding included, in memory
-// order. The file is bottom-up, so the image given is the turned copy.
+// up to 8 bits, then every row of pixel memory, padding included, from the
+// last memory row to the first: the file is bottom-up and the picture upright.
 int WriteBmp(const char* file_name, const CDibImage& image);
 
-// A progressive JPEG of an 8-bit grey or 24-bit B, G, R image at `quality`
-// (0..100, baseline quantisation tables). Scanline k is image row
-// height - 1 - k, so the turned copy comes out upright. Other bit counts give 0.
-int WriteJpeg(const char* file_name, const CDibImage& image, int quality);
+// Which memory row holds the top line of the picture given to a writer.
+enum class RowOrder { kTopFirst, kBottomFirst };
+
+// A progressive JPEG of an 8-bit grey, 24-bit B, G, R or 32-bit B, G, R, x
+// image at `quality` (0..100, baseline quantisation tables), read straight
+// from the image's rows. Other bit counts give 0.
+int WriteJpeg(const char* file_name, const CDibImage& image, int quality, RowOrder order);
 
 // A PNG of `height` rows starting at `first_row`, each (width x bits / 8 + 3)
 // & ~3 bytes apart: 8 grey, 16 grey (16-bit samples, little-endian in

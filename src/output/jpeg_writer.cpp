@@ -1,6 +1,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
+#include <new>
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
@@ -27,9 +28,33 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-// Runs the compressor over the whole image. Everything that owns memory lives
-// in the caller, since a library error leaves this function by longjmp.
-int Compress(std::FILE* file, const CDibImage& image, int quality, JSAMPLE* row) {
+struct InputLayout {
+    int components;
+    J_COLOR_SPACE colour_space;
+};
+
+// The encoder reads B, G, R (and a fourth byte it skips) in place; the file
+// holds the same picture it would make from R, G, B rows.
+bool LayoutFor(int bit_count, InputLayout* layout) {
+    switch (bit_count) {
+        case 8:
+            *layout = {1, JCS_GRAYSCALE};
+            return true;
+        case 24:
+            *layout = {3, JCS_EXT_BGR};
+            return true;
+        case 32:
+            *layout = {4, JCS_EXT_BGRX};
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Runs the compressor over `rows` (top line first). Everything that owns
+// memory lives in the caller, since a library error leaves by longjmp.
+int Compress(std::FILE* file, JSAMPARRAY rows, int width, int height, InputLayout layout,
+             int quality) {
     jpeg_compress_struct cinfo{};
     ErrorManager errors{};
     cinfo.err = jpeg_std_error(&errors.standard);
@@ -40,31 +65,17 @@ int Compress(std::FILE* file, const CDibImage& image, int quality, JSAMPLE* row)
     }
     jpeg_create_compress(&cinfo);
     jpeg_stdio_dest(&cinfo, file);
-    const int components = image.bit_count() == 8 ? 1 : 3;
-    cinfo.image_width = static_cast<JDIMENSION>(image.width());
-    cinfo.image_height = static_cast<JDIMENSION>(image.height());
-    cinfo.input_components = components;
-    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = layout.components;
+    cinfo.in_color_space = layout.colour_space;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
-    const int width = image.width();
     while (cinfo.next_scanline < cinfo.image_height) {
-        const uint8_t* src =
-            image.row(image.height() - 1 - static_cast<int32_t>(cinfo.next_scanline));
-        if (components == 1) {
-            for (int x = 0; x < width; ++x) row[x] = src[x];
-        } else {
-            // Memory holds B, G, R; the compressor reads R, G, B.
-            for (int x = 0; x < width; ++x, src += 3) {
-                row[3 * x] = src[2];
-                row[3 * x + 1] = src[1];
-                row[3 * x + 2] = src[0];
-            }
-        }
-        JSAMPROW rows[1] = {row};
-        jpeg_write_scanlines(&cinfo, rows, 1);
+        jpeg_write_scanlines(&cinfo, rows + cinfo.next_scanline,
+                             cinfo.image_height - cinfo.next_scanline);
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
@@ -73,15 +84,20 @@ int Compress(std::FILE* file, const CDibImage& image, int quality, JSAMPLE* row)
 
 }  // namespace
 
-int WriteJpeg(const char* file_name, const CDibImage& image, int quality) {
-    if (file_name == nullptr || image.empty()) return 0;
-    if (image.bit_count() != 8 && image.bit_count() != 24) return 0;
+int WriteJpeg(const char* file_name, const CDibImage& image, int quality, RowOrder order) {
+    InputLayout layout{};
+    if (file_name == nullptr || image.empty() || !LayoutFor(image.bit_count(), &layout)) return 0;
+    const auto height = static_cast<size_t>(image.height());
+    std::unique_ptr<JSAMPROW[]> rows(new (std::nothrow) JSAMPROW[height]);
+    if (!rows) return 0;
+    for (size_t k = 0; k < height; ++k) {
+        const auto row = static_cast<int32_t>(order == RowOrder::kTopFirst ? k : height - 1 - k);
+        rows[k] = image.row(row);
+    }
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(file_name, "wb"));
     if (!file) return 0;
-    const size_t row_size = static_cast<size_t>(image.width()) * (image.bit_count() / 8);
-    std::unique_ptr<JSAMPLE[]> row(new (std::nothrow) JSAMPLE[row_size]);
-    if (!row) return 0;
-    const int result = Compress(file.get(), image, quality, row.get());
+    const int result =
+        Compress(file.get(), rows.get(), image.width(), image.height(), layout, quality);
     // Buffered bytes that cannot be written make the file incomplete.
     return std::fclose(file.release()) == 0 ? result : 0;
 }

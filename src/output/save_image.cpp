@@ -10,14 +10,6 @@ namespace vimbra {
 
 namespace {
 
-// The picture turned over, rows padded as in the image: a bottom-up file body.
-int SaveBmp(const char* file_name, CDibImage* image) {
-    CDibImage turned;
-    if (!turned.CreateLike(image)) return 0;
-    CDibImage::ConvertBlit(&turned, RowCopyTurned, image, nullptr, 0, 0, nullptr, nullptr);
-    return WriteBmp(file_name, turned);
-}
-
 int SaveRaw(const char* file_name, const CDibImage& image) {
     platform::WriteFile file;
     if (!file.Open(file_name)) return 0;
@@ -26,26 +18,25 @@ int SaveRaw(const char* file_name, const CDibImage& image) {
     return file.Close() && written ? 1 : 0;
 }
 
-// JPEG takes 8-bit grey or 24-bit colour: deeper samples keep the bits that
-// carry the picture (4..11 of 12-bit grey, 2..9 of colour), and the copy is
-// turned so that the writer's bottom-up scan comes out upright.
+// JPEG takes 8-bit grey or 24-bit colour, which the encoder reads in place
+// (32-bit pixels too, skipping the fourth byte); deeper samples go through a
+// copy keeping the bits that carry the picture: 4..11 of 12-bit grey, 2..9
+// of colour.
 int SaveJpeg(const char* file_name, CDibImage* image, int quality) {
     PixelRoutine routine = nullptr;
     uint16_t bits = 24;
+    RowOrder order = RowOrder::kTopFirst;
     switch (image->bit_count()) {
         case 8:
-            routine = RowCopyTurned, bits = 8;
-            break;
-        case 16:
-            routine = Mono16To8Shift4Turned, bits = 8;
-            break;
         case 24:
         case 32:
-            routine = Colour24CopyTurned;
+            return WriteJpeg(file_name, *image, quality, RowOrder::kTopFirst);
+        case 16:
+            routine = Mono16To8Shift4, bits = 8;
             break;
         case 48:
         case 64:
-            routine = Colour48To24Shift2Turned;
+            routine = Colour48To24Shift2Turned, order = RowOrder::kBottomFirst;
             break;
         default:
             return 0;
@@ -53,7 +44,7 @@ int SaveJpeg(const char* file_name, CDibImage* image, int quality) {
     CDibImage reduced;
     if (!reduced.Create(image->width(), image->height(), bits)) return 0;
     CDibImage::ConvertBlit(&reduced, routine, image, nullptr, 0, 0, nullptr, nullptr);
-    return WriteJpeg(file_name, reduced, quality);
+    return WriteJpeg(file_name, reduced, quality, order);
 }
 
 // PNG rows are written in memory order; 8 and 24-bit pixels go out as they
@@ -93,7 +84,7 @@ int SaveImage(const char* file_name, CDibImage* image, int format) {
     if (image == nullptr || image->empty()) return 0;
     switch (static_cast<ImageFileFormat>(format)) {
         case ImageFileFormat::kBmp:
-            return SaveBmp(file_name, image);
+            return WriteBmp(file_name, *image);
         case ImageFileFormat::kRaw:
             return SaveRaw(file_name, *image);
         case ImageFileFormat::kJpegQuality100:

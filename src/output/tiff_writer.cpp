@@ -1,6 +1,8 @@
 #include <tiffio.h>
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "image/convert.h"
 #include "output/image_writers.h"
@@ -43,13 +45,27 @@ bool LayoutFor(int bytes_per_pixel, TiffLayout* layout) {
     }
 }
 
-// Moves every row to the start of the previous one's end, dropping the
-// padding, so the pixels lie back to back as a strip holds them.
-void PackRows(CDibImage* image, size_t row_bytes) {
-    uint8_t* out = image->bits();
-    for (int32_t y = 0; y < image->height(); ++y, out += row_bytes) {
-        std::memmove(out, image->row(y), row_bytes);
+// The strip holds rows back to back without the image's row padding: the
+// routine writes them straight into that layout, in one pass.
+std::unique_ptr<uint8_t[]> MakeStrip(const CDibImage& image, const TiffLayout& layout,
+                                     size_t row_bytes) {
+    const size_t size = row_bytes * static_cast<size_t>(image.height());
+    // Four-byte pixels get their fourth byte from the zeroed memory.
+    std::unique_ptr<uint8_t[]> strip(image.bytes_per_pixel() == 4
+                                         ? new (std::nothrow) uint8_t[size]()
+                                         : new (std::nothrow) uint8_t[size]);
+    if (!strip) return strip;
+    if (layout.routine == nullptr) {
+        for (int32_t y = 0; y < image.height(); ++y) {
+            std::memcpy(strip.get() + static_cast<size_t>(y) * row_bytes, image.row(y), row_bytes);
+        }
+    } else {
+        const Rect whole{0, 0, image.width(), image.height()};
+        layout.routine(strip.get(), image.bits(), whole, 0, 0, image.bytes_per_pixel(),
+                       image.bytes_per_pixel(), static_cast<int>(row_bytes), image.stride(),
+                       nullptr, nullptr);
     }
+    return strip;
 }
 
 }  // namespace
@@ -59,17 +75,9 @@ int WriteTiff(const char* file_name, const CDibImage& image) {
     if (file_name == nullptr || image.empty() || !LayoutFor(image.bytes_per_pixel(), &layout)) {
         return 0;
     }
-    CDibImage strip;
-    if (!strip.CreateLike(&image)) return 0;
-    const size_t size = static_cast<size_t>(image.height()) * static_cast<size_t>(image.stride());
-    if (layout.routine == nullptr) {
-        std::memcpy(strip.bits(), image.bits(), size);
-    } else {
-        CDibImage::ConvertBlit(&strip, layout.routine, const_cast<CDibImage*>(&image), nullptr, 0,
-                               0, nullptr, nullptr);
-    }
     const size_t row_bytes = static_cast<size_t>(image.width()) * image.bytes_per_pixel();
-    PackRows(&strip, row_bytes);
+    const std::unique_ptr<uint8_t[]> strip = MakeStrip(image, layout, row_bytes);
+    if (!strip) return 0;
 
     TIFF* tif = TIFFOpen(file_name, "w");
     if (tif == nullptr) return 0;
@@ -82,7 +90,7 @@ int WriteTiff(const char* file_name, const CDibImage& image) {
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samples_per_pixel);
     const tmsize_t strip_size =
         static_cast<tmsize_t>(row_bytes * static_cast<size_t>(image.height()));
-    const tmsize_t written = TIFFWriteEncodedStrip(tif, 0, strip.bits(), strip_size);
+    const tmsize_t written = TIFFWriteEncodedStrip(tif, 0, strip.get(), strip_size);
     // Closing writes the directory; a failure there is caught by flushing first.
     const bool flushed = TIFFFlush(tif) != 0;
     TIFFClose(tif);

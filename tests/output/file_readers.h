@@ -2,6 +2,7 @@
 // code (not the writers' paths), and the DQT and SOF markers of a JPEG.
 #pragma once
 
+#include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
 
@@ -93,6 +94,36 @@ inline bool JpegHasMarker(const std::vector<uint8_t>& jpeg, uint8_t marker) {
         if (jpeg[i] == 0xFF && jpeg[i + 1] == marker) return true;
     }
     return false;
+}
+
+// The file the JPEG library makes of `rgb` (R, G, B rows top first, no
+// padding) with the settings still images use: progressive, baseline tables.
+inline std::vector<uint8_t> ReferenceJpeg(const std::vector<uint8_t>& rgb, int width, int height,
+                                          int quality) {
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = width;
+    cinfo.image_height = height;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(rgb.data()) + cinfo.next_scanline * width * 3;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::vector<uint8_t> bytes(out, out + size);
+    free(out);
+    return bytes;
 }
 
 // The picture djpeg decodes from the file (rows top first).

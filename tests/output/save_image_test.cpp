@@ -222,6 +222,28 @@ TEST_F(SaveImageTest, JpegQualityByFormatCodeAndProgressive) {
     }
 }
 
+// Colour pictures are encoded from their own rows: the file is the one the
+// library makes from the same picture given as R, G, B rows, top line first.
+TEST_F(SaveImageTest, JpegOfColourEqualsTheLibrarysOwnFromRgbRows) {
+    for (uint16_t bits : {24, 32}) {
+        SCOPED_TRACE(bits);
+        CDibImage image;
+        ASSERT_TRUE(image.Create(37, 21, bits));
+        Fill(image, [](int x, int y, int s) { return (x * 7 + y * 13 + s * 80) % 256; });
+        std::vector<uint8_t> rgb;
+        for (int y = 0; y < 21; ++y) {
+            for (int x = 0; x < 37; ++x) {
+                for (int s = 2; s >= 0; --s) rgb.push_back(image.row(y)[x * (bits / 8) + s]);
+            }
+        }
+        for (auto [format, quality] : {std::pair{kJpeg100, 100}, {kJpeg20, 20}}) {
+            const std::string path = File("same.jpg");
+            ASSERT_EQ(SaveImage(path.c_str(), &image, format), 1);
+            EXPECT_EQ(ReadBytes(path), testing::ReferenceJpeg(rgb, 37, 21, quality)) << quality;
+        }
+    }
+}
+
 // A library error (here: a picture wider than JPEG allows) is returned as 0
 // instead of ending the process.
 TEST_F(SaveImageTest, JpegLibraryErrorReturnsZero) {
@@ -351,7 +373,7 @@ TEST_F(SaveImageTest, TiffTagsAndSamples) {
     }
 }
 
-TEST_F(SaveImageTest, TiffReadByTiffinfo) {
+TEST_F(SaveImageTest, TiffReadByTiffinfoAndTiffdump) {
     VIMBRA_REQUIRE_TOOL("tiffinfo");
     CDibImage image;
     ASSERT_TRUE(image.Create(5, 3, 48));
@@ -363,6 +385,20 @@ TEST_F(SaveImageTest, TiffReadByTiffinfo) {
     EXPECT_THAT(out, ::testing::HasSubstr("Image Width: 5 Image Length: 3"));
     EXPECT_THAT(out, ::testing::HasSubstr("Bits/Sample: 16"));
     EXPECT_THAT(out, ::testing::HasSubstr("Samples/Pixel: 3"));
+
+    // The writer sets no tags beyond those of the picture and its one strip.
+    VIMBRA_REQUIRE_TOOL("tiffdump");
+    const std::string dump = testing::RunTool("tiffdump '" + path + "' 2>&1", &status);
+    EXPECT_EQ(status, 0) << dump;
+    for (const char* tag :
+         {"ImageWidth (256)", "ImageLength (257)", "BitsPerSample (258)", "Compression (259)",
+          "Photometric (262)", "StripOffsets (273)", "SamplesPerPixel (277)",
+          "StripByteCounts (279)", "PlanarConfig (284)"}) {
+        EXPECT_THAT(dump, ::testing::HasSubstr(tag));
+    }
+    for (const char* tag : {"(278)", "(338)", "(282)", "(305)"}) {
+        EXPECT_THAT(dump, ::testing::Not(::testing::HasSubstr(tag)));
+    }
 }
 
 // A 24-bit picture five pixels wide (rows padded to 16 bytes in memory) in

@@ -97,6 +97,7 @@ class CAviRecorder : private RecorderFrameConverter {
                       RecorderFrameSource* source);
     // Ends a running recording and waits for its thread; the file is
     // finished with the frames taken so far. Nothing happens when idle.
+    // Never call it holding the image lock: the thread may be waiting for it.
     void Stop();
     // True from a successful Start until the file is finished.
     bool recording() const { return recording_.load(std::memory_order_acquire); }

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -264,6 +265,62 @@ TEST_F(AviRecorderTest, FramesOfEveryBitCount) {
             EXPECT_EQ(std::vector<uint8_t>(frame + 16 + 3 * x, frame + 16 + 3 * x + 3), c.top_out)
                 << x;
         }
+    }
+}
+
+// A stand-in for the acquisition thread: repaints the picture with one value
+// under the image lock and raises the new-frame flag, as fast as it can.
+class LiveSource : public RecorderFrameSource {
+  public:
+    explicit LiveSource(CDibImage* image) : image_(image) {
+        producer_ = std::thread([this] {
+            for (uint8_t value = 0; !stop_; ++value) {
+                {
+                    std::lock_guard<std::mutex> image_lock(lock_);
+                    std::memset(image_->bits(), value, image_->stride() * image_->height());
+                }
+                new_frame_ = true;
+                std::this_thread::yield();
+            }
+        });
+    }
+    ~LiveSource() {
+        stop_ = true;
+        producer_.join();
+    }
+    bool TakeNewFrame(RecorderFrameConverter& converter) override {
+        if (!new_frame_.exchange(false)) return false;
+        std::lock_guard<std::mutex> image_lock(lock_);
+        converter.ConvertFrame(*image_);
+        return true;
+    }
+
+  private:
+    CDibImage* image_;
+    std::mutex lock_;
+    std::atomic<bool> new_frame_{false}, stop_{false};
+    std::thread producer_;
+};
+
+// With real time and a picture changing underneath, every recorded frame is
+// one whole picture (all bytes equal), never a mix of two.
+TEST_F(AviRecorderTest, FramesFromALiveAcquisitionAreWhole) {
+    platform::SetSleepHook(nullptr);
+    CDibImage image;
+    ASSERT_TRUE(image.Create(64, 32, 24));
+    LiveSource source(&image);
+    CAviRecorder recorder;
+    const std::string path = dir_.File("live.avi");
+    ASSERT_EQ(recorder.Start(path.c_str(), 64, 32, 150, &source), Result::kStarted);
+    WaitUntil([&] { return !recorder.recording(); });
+    const AviFile f = CheckFinished(path);
+    ASSERT_GT(f.frames, 1u);
+    for (uint32_t i = 0; i < f.frames; ++i) {
+        const size_t entry = f.index_at + 8 + 16 * i;
+        const uint8_t* chunk = f.bytes.data() + 228 + Get32(f.bytes, entry + 8) + 8;
+        const uint32_t size = Get32(f.bytes, entry + 12);
+        ASSERT_EQ(size, 64u * 3 * 32);
+        EXPECT_EQ(std::count(chunk, chunk + size, chunk[0]), static_cast<long>(size)) << i;
     }
 }
 

@@ -102,7 +102,11 @@ int SaveImage(const char* file_name, CDibImage* image, int format) {
 }
 
 int CopyImage(CDibImage* copy, const CDibImage& source) {
-    if (copy == nullptr || source.empty() || !copy->CreateLike(&source)) return 0;
+    if (copy == nullptr || source.empty()) return 0;
+    const bool same_shape =
+        !copy->empty() && copy->width() == source.width() && copy->height() == source.height() &&
+        copy->bit_count() == source.bit_count() && copy->stride() == source.stride();
+    if (!same_shape && !copy->CreateLike(&source)) return 0;
     std::memcpy(copy->bits(), source.bits(),
                 static_cast<size_t>(source.height()) * static_cast<size_t>(source.stride()));
     return 1;

@@ -24,8 +24,10 @@ enum class ImageFileFormat : int {
 int SaveImage(const char* file_name, CDibImage* image, int format);
 
 // Makes `copy` an image of the same size and format holding the same pixels,
-// so that a picture can be encoded while its owner goes on changing it.
-// 0 when `source` is empty or memory runs out.
+// so that a picture can be encoded while its owner goes on changing it. A
+// copy that already has that size and format keeps its memory, so the copy
+// can be made ready before a lock is taken. 0 when `source` is empty or
+// memory runs out.
 int CopyImage(CDibImage* copy, const CDibImage& source);
 
 }  // namespace vimbra

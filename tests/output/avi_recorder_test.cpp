@@ -345,13 +345,8 @@ TEST_F(AviRecorderTest, StoppedRecordingIsFinished) {
     EXPECT_EQ(Get32(f.bytes, 32), 100000000 / rate);
 
     VIMBRA_REQUIRE_TOOL("ffprobe");
-    int status = -1;
-    const std::string out = testing::RunTool(
-        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-        "stream=codec_name,width,height,nb_read_frames -of default=noprint_wrappers=1 '" +
-            path + "' 2>&1",
-        &status);
-    EXPECT_EQ(status, 0) << out;
+    const std::string out = testing::ProbeVideo(path);
+    ASSERT_FALSE(out.empty());
     EXPECT_THAT(out, ::testing::HasSubstr("codec_name=rawvideo"));
     EXPECT_THAT(out, ::testing::HasSubstr("width=64"));
     EXPECT_THAT(out, ::testing::HasSubstr("height=48"));

@@ -79,6 +79,18 @@ inline std::string RunTool(const std::string& command, int* status = nullptr) {
     return out;
 }
 
+// What ffprobe reads of an AVI's video stream: codec, size and the frames it
+// counted by reading them ("key=value" lines); empty when ffprobe fails.
+inline std::string ProbeVideo(const std::string& path) {
+    int status = -1;
+    const std::string out = RunTool(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=codec_name,width,height,nb_read_frames -of default=noprint_wrappers=1 '" +
+            path + "' 2>&1",
+        &status);
+    return status == 0 ? out : std::string();
+}
+
 // A picture as a reader decoded it: rows top first, `channels` bytes or
 // 16-bit samples per pixel, no padding.
 struct Decoded {

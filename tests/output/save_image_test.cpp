@@ -454,5 +454,26 @@ TEST_F(SaveImageTest, CopyImageKeepsSizeFormatAndPixels) {
     EXPECT_EQ(CopyImage(&copy, empty), 0);
 }
 
+// A copy made ready beforehand keeps its memory and takes the new pixels; a
+// copy of another shape is made again.
+TEST_F(SaveImageTest, CopyImageReusesACopyOfTheSameShape) {
+    CDibImage image, copy;
+    ASSERT_TRUE(image.Create(7, 3, 24));
+    ASSERT_TRUE(copy.CreateLike(&image));
+    const uint8_t* memory = copy.bits();
+    Fill(image, [](int x, int y, int s) { return x + y + s + 1; });
+    ASSERT_EQ(CopyImage(&copy, image), 1);
+    EXPECT_EQ(copy.bits(), memory);
+    EXPECT_EQ(0, std::memcmp(copy.bits(), image.bits(), 3 * image.stride()));
+
+    CDibImage grey;
+    ASSERT_TRUE(grey.Create(9, 2, 8));
+    Fill(grey, [](int x, int, int) { return x * 20; });
+    ASSERT_EQ(CopyImage(&copy, grey), 1);
+    EXPECT_EQ(copy.bit_count(), 8);
+    EXPECT_EQ(copy.width(), 9);
+    EXPECT_EQ(0, std::memcmp(copy.bits(), grey.bits(), 2 * grey.stride()));
+}
+
 }  // namespace
 }  // namespace vimbra

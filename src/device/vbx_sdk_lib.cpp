@@ -98,13 +98,17 @@ void CVBXSdkLib::FormatDevicePath(char* out, size_t out_size, const char* base, 
 }
 
 void CVBXSdkLib::EnumerateDevices() {
+    ProbeDevices();
+    selected_ = 0;
+}
+
+void CVBXSdkLib::ProbeDevices() {
     char path[kDevicePathSize];
     for (int i = 0; i < kDeviceCount; ++i) {
         FormatDevicePath(path, sizeof path, driver_name_, i);
         std::unique_ptr<platform::DriverFile> handle = backend_->Open(path);
         present_[i] = handle ? 1 : 0;
     }
-    selected_ = 0;
 }
 
 bool CVBXSdkLib::IsPresent(int number) const {

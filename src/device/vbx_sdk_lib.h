@@ -84,6 +84,8 @@ class CVBXSdkLib {
 
     // Probes camera numbers 0..31, then selects number 0 (the path stays).
     void EnumerateDevices();
+    // Probes camera numbers 0..31 again; the selected camera stays selected.
+    void ProbeDevices();
     int DeviceCount() const { return kDeviceCount; }
     bool IsPresent(int number) const;
     // 0, or 22 for a number outside 0..31. Neither opens nor checks presence.

@@ -36,7 +36,7 @@ CVBXSdkLib::CVBXSdkLib(platform::DriverBackend* backend)
 CVBXSdkLib::~CVBXSdkLib() {
     // A loop still running would write into the buffers freed below.
     if (loop_thread_.joinable()) {
-        idle_.store(1, std::memory_order_release);
+        stop_requested_.store(1, std::memory_order_release);
         loop_thread_.join();
     }
     FreeBuffers();
@@ -399,6 +399,7 @@ int CVBXSdkLib::StartStreaming() {
     end_code_.store(0, std::memory_order_release);
     write_index_.store(0, std::memory_order_release);
     read_index_.store(0, std::memory_order_release);
+    stop_requested_.store(0, std::memory_order_release);
     idle_.store(0, std::memory_order_release);
     try {
         loop_thread_ = std::thread(&CVBXSdkLib::StreamingLoop, this, args);
@@ -416,7 +417,7 @@ void CVBXSdkLib::StreamingLoop(LoopArgs args) {
         args.path[0] ? backend_->Open(args.path) : nullptr;
     if (!handle) {
         end_code = kDevNoHandle;
-    } else if (idle_.load(std::memory_order_acquire) == 0) {
+    } else if (stop_requested_.load(std::memory_order_acquire) == 0) {
         bool short_allowed = true;
         uint8_t start[kCommandBlockSize] = {kCmdStartFrame};
         for (;;) {
@@ -447,7 +448,7 @@ void CVBXSdkLib::StreamingLoop(LoopArgs args) {
                 if (end_code == kDevOk) frames_completed_.fetch_add(1, std::memory_order_acq_rel);
             }
             if (end_code == kDevTransferFailed) break;
-            if (idle_.load(std::memory_order_acquire) == 1) break;
+            if (stop_requested_.load(std::memory_order_acquire) == 1) break;
         }
     }
     handle.reset();
@@ -488,13 +489,16 @@ int CVBXSdkLib::StopStreaming() {
         if (loop_thread_.joinable()) loop_thread_.join();
         return kDevOk;
     }
+    // The loop reports idle itself once it has left its last transfer, so
+    // nothing can free or resize the ring while a request still fills it.
     if (idle_.load(std::memory_order_acquire) == 0) {
-        idle_.store(1, std::memory_order_release);
+        stop_requested_.store(1, std::memory_order_release);
         done_event_->Wait(platform::kInfinite);
     }
     if (loop_thread_.joinable()) loop_thread_.join();
-    idle_.store(1, std::memory_order_release);
     error_.store(0, std::memory_order_release);
+    // A reader still waiting for a frame wakes up and finds the loop stopped.
+    frame_event_->Set();
     return end_code_.load(std::memory_order_acquire);
 }
 

@@ -208,7 +208,10 @@ class CVBXSdkLib {
 
     std::atomic<int> write_index_{0};
     std::atomic<int> read_index_{0};
+    // Set by the loop alone, when it has finished; a stop is asked for with
+    // stop_requested_.
     std::atomic<int> idle_{1};
+    std::atomic<int> stop_requested_{0};
     std::atomic<int> error_{0};
     std::atomic<int> end_code_{0};
     std::atomic<uint64_t> frames_completed_{0};

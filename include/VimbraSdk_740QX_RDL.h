@@ -296,6 +296,40 @@ VIMBRA_API int32_t Vimbra_SetGrayOffsetB(int32_t handle, int32_t value) VIMBRA_N
 
 /* ---- Acquisition and frame delivery --------------------------------------- */
 
+/* The record whose address comes as wParam of every VIMBRA_MSG_FRAME with lParam 0; rewritten for each frame, so read it while handling the message. */
+typedef struct VimbraFrameInfo {
+    int32_t size;         /* 32 */
+    int32_t width;        /* of the output image, in pixels */
+    int32_t height;
+    int32_t bitsPerPixel; /* 8, 16, 24, 32, 48 or 64 */
+    int32_t frameRate;    /* frames per second x 10 in preview; 0 in trigger mode */
+    int32_t reserved;
+    uint8_t* data;        /* the host buffer the frame was copied into, or NULL */
+} VimbraFrameInfo;
+
+/* Starts live preview into the library's preview window (when the placement asks for one), without frame messages or host copies; code 8 when it does not start. */
+VIMBRA_API int32_t Vimbra_Preview(int32_t handle) VIMBRA_NOEXCEPT;
+/* As Vimbra_Preview, also copying each frame into `buffer` (when size is non-zero; rows top first when rowOrder is non-zero, else last first) and posting VIMBRA_MSG_FRAME to `callback`. */
+VIMBRA_API int32_t Vimbra_CallBackPreview(int32_t handle, HWND callback, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
+/* Starts preview with the delivery targets already set; 1 when preview already runs, code 1 in capture or trigger mode. */
+VIMBRA_API int32_t Vimbra_StartPreview(int32_t handle) VIMBRA_NOEXCEPT;
+/* Stops preview, capture or trigger mode (leaving trigger mode first) and waits for the worker; 1. */
+VIMBRA_API int32_t Vimbra_StopPreview(int32_t handle) VIMBRA_NOEXCEPT;
+/* Prepares the camera and keeps it open for Vimbra_SnapShot; code 1 during preview or trigger mode. */
+VIMBRA_API int32_t Vimbra_Capture(int32_t handle) VIMBRA_NOEXCEPT;
+/* Takes one frame into `buffer` (size bytes, row order as for Vimbra_CallBackPreview); code 1 during preview or trigger mode, 8 when no frame comes, 5 when it does not fit. */
+VIMBRA_API int32_t Vimbra_SnapShot(int32_t handle, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
+/* Starts hardware-trigger mode delivering each triggered frame as Vimbra_CallBackPreview does (the first one is discarded); code 1 when any acquisition runs. */
+VIMBRA_API int32_t Vimbra_Trigger(int32_t handle, HWND callback, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
+/* Closes the preview window, stops any acquisition and closes the camera; 1. */
+VIMBRA_API int32_t Vimbra_Close(int32_t handle) VIMBRA_NOEXCEPT;
+/* Copies the most recent converted frame into `buffer` (size bytes, row order as above); code 1 without an image, code 5 (twice) when it does not fit. */
+VIMBRA_API int32_t Vimbra_GetImage(int32_t handle, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
+/* Places the preview window made by the next start: a child of `parent` at (left, top) of width `right` and height `bottom`, or without parent a window of its own; NULL and all zero for none. */
+VIMBRA_API int32_t Vimbra_SetPreviewWindow(int32_t handle, HWND parent, int32_t left, int32_t top, int32_t right, int32_t bottom) VIMBRA_NOEXCEPT;
+/* Always 0; the second argument is ignored. */
+VIMBRA_API int32_t Vimbra_GetStatus(int32_t handle, int32_t reserved) VIMBRA_NOEXCEPT;
+
 /* ---- Still images and recording ------------------------------------------- */
 
 /* ---- Property dialogs ----------------------------------------------------- */

@@ -71,6 +71,12 @@ int32_t CVimbra::Initialize(HWND notify) {
         }
         if (!valid) RecordError(VIMBRA_ERR_FORMAT);
         ProgramWindow();
+        {
+            std::lock_guard<std::mutex> settings(settings_mutex_);
+            preview_rect_[0] = preview_rect_[1] = 0;
+            preview_rect_[2] = loaded.eh;
+            preview_rect_[3] = loaded.ev;
+        }
         LoadCameraSettings();
 
         FormatSettings format;
@@ -92,6 +98,9 @@ int32_t CVimbra::Initialize(HWND notify) {
 }
 
 bool CVimbra::ProgramWindow() {
+    // A running acquisition keeps the frame size its images were made for;
+    // the next preparation programs the stored window.
+    if (State() != AcqState::kIdle) return true;
     const VideoFormat v = Format();
     return device_->SetWindow(v.ehs, v.evs, v.eh, v.ev, GetSubSample()) == 0;
 }

@@ -2,26 +2,31 @@
 
 #include "device/vimbra_740qx_rdl_sdk.h"
 #include "image/dib_image.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
 #include "settings/settings_store.h"
 
 namespace vimbra {
 
-CVimbra::CVimbra() = default;
+CVimbra::CVimbra() : rate_window_start_ms_(platform::TimeGetTime()) {}
 
 CVimbra::~CVimbra() {
     if (HasDevice()) {
-        std::lock_guard<platform::RecursiveLock> device(device_lock_);
-        SaveCameraSettings();
+        {
+            std::lock_guard<platform::RecursiveLock> device(device_lock_);
+            SaveCameraSettings();
+        }
+        // The worker is stopped before anything it uses goes away.
+        Close();
         ReleaseCamera(device_->SelectedCamera());
     }
     DestroyCameraObjects();
 }
 
 void CVimbra::DestroyCameraObjects() {
+    std::lock_guard<platform::RecursiveLock> images(image_lock_);
     std::lock_guard<platform::RecursiveLock> device(device_lock_);
     device_.reset();
-    std::lock_guard<platform::RecursiveLock> images(image_lock_);
     for (auto& image : images_.owned) image.reset();
 }
 

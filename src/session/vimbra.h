@@ -3,18 +3,22 @@
 // codes of the session, and maps the camera table shared between processes.
 // Its operations are split by concern: initialisation and camera selection
 // (initialize.cpp), camera settings (settings.cpp), the configuration file
-// (config.cpp), and construction, teardown and error reporting (vimbra.cpp).
+// (config.cpp), the acquisition state machine and its workers
+// (acquisition.cpp), frame delivery to the host (delivery.cpp), and
+// construction, teardown and error reporting (vimbra.cpp).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "VimbraSdk_740QX_RDL.h"
 #include "device/config_file.h"
 #include "image/filters.h"
+#include "image/preview_window.h"
 #include "image/process_frame.h"
 #include "platform/event.h"
 #include "session/camera_table.h"
@@ -115,6 +119,30 @@ class CVimbra : public FrameCallbacks {
     // True when another session (of any process still running) holds `slot`.
     bool CameraClaimedElsewhere(int32_t slot);
 
+    // ---- acquisition (acquisition.cpp) ----------------------------------
+    int32_t Preview();
+    int32_t CallBackPreview(HWND callback, uint8_t* buffer, int32_t size, int32_t row_order);
+    int32_t StartPreview();
+    int32_t StopPreview();
+    int32_t Capture();
+    int32_t SnapShot(uint8_t* buffer, int32_t size, int32_t row_order);
+    // A trigger mode already running refuses a second start with code 1.
+    int32_t Trigger(HWND callback, uint8_t* buffer, int32_t size, int32_t row_order);
+    int32_t Close();
+    // The camera dialog's hooks: preview and capture stop while it is open
+    // and trigger mode pauses; the resume call restarts what the pause
+    // returned.
+    AcqState PauseForDialog();
+    void ResumeAfterDialog(AcqState paused);
+
+    // ---- frame delivery (delivery.cpp) ---------------------------------
+    int32_t GetImage(uint8_t* buffer, int32_t size, int32_t row_order);
+    int32_t SetPreviewWindow(HWND parent, int32_t left, int32_t top, int32_t right, int32_t bottom);
+    int32_t GetStatus() const { return 0; }
+    // The record passed with every frame notification; rewritten per frame.
+    const VimbraFrameInfo& FrameInfo() const { return frame_info_; }
+    HWND PreviewWindowHandle() const { return preview_.Handle(); }
+
     // ---- error reporting (vimbra.cpp) ----------------------------------
     // Record-and-notify pushes the code and posts it to the notification
     // window when one is set; notify-only just posts it (to the calling
@@ -173,7 +201,7 @@ class CVimbra : public FrameCallbacks {
     int32_t ColorModeIndex() const;
     int32_t GetClockMode() const;
     int32_t CameraNumber() const;
-    int32_t TriggerWaitTime() const { return trigger_wait_time_; }
+    int32_t TriggerWaitTime() const;
     AcqState State() const { return state_.load(); }
     bool HasDevice() const { return device_ != nullptr; }
     HWND NotifyWindow() const { return notify_window_; }
@@ -183,6 +211,41 @@ class CVimbra : public FrameCallbacks {
     ExposureCache Exposure() const;
 
   private:
+    enum class Loop { kPreview, kTrigger };
+
+    // ---- acquisition (acquisition.cpp) ----
+    // Checks the camera and the format, creates the images of the colour
+    // mode and programs the camera; 1, or its code and 0.
+    int32_t PrepareAcquisition();
+    int32_t CreateAcquisitionImages(int32_t width, int32_t height, int32_t mode);
+    void ProgramAcquisition(bool samples16);
+    // Opens the preview window when the placement asks for one; false (code
+    // 4, no window left behind) when it cannot be made.
+    bool OpenPreviewWindow();
+    // Starts the worker thread; false when the thread cannot be made.
+    bool StartWorker(Loop loop);
+    void JoinWorker();
+    void PreviewLoop();
+    void TriggerLoop();
+    // Handles one frame under the image lock: copy into the raw image,
+    // frame record, conversion, drawing, copy into the host buffer. False
+    // when no notification is to be posted for it.
+    bool HandleFrame(bool streamed, bool count_rate);
+    // Copies the device's newest frame into the raw image of the colour mode,
+    // repacking rows to its stride; false when the sizes disagree.
+    bool ReadIntoRawImage(bool streamed);
+    void ConvertFrame();
+    void StoreHostTarget(HWND callback, uint8_t* buffer, int32_t size, int32_t row_order);
+    void PostFrameError(int32_t code);
+
+    // ---- delivery (delivery.cpp) ----
+    // Copies `image` into the host buffer, rows in memory order (row order
+    // non-zero) or last row first, each with its fill bytes; code 5 (and a
+    // frame message when a callback window is set) when it does not fit.
+    int32_t CopyToHost(const CDibImage& image, int32_t row_order, uint8_t* buffer, int32_t size);
+    void FillFrameInfo(const CDibImage& raw, bool count_rate);
+    CDibImage* OutputOfMode(int32_t mode) const;
+
     // Loads the analog, filter and gray settings of the device's camera,
     // overlays a monochrome camera's gray calibration and applies the analog
     // settings to the camera. Called with the device lock held.
@@ -214,13 +277,12 @@ class CVimbra : public FrameCallbacks {
     platform::RecursiveLock device_lock_;
     std::unique_ptr<CVimbra740QXRDLSdk> device_;
 
-    // Raw images by sample depth, output images by colour depth, the work
-    // image of the filters and the display image of the preview window.
+    // Raw images by sample depth, output images by colour depth and the
+    // work image of the filters (the preview window keeps its own display
+    // image).
     struct Images {
-        CDibImage* raw8() const { return owned[0].get(); }
-        CDibImage* raw16() const { return owned[1].get(); }
         FrameImages Frame() const;
-        std::unique_ptr<CDibImage> owned[8];
+        std::unique_ptr<CDibImage> owned[7];
     };
     Images images_;
     FilterWorkspace workspace_;
@@ -235,14 +297,41 @@ class CVimbra : public FrameCallbacks {
     ExposureCache exposure_;
     int32_t camera_number_ = 0;
 
+    // Held for the whole handling of one frame; guards the images, the
+    // preview window, the frame record and the host buffer fields.
     platform::RecursiveLock image_lock_;
     // Guards the configuration list.
     platform::RecursiveLock config_lock_;
     std::vector<ConfigPair> config_list_;
 
     HWND notify_window_ = nullptr;
+
+    // Serialises the acquisition commands (start, stop, snapshot, close) of
+    // the host's threads. Taken before the image lock and the device lock;
+    // the worker never takes it, so a command may wait for the worker.
+    mutable std::recursive_mutex control_;
     std::atomic<AcqState> state_{AcqState::kIdle};
-    int32_t trigger_wait_time_ = 3000;
+    // Worker: 0 stop, 1 run, 2 pause.
+    std::atomic<int32_t> run_flag_{0};
+    std::thread worker_;  // guarded by control_
+    std::atomic<int32_t> skip_next_frame_{0};
+    std::atomic<int32_t> image_ready_{0};
+    int32_t trigger_wait_time_ = 3000;  // guarded by control_
+
+    // Preview placement (guarded by settings_mutex_) and the window.
+    HWND preview_parent_ = nullptr;
+    int32_t preview_rect_[4] = {0, 0, 2560, 1920};
+    PreviewWindow preview_;
+
+    // Frame delivery targets and the frame record (guarded by image_lock_).
+    HWND callback_window_ = nullptr;
+    uint8_t* host_buffer_ = nullptr;
+    int32_t host_buffer_size_ = 0;
+    int32_t host_row_order_ = 0;
+    VimbraFrameInfo frame_info_{};
+    int32_t frame_rate_ = 0;
+    uint32_t frame_counter_ = 0;
+    uint32_t rate_window_start_ms_ = 0;
 
     ErrorStack errors_;
 };

@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <stdlib.h>
+
 #include <atomic>
+#include <chrono>
 #include <initializer_list>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,7 +33,12 @@ using sim::CameraModel;
 class ApiTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        platform::SetSleepHook([](uint32_t) {});
+        // Protocol waits (100 ms and more) are skipped; the short pauses of
+        // the worker loops are kept so that they do not spin.
+        platform::SetSleepHook([](uint32_t ms) {
+            if (ms <= 10) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        });
+        ::setenv("VIMBRA_WINDOWS", "offscreen", 1);
         static std::atomic<int> counter{0};
         table_name_ = "vimbra-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
         CameraTable::SetObjectNameForTesting(table_name_);

@@ -261,9 +261,13 @@ TEST_F(SettingsTest, AutoIrisByGainOnASaturatedFrame) {
         const AnalogRecord analog = s.Analog();
         FrameContext ctx{
             std::span<int32_t, filter_slot::kCount>(reinterpret_cast<int32_t*>(&filter), 30),
-            std::span<const int32_t, analog_slot::kCount>(
-                reinterpret_cast<const int32_t*>(&analog), 9),
-            0, 0, FrameImages{}, nullptr, nullptr};
+            std::span<const int32_t, analog_slot::kCount>(reinterpret_cast<const int32_t*>(&analog),
+                                                          9),
+            0,
+            0,
+            FrameImages{},
+            nullptr,
+            nullptr};
         ctx.colour_mode = 0;
         ctx.images.raw8 = &raw;
         ctx.callbacks = &s;

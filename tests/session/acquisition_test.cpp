@@ -1,0 +1,410 @@
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/device_fixture.h"
+#include "session/api_fixture.h"
+
+namespace vimbra::testing {
+namespace {
+
+// Messages of one window, waited for with a time limit.
+class Inbox {
+  public:
+    Inbox() : window_(VimbraHost_CreateWindow()) {}
+    ~Inbox() { VimbraHost_DestroyWindow(window_); }
+    HWND window() const { return window_; }
+    // The next message within `ms`; message 0 when none came.
+    VimbraHostMessage Next(uint32_t ms = 5000) {
+        VimbraHostMessage m{};
+        if (VimbraHost_GetMessage(window_, &m, ms) != 1) m.message = 0;
+        return m;
+    }
+    std::vector<VimbraHostMessage> Drain() {
+        std::vector<VimbraHostMessage> out;
+        VimbraHostMessage m{};
+        while (VimbraHost_PeekMessage(window_, &m) == 1) out.push_back(m);
+        return out;
+    }
+
+  private:
+    HWND window_;
+};
+
+class AcquisitionTest : public ApiTest {
+  protected:
+    void SetUp() override {
+        ApiTest::SetUp();
+        Plug({{0, CameraModel::kColor}, {3, CameraModel::kColor}});
+        h = Open();
+        // Small frames keep every conversion quick; no preview window.
+        ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 64, 1944, 0, 48), 1);
+        ASSERT_EQ(Vimbra_SetPreviewWindow(h, nullptr, 0, 0, 0, 0), 1);
+        Codes(h);
+    }
+    AcqState State() const {
+        return static_cast<AcqState>(WithSession(h, [](CVimbra& s) { return s.State(); }));
+    }
+    // Brings the session into `state` through the commands.
+    void Enter(AcqState state) {
+        switch (state) {
+            case AcqState::kPreview:
+                ASSERT_EQ(Vimbra_StartPreview(h), 1);
+                break;
+            case AcqState::kCapture:
+                ASSERT_EQ(Vimbra_Capture(h), 1);
+                break;
+            case AcqState::kTrigger:
+                ASSERT_EQ(Vimbra_Trigger(h, nullptr, nullptr, 0, 0), 1);
+                break;
+            default:
+                break;
+        }
+        ASSERT_EQ(State(), state);
+    }
+    int32_t h = 0;
+};
+
+enum class Command { kStartPreview, kCapture, kSnapShot, kTrigger, kStopPreview, kClose };
+
+TEST_F(AcquisitionTest, EveryRowOfTheStateTable) {
+    using S = AcqState;
+    using C = Command;
+    struct Row {
+        S from;
+        C command;
+        int32_t result;
+        S to;
+    };
+    const Row rows[] = {
+        {S::kIdle, C::kStartPreview, 1, S::kPreview},
+        {S::kIdle, C::kCapture, 1, S::kCapture},
+        {S::kIdle, C::kTrigger, 1, S::kTrigger},
+        {S::kIdle, C::kSnapShot, 1, S::kIdle},
+        {S::kPreview, C::kStartPreview, 1, S::kPreview},
+        {S::kPreview, C::kCapture, 0, S::kPreview},
+        {S::kPreview, C::kSnapShot, 0, S::kPreview},
+        {S::kPreview, C::kTrigger, 0, S::kPreview},
+        {S::kCapture, C::kSnapShot, 1, S::kCapture},
+        {S::kCapture, C::kCapture, 1, S::kCapture},
+        {S::kCapture, C::kStartPreview, 0, S::kCapture},
+        {S::kCapture, C::kTrigger, 0, S::kCapture},
+        {S::kTrigger, C::kCapture, 0, S::kTrigger},
+        {S::kTrigger, C::kSnapShot, 0, S::kTrigger},
+        {S::kTrigger, C::kStartPreview, 0, S::kTrigger},
+        {S::kTrigger, C::kTrigger, 0, S::kTrigger},
+    };
+    std::vector<Row> all(std::begin(rows), std::end(rows));
+    for (S from : {S::kIdle, S::kPreview, S::kCapture, S::kTrigger})
+        for (C stop : {C::kStopPreview, C::kClose}) all.push_back({from, stop, 1, S::kIdle});
+    for (const Row& row : all) {
+        SCOPED_TRACE(::testing::Message() << "from " << static_cast<int>(row.from) << " command "
+                                          << static_cast<int>(row.command));
+        Enter(row.from);
+        std::vector<uint8_t> buffer(64 * 48 * 3);
+        int32_t result = -1;
+        switch (row.command) {
+            case C::kStartPreview:
+                result = Vimbra_StartPreview(h);
+                break;
+            case C::kCapture:
+                result = Vimbra_Capture(h);
+                break;
+            case C::kSnapShot:
+                result = Vimbra_SnapShot(h, buffer.data(), static_cast<int32_t>(buffer.size()), 0);
+                break;
+            case C::kTrigger:
+                result = Vimbra_Trigger(h, nullptr, nullptr, 0, 0);
+                break;
+            case C::kStopPreview:
+                result = Vimbra_StopPreview(h);
+                break;
+            case C::kClose:
+                result = Vimbra_Close(h);
+                break;
+        }
+        EXPECT_EQ(result, row.result);
+        EXPECT_EQ(State(), row.to);
+        EXPECT_EQ(Codes(h), row.result ? std::vector<int32_t>{} : std::vector<int32_t>{1});
+        EXPECT_EQ(Vimbra_StopPreview(h), 1);
+        EXPECT_EQ(State(), S::kIdle);
+    }
+}
+
+TEST_F(AcquisitionTest, StartingPreviewTwiceRunsOneTransfer) {
+    ASSERT_EQ(Vimbra_StartPreview(h), 1);
+    ASSERT_EQ(Vimbra_StartPreview(h), 1);
+    auto camera = Driver().Camera(0);
+    const uint64_t before = camera->FramesServed();
+    ASSERT_TRUE(Eventually([&] { return camera->FramesServed() > before + 3; }));
+    EXPECT_EQ(Driver().OpenHandles(0), 1);  // one streaming loop keeps one handle
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(Driver().OpenHandles(0), 0);
+}
+
+TEST_F(AcquisitionTest, SnapshotsOpenTheCameraPerFrameUnlessCaptureKeepsItOpen) {
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    const int32_t size = static_cast<int32_t>(buffer.size());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Vimbra_SnapShot(h, buffer.data(), size, 1), 1);
+        EXPECT_EQ(Driver().OpenHandles(0), 0);
+    }
+    ASSERT_EQ(Vimbra_Capture(h), 1);
+    Driver().SetLogging(true);
+    Driver().ClearLog();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Vimbra_SnapShot(h, buffer.data(), size, 1), 1);
+        EXPECT_EQ(Driver().OpenHandles(0), 1);
+    }
+    int frame_reads = 0;
+    for (const sim::LoggedRequest& r : Driver().Log()) {
+        if (r.kind == sim::LoggedRequest::Kind::kControl && r.pipe == 2) ++frame_reads;
+    }
+    EXPECT_EQ(frame_reads, 3);
+    EXPECT_EQ(Vimbra_Close(h), 1);
+    EXPECT_EQ(Driver().OpenHandles(0), 0);
+    Driver().SetLogging(false);
+}
+
+TEST_F(AcquisitionTest, SnapshotFailuresCarryTheirCodes) {
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    EXPECT_EQ(Vimbra_SnapShot(h, buffer.data(), static_cast<int32_t>(buffer.size()) - 1, 0), 0);
+    EXPECT_EQ(Codes(h), (std::vector<int32_t>{VIMBRA_ERR_MEMORY, VIMBRA_ERR_MEMORY}));
+    Driver().FailNextTransfers(0, 1);
+    EXPECT_EQ(Vimbra_SnapShot(h, buffer.data(), static_cast<int32_t>(buffer.size()), 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_TRANSFER});
+    EXPECT_EQ(Driver().OpenHandles(0), 0);
+    // Without a camera the preparation refuses with 2, the command with 1.
+    Driver().Unplug(0);
+    char names[32][256];
+    Vimbra_EnumDevice(h, &names[0][0]);
+    Codes(h);
+    EXPECT_EQ(Vimbra_SnapShot(h, buffer.data(), static_cast<int32_t>(buffer.size()), 0), 0);
+    EXPECT_EQ(Codes(h), (std::vector<int32_t>{VIMBRA_ERR_STATE, VIMBRA_ERR_NO_CAMERA}));
+}
+
+TEST_F(AcquisitionTest, CallbackPreviewDeliversFramesWithTheirRecord) {
+    Inbox inbox;
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), buffer.data(),
+                                     static_cast<int32_t>(buffer.size()), 1),
+              1);
+    const VimbraHostMessage m = inbox.Next();
+    ASSERT_EQ(m.message, VIMBRA_MSG_FRAME);
+    EXPECT_EQ(m.lParam, 0);
+    ASSERT_NE(m.wParam, 0u);
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    const auto* info = reinterpret_cast<const VimbraFrameInfo*>(m.wParam);
+    EXPECT_EQ(info->size, 32);
+    EXPECT_EQ(info->width, 64);
+    EXPECT_EQ(info->height, 48);
+    EXPECT_EQ(info->bitsPerPixel, 24);
+    EXPECT_EQ(info->data, buffer.data());
+    // The copy is the current image.
+    std::vector<uint8_t> image(buffer.size());
+    EXPECT_EQ(Vimbra_GetImage(h, image.data(), static_cast<int32_t>(image.size()), 1), 1);
+    EXPECT_EQ(image, buffer);
+}
+
+TEST_F(AcquisitionTest, PreviewAfterCallbackPreviewStopsFrameMessages) {
+    Inbox inbox;
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), nullptr, 0, 0), 1);
+    ASSERT_EQ(inbox.Next().message, VIMBRA_MSG_FRAME);
+    ASSERT_EQ(Vimbra_StopPreview(h), 1);
+    inbox.Drain();
+    ASSERT_EQ(Vimbra_Preview(h), 1);
+    auto camera = Driver().Camera(0);
+    const uint64_t before = camera->FramesServed();
+    ASSERT_TRUE(Eventually([&] { return camera->FramesServed() > before + 3; }));
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_TRUE(inbox.Drain().empty());
+}
+
+TEST_F(AcquisitionTest, FailedFrameWaitEndsTheWorkerButNotThePreview) {
+    Inbox inbox;
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), nullptr, 0, 0), 1);
+    ASSERT_EQ(inbox.Next().message, VIMBRA_MSG_FRAME);
+    Driver().FailNextTransfers(0, 1);
+    VimbraHostMessage m{};
+    do {
+        m = inbox.Next();
+    } while (m.message == VIMBRA_MSG_FRAME && m.wParam != 0);
+    EXPECT_EQ(m.message, VIMBRA_MSG_FRAME);
+    EXPECT_EQ(m.wParam, 0u);
+    EXPECT_EQ(m.lParam, VIMBRA_ERR_FRAME_WAIT);
+    EXPECT_EQ(State(), AcqState::kPreview);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_FRAME_WAIT});
+    EXPECT_EQ(inbox.Next(50).message, 0u);  // the worker has ended
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(State(), AcqState::kIdle);
+}
+
+TEST_F(AcquisitionTest, ShortHostBufferFailsEveryFrameButLeavesTheImage) {
+    Inbox inbox;
+    std::vector<uint8_t> buffer(64 * 48 * 3 - 1);
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), buffer.data(),
+                                     static_cast<int32_t>(buffer.size()), 0),
+              1);
+    for (int i = 0; i < 3; ++i) {
+        const VimbraHostMessage m = inbox.Next();
+        EXPECT_EQ(m.message, VIMBRA_MSG_FRAME);
+        EXPECT_EQ(m.wParam, 0u);
+        EXPECT_EQ(m.lParam, VIMBRA_ERR_MEMORY);
+    }
+    std::vector<uint8_t> image(64 * 48 * 3);
+    EXPECT_EQ(Vimbra_GetImage(h, image.data(), static_cast<int32_t>(image.size()), 0), 1);
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    for (int32_t code : Codes(h)) EXPECT_EQ(code, VIMBRA_ERR_MEMORY);
+}
+
+TEST_F(AcquisitionTest, TriggerDiscardsTheFirstFrameAndDeliversTheNext) {
+    Inbox inbox;
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    ASSERT_EQ(
+        Vimbra_Trigger(h, inbox.window(), buffer.data(), static_cast<int32_t>(buffer.size()), 0),
+        1);
+    EXPECT_EQ(WithSession(h, [](CVimbra& s) { return s.TriggerWaitTime(); }), 60000);
+    EXPECT_EQ(Driver().Camera(0)->ControllerRegister(11) & 1, 1);
+    Driver().FireTrigger(0);
+    EXPECT_EQ(inbox.Next(200).message, 0u);
+    Driver().FireTrigger(0);
+    const VimbraHostMessage m = inbox.Next();
+    ASSERT_EQ(m.message, VIMBRA_MSG_FRAME);
+    const auto* info = reinterpret_cast<const VimbraFrameInfo*>(m.wParam);
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);  // returns without another trigger
+    EXPECT_EQ(info->frameRate, 0);
+    EXPECT_EQ(info->data, buffer.data());
+    EXPECT_EQ(Driver().Camera(0)->ControllerRegister(11) & 1, 0);
+    EXPECT_TRUE(inbox.Drain().empty());
+}
+
+TEST_F(AcquisitionTest, RowOrdersCopyWholeRowsWithTheirFill) {
+    ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 641, 1944, 0, 5), 1);
+    const int32_t stride = 1924;  // 641 x 3 rounded up to 4
+    std::vector<uint8_t> top(stride * 5, 0xAA), bottom(stride * 5, 0xAA);
+    EXPECT_EQ(Vimbra_SnapShot(h, top.data(), static_cast<int32_t>(top.size()), 1), 1);
+    EXPECT_EQ(Vimbra_GetImage(h, bottom.data(), static_cast<int32_t>(bottom.size()), 0), 1);
+    for (int r = 0; r < 5; ++r) {
+        EXPECT_EQ(std::memcmp(&top[r * stride], &bottom[(4 - r) * stride], stride), 0) << r;
+        EXPECT_EQ(top[r * stride + 1923], 0);  // fill byte, copied from the image
+    }
+    EXPECT_EQ(Vimbra_GetImage(h, top.data(), stride * 5 - 1, 1), 0);
+    EXPECT_EQ(Codes(h), (std::vector<int32_t>{VIMBRA_ERR_MEMORY, VIMBRA_ERR_MEMORY}));
+    EXPECT_EQ(Vimbra_GetImage(h, nullptr, stride * 5, 1), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_MEMORY});
+}
+
+TEST_F(AcquisitionTest, FrameRateCoversWindowsOfJustOverASecond) {
+    Inbox inbox;
+    ASSERT_EQ(Vimbra_SetWaitTime(h, 5), 1);
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), nullptr, 0, 0), 1);
+    int32_t rate = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+    while (rate == 0 && std::chrono::steady_clock::now() < until) {
+        const VimbraHostMessage m = inbox.Next();
+        if (m.message == VIMBRA_MSG_FRAME && m.wParam != 0)
+            rate = reinterpret_cast<const VimbraFrameInfo*>(m.wParam)->frameRate;
+    }
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    // At most one frame per 5 ms wait: 200 frames a second, 2000 in tenths.
+    EXPECT_GT(rate, 0);
+    EXPECT_LE(rate, 2000);
+}
+
+TEST_F(AcquisitionTest, PreviewWindowFollowsThePlacement) {
+    ASSERT_EQ(Vimbra_SetPreviewWindow(h, nullptr, 0, 0, 64, 48), 1);
+    ASSERT_EQ(Vimbra_Preview(h), 1);
+    EXPECT_NE(WithSession(h, [](CVimbra& s) { return s.PreviewWindowHandle() != nullptr; }), 0);
+    EXPECT_EQ(Vimbra_Close(h), 1);
+    EXPECT_EQ(WithSession(h, [](CVimbra& s) { return s.PreviewWindowHandle() != nullptr; }), 0);
+    EXPECT_EQ(Vimbra_GetStatus(h, 123), 0);
+}
+
+TEST_F(AcquisitionTest, ACameraInUseIsRefusedToAnotherSession) {
+    const int32_t other = Open();
+    ASSERT_EQ(Vimbra_SetCaptureWindowEx(other, 2592, 0, 64, 1944, 0, 48), 1);
+    ASSERT_EQ(Vimbra_StartPreview(h), 1);
+    Codes(other);
+    EXPECT_EQ(Vimbra_Capture(other), 0);
+    EXPECT_EQ(Codes(other), (std::vector<int32_t>{VIMBRA_ERR_STATE, VIMBRA_ERR_NO_CAMERA}));
+    EXPECT_EQ(Vimbra_SetDeviceNumber(other, 3), 1);
+    EXPECT_EQ(Vimbra_Capture(other), 1);             // another camera is free
+    EXPECT_EQ(Vimbra_SetDeviceNumber(other, 0), 0);  // not while capturing
+    EXPECT_EQ(Vimbra_StopPreview(other), 1);
+    EXPECT_EQ(Vimbra_SetDeviceNumber(other, 0), 1);
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(Vimbra_Capture(other), 1);
+}
+
+TEST_F(AcquisitionTest, CameraDialogPausesAndResumes) {
+    for (AcqState state : {AcqState::kPreview, AcqState::kCapture, AcqState::kTrigger}) {
+        Enter(state);
+        const AcqState paused =
+            static_cast<AcqState>(WithSession(h, [](CVimbra& s) { return s.PauseForDialog(); }));
+        EXPECT_EQ(paused, state);
+        EXPECT_EQ(State(), state == AcqState::kTrigger ? state : AcqState::kIdle);
+        WithSession(h, [paused](CVimbra& s) {
+            s.ResumeAfterDialog(paused);
+            return 0;
+        });
+        EXPECT_EQ(State(), state);
+        EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    }
+    EXPECT_TRUE(Codes(h).empty());
+}
+
+// Host threads start, stop, snapshot and read images of shared sessions while
+// one of them is released; run under ThreadSanitizer.
+TEST_F(AcquisitionTest, CommandsFromManyThreads) {
+    const int32_t second = Open();
+    Vimbra_SetCaptureWindowEx(second, 2592, 0, 32, 1944, 0, 24);
+    Vimbra_SetDeviceNumber(second, 3);
+    Inbox inbox;
+    // Delivery buffers outlive the threads that hand them over.
+    std::vector<uint8_t> delivered[2] = {std::vector<uint8_t>(64 * 48 * 8),
+                                         std::vector<uint8_t>(64 * 48 * 8)};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<uint8_t> buffer(64 * 48 * 8);
+            const int32_t size = static_cast<int32_t>(buffer.size());
+            for (int i = 0; i < 25; ++i) {
+                const int which = (i + t) % 2;
+                const int32_t target = which ? h : second;
+                switch ((i * 7 + t) % 6) {
+                    case 0:
+                        Vimbra_CallBackPreview(target, inbox.window(), delivered[which].data(),
+                                               size, t % 2);
+                        break;
+                    case 1:
+                        Vimbra_StopPreview(target);
+                        break;
+                    case 2:
+                        Vimbra_SnapShot(target, buffer.data(), size, 1);
+                        break;
+                    case 3:
+                        Vimbra_GetImage(target, buffer.data(), size, 0);
+                        break;
+                    case 4:
+                        Vimbra_Trigger(target, nullptr, nullptr, 0, 0);
+                        break;
+                    default:
+                        Vimbra_SetBrightness(target, i);
+                        Vimbra_Close(target);
+                        break;
+                }
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        Close(second);
+    });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(State(), AcqState::kIdle);
+}
+
+}  // namespace
+}  // namespace vimbra::testing

@@ -59,3 +59,15 @@ VIMBRA_EXPORT int32_t Vimbra_SetPreviewWindow(int32_t handle, HWND parent, int32
 VIMBRA_EXPORT int32_t Vimbra_GetStatus(int32_t handle, int32_t) noexcept {
     return CallSession(handle, 0, [](CVimbra& s) { return s.GetStatus(); });
 }
+
+VIMBRA_EXPORT int32_t Vimbra_Record(int32_t handle, const char* file, int32_t durationMs,
+                                    int32_t showWindow) noexcept {
+    return CallSession(handle, 0,
+                       [&](CVimbra& s) { return s.Record(file, durationMs, showWindow); });
+}
+
+VIMBRA_EXPORT int32_t Vimbra_RecordW(int32_t handle, const VimbraWChar* file, int32_t durationMs,
+                                     int32_t showWindow) noexcept {
+    return CallSession(handle, 0,
+                       [&](CVimbra& s) { return s.RecordW(file, durationMs, showWindow); });
+}

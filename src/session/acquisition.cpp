@@ -233,6 +233,7 @@ int32_t CVimbra::StopPreview() {
         ReleaseCamera(device_->SelectedCamera());
     }
     JoinWorker();
+    if (recorder_) recorder_->End();
     return 1;
 }
 
@@ -458,7 +459,10 @@ bool CVimbra::HandleFrame(bool streamed, bool count_rate) {
     FillFrameInfo(*(ColourModeProperties(mode)->samples16 ? f.raw16 : f.raw8), count_rate);
     ConvertFrame();
     image_ready_ = 1;
-    if (streamed) preview_.ShowFrame(mode, f);
+    if (streamed) {
+        new_frame_ = 1;
+        preview_.ShowFrame(mode, f);
+    }
     if (host_buffer_ != nullptr && host_buffer_size_ != 0) {
         CDibImage* out = OutputOfMode(mode);
         if (out == nullptr || !CopyToHost(*out, host_row_order_, host_buffer_, host_buffer_size_))

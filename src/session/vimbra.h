@@ -23,6 +23,7 @@
 #include "platform/event.h"
 #include "session/camera_table.h"
 #include "session/error_stack.h"
+#include "session/recorder_seam.h"
 #include "settings/settings_records.h"
 
 namespace vimbra {
@@ -129,6 +130,27 @@ class CVimbra : public FrameCallbacks {
     // A trigger mode already running refuses a second start with code 1.
     int32_t Trigger(HWND callback, uint8_t* buffer, int32_t size, int32_t row_order);
     int32_t Close();
+    // Starts preview (with a window when `show_window` is set and the
+    // placement asks for one) and the recorder on it: code 9 without a file
+    // name, 12 when preview or the file fails, 3 when the recorder's thread
+    // does.
+    int32_t Record(const char* file, int32_t duration_ms, int32_t show_window);
+    int32_t RecordW(const char16_t* file, int32_t duration_ms, int32_t show_window);
+    // The recorder Record starts; without one, recording fails with code 12.
+    void SetRecorder(std::unique_ptr<SessionRecorder> recorder);
+    // For the recorder's thread: when a frame has been converted since the
+    // last call, runs `take` on the current output image under the image
+    // lock and returns true; otherwise returns false at once.
+    template <class Take>
+    bool TakeNewFrame(Take&& take) {
+        if (!new_frame_.exchange(0)) return false;
+        std::lock_guard<platform::RecursiveLock> images(image_lock_);
+        CDibImage* current = OutputOfMode(ColorModeIndex());
+        if (current == nullptr || current->empty()) return false;
+        take(*current);
+        return true;
+    }
+
     // The camera dialog's hooks: preview and capture stop while it is open
     // and trigger mode pauses; the resume call restarts what the pause
     // returned.
@@ -316,7 +338,10 @@ class CVimbra : public FrameCallbacks {
     std::thread worker_;  // guarded by control_
     std::atomic<int32_t> skip_next_frame_{0};
     std::atomic<int32_t> image_ready_{0};
-    int32_t trigger_wait_time_ = 3000;  // guarded by control_
+    // Set per converted preview frame, taken by the recorder.
+    std::atomic<int32_t> new_frame_{0};
+    std::unique_ptr<SessionRecorder> recorder_;  // guarded by control_
+    int32_t trigger_wait_time_ = 3000;           // guarded by control_
 
     // Preview placement (guarded by settings_mutex_) and the window.
     HWND preview_parent_ = nullptr;

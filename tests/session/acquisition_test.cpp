@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "device/device_fixture.h"
+#include "image/dib_image.h"
 #include "session/api_fixture.h"
 
 namespace vimbra::testing {
@@ -404,6 +405,83 @@ TEST_F(AcquisitionTest, CommandsFromManyThreads) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(Vimbra_StopPreview(h), 1);
     EXPECT_EQ(State(), AcqState::kIdle);
+}
+
+}  // namespace
+}  // namespace vimbra::testing
+
+namespace vimbra::testing {
+namespace {
+
+// Records what the session asks of its recorder.
+struct FakeRecorder : SessionRecorder {
+    struct Calls {
+        std::string file;
+        int32_t width = 0, height = 0;
+        uint32_t duration = 0;
+        int ends = 0;
+    };
+    FakeRecorder(Calls* calls, Start answer) : calls(calls), answer(answer) {}
+    Start Begin(const char* file, int32_t width, int32_t height, uint32_t duration_ms) override {
+        calls->file = file;
+        calls->width = width;
+        calls->height = height;
+        calls->duration = duration_ms;
+        return answer;
+    }
+    void End() override { ++calls->ends; }
+    Calls* calls;
+    Start answer;
+};
+
+TEST_F(AcquisitionTest, RecordStartsPreviewThenTheRecorder) {
+    EXPECT_EQ(Vimbra_Record(h, nullptr, 1000, 0), 0);
+    EXPECT_EQ(Vimbra_Record(h, "", 1000, 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>(2, VIMBRA_ERR_ARGUMENT));
+    // Without a recorder the file cannot be written.
+    EXPECT_EQ(Vimbra_Record(h, "clip.avi", 1000, 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_FILE});
+    EXPECT_EQ(State(), AcqState::kIdle);
+
+    FakeRecorder::Calls calls;
+    auto install = [&](SessionRecorder::Start answer) {
+        WithSession(h, [&](CVimbra& s) {
+            s.SetRecorder(std::make_unique<FakeRecorder>(&calls, answer));
+            return 0;
+        });
+    };
+    install(SessionRecorder::Start::kThreadFailed);
+    EXPECT_EQ(Vimbra_Record(h, "clip.avi", 1000, 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_THREAD});
+    EXPECT_EQ(State(), AcqState::kIdle);
+
+    install(SessionRecorder::Start::kStarted);
+    const std::u16string wide = u"clip\u00e9.avi";
+    EXPECT_EQ(Vimbra_RecordW(h, wide.c_str(), 5000, 1), 1);
+    EXPECT_EQ(calls.file, "clip\xC3\xA9.avi");
+    EXPECT_EQ(calls.width, 64);
+    EXPECT_EQ(calls.height, 48);
+    EXPECT_EQ(calls.duration, 5000u);
+    EXPECT_EQ(State(), AcqState::kPreview);
+    // The recorder's thread takes each new frame once.
+    int32_t taken = 0;
+    ASSERT_TRUE(Eventually([&] {
+        return WithSession(h, [&](CVimbra& s) {
+            return s.TakeNewFrame([&](CDibImage& image) { taken = image.width(); });
+        });
+    }));
+    EXPECT_EQ(taken, 64);
+    const int ends = calls.ends;
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(calls.ends, ends + 1);
+    const std::u16string broken = u"\xD800.avi";
+    EXPECT_EQ(Vimbra_RecordW(h, broken.c_str(), 5000, 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_FILE});
+    // The recorder goes before the calls it writes to.
+    WithSession(h, [](CVimbra& s) {
+        s.SetRecorder(nullptr);
+        return 0;
+    });
 }
 
 }  // namespace

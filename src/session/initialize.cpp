@@ -49,11 +49,12 @@ bool VideoFormatValid(const VideoFormat& f, int32_t sub_sample) {
 
 int32_t CVimbra::Initialize(HWND notify) {
     notify_window_ = notify;
-    std::lock_guard<platform::RecursiveLock> lock(device_lock_);
     try {
         if (!table_.Open()) throw std::bad_alloc();
-        device_ = std::make_unique<Device>();
+        // The image lock is never taken under the device lock.
         CreateImages();
+        std::lock_guard<platform::RecursiveLock> lock(device_lock_);
+        device_ = std::make_unique<Device>();
 
         VideoFormat loaded;
         int32_t sub_sample = 0;

@@ -83,12 +83,7 @@ void CVimbra::ProgramAcquisition(bool samples16) {
     device_->SetVerticalMirror(a.v_mirror);
     device_->SetHorizontalMirror(a.h_mirror);
     device_->SetTrigger(0, 0);
-    device_->SetGlobalGain(a.global_gain);
-    device_->SetColorGain(Device::kRegGainGreen1, a.gain_g1);
-    device_->SetColorGain(Device::kRegGainRed, a.gain_r);
-    device_->SetColorGain(Device::kRegGainBlue, a.gain_b);
-    device_->SetColorGain(Device::kRegGainGreen2, a.gain_g2);
-    device_->SetShutterWidth(a.exposure);
+    ApplyGainsAndExposure(a);
 }
 
 int32_t CVimbra::PrepareAcquisition() {
@@ -155,22 +150,21 @@ void CVimbra::StoreHostTarget(HWND callback, uint8_t* buffer, int32_t size, int3
 
 // ---- commands ------------------------------------------------------------
 
+CVimbra::Entry CVimbra::EnterFromIdle(AcqState target) {
+    const AcqState state = State();
+    if (state == target) return Entry::kAlreadyRunning;
+    if (state != AcqState::kIdle || !PrepareAcquisition()) {
+        RecordError(VIMBRA_ERR_STATE);
+        return Entry::kRefused;
+    }
+    return Entry::kPrepared;
+}
+
 int32_t CVimbra::StartPreview() {
     if (!RequireDevice()) return 0;
     std::lock_guard<std::recursive_mutex> control(control_);
-    switch (State()) {
-        case AcqState::kPreview:
-            return 1;
-        case AcqState::kIdle:
-            break;
-        default:
-            RecordError(VIMBRA_ERR_STATE);
-            return 0;
-    }
-    if (!PrepareAcquisition()) {
-        RecordError(VIMBRA_ERR_STATE);
-        return 0;
-    }
+    const Entry entry = EnterFromIdle(AcqState::kPreview);
+    if (entry != Entry::kPrepared) return entry == Entry::kAlreadyRunning ? 1 : 0;
     run_flag_ = 1;
     if (!StartWorker(Loop::kPreview)) {
         StopPreview();
@@ -194,15 +188,7 @@ int32_t CVimbra::StartPreview() {
 }
 
 int32_t CVimbra::Preview() {
-    std::lock_guard<std::recursive_mutex> control(control_);
-    StoreHostTarget(nullptr, nullptr, 0, 0);
-    if (!OpenPreviewWindow()) return 0;
-    if (!StartPreview()) {
-        Close();
-        RecordError(VIMBRA_ERR_TRANSFER);
-        return 0;
-    }
-    return 1;
+    return CallBackPreview(nullptr, nullptr, 0, 0);
 }
 
 int32_t CVimbra::CallBackPreview(HWND callback, uint8_t* buffer, int32_t size, int32_t row_order) {
@@ -240,19 +226,8 @@ int32_t CVimbra::StopPreview() {
 int32_t CVimbra::Capture() {
     if (!RequireDevice()) return 0;
     std::lock_guard<std::recursive_mutex> control(control_);
-    switch (State()) {
-        case AcqState::kCapture:
-            return 1;
-        case AcqState::kIdle:
-            break;
-        default:
-            RecordError(VIMBRA_ERR_STATE);
-            return 0;
-    }
-    if (!PrepareAcquisition()) {
-        RecordError(VIMBRA_ERR_STATE);
-        return 0;
-    }
+    const Entry entry = EnterFromIdle(AcqState::kCapture);
+    if (entry != Entry::kPrepared) return entry == Entry::kAlreadyRunning ? 1 : 0;
     state_ = AcqState::kCapture;
     ClaimCamera(device_->SelectedCamera());
     return 1;

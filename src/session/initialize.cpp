@@ -141,13 +141,17 @@ void CVimbra::SaveCameraSettings() {
     SaveGray(camera, filter.gray);
 }
 
-void CVimbra::ApplyAnalog(const AnalogRecord& a) {
+void CVimbra::ApplyGainsAndExposure(const AnalogRecord& a) {
     device_->SetGlobalGain(a.global_gain);
     device_->SetColorGain(Device::kRegGainGreen1, a.gain_g1);
     device_->SetColorGain(Device::kRegGainRed, a.gain_r);
     device_->SetColorGain(Device::kRegGainBlue, a.gain_b);
     device_->SetColorGain(Device::kRegGainGreen2, a.gain_g2);
     device_->SetShutterWidth(a.exposure);
+}
+
+void CVimbra::ApplyAnalog(const AnalogRecord& a) {
+    ApplyGainsAndExposure(a);
     device_->SetVerticalMirror(a.v_mirror);
     device_->SetHorizontalMirror(a.h_mirror);
 }
@@ -191,36 +195,32 @@ int32_t CVimbra::EnumDeviceW(char16_t* names) {
     return found;
 }
 
-int32_t CVimbra::GetDeviceName(int32_t slot, char* name, int32_t size) {
-    if (!RequireDevice()) return 0;
+bool CVimbra::NameRequestValid(int32_t slot, const void* name, int32_t size_bytes,
+                               int32_t unit_bytes) {
+    if (!RequireDevice()) return false;
     // Sizes that cannot hold the whole name fail rather than truncate it.
-    if (name == nullptr || size <= kMinNameBufferBytes || size < kDeviceNameChars || slot < 0 ||
+    if (name == nullptr || size_bytes <= kMinNameBufferBytes ||
+        size_bytes < kDeviceNameChars * unit_bytes || slot < 0 ||
         slot >= CVBXSdkLib::kDeviceCount) {
         RecordError(VIMBRA_ERR_ARGUMENT);
-        return 0;
+        return false;
     }
     std::lock_guard<platform::RecursiveLock> lock(device_lock_);
     if (!device_->IsPresent(slot)) {
         RecordError(VIMBRA_ERR_NO_CAMERA);
-        return 0;
+        return false;
     }
+    return true;
+}
+
+int32_t CVimbra::GetDeviceName(int32_t slot, char* name, int32_t size) {
+    if (!NameRequestValid(slot, name, size, 1)) return 0;
     FormatDeviceName(name, static_cast<size_t>(size), slot + 1);
     return 1;
 }
 
 int32_t CVimbra::GetDeviceNameW(int32_t slot, char16_t* name, int32_t size_bytes) {
-    if (!RequireDevice()) return 0;
-    if (name == nullptr || size_bytes <= kMinNameBufferBytes ||
-        size_bytes < kDeviceNameChars * static_cast<int32_t>(sizeof(char16_t)) || slot < 0 ||
-        slot >= CVBXSdkLib::kDeviceCount) {
-        RecordError(VIMBRA_ERR_ARGUMENT);
-        return 0;
-    }
-    std::lock_guard<platform::RecursiveLock> lock(device_lock_);
-    if (!device_->IsPresent(slot)) {
-        RecordError(VIMBRA_ERR_NO_CAMERA);
-        return 0;
-    }
+    if (!NameRequestValid(slot, name, size_bytes, sizeof(char16_t))) return 0;
     char narrow[32];
     FormatDeviceName(narrow, sizeof narrow, slot + 1);
     return platform::NarrowToWide(narrow, name, static_cast<size_t>(size_bytes) / sizeof(char16_t))

@@ -121,6 +121,7 @@ class CVimbra : public FrameCallbacks {
     bool CameraClaimedElsewhere(int32_t slot);
 
     // ---- acquisition (acquisition.cpp) ----------------------------------
+    // Live preview without frame messages or host copies.
     int32_t Preview();
     int32_t CallBackPreview(HWND callback, uint8_t* buffer, int32_t size, int32_t row_order);
     int32_t StartPreview();
@@ -234,6 +235,11 @@ class CVimbra : public FrameCallbacks {
 
   private:
     enum class Loop { kPreview, kTrigger };
+    enum class Entry { kPrepared, kAlreadyRunning, kRefused };
+
+    // A start command's way in: prepared from idle, already in `target`, or
+    // refused (code 1) in another acquisition or after a failed preparation.
+    Entry EnterFromIdle(AcqState target);
 
     // ---- acquisition (acquisition.cpp) ----
     // Checks the camera and the format, creates the images of the colour
@@ -277,6 +283,11 @@ class CVimbra : public FrameCallbacks {
     // Global gain, colour gains G1, R, B, G2, exposure, vertical and
     // horizontal mirror, in that order.
     void ApplyAnalog(const AnalogRecord& analog);
+    // Global gain, colour gains G1, R, B, G2 and exposure.
+    void ApplyGainsAndExposure(const AnalogRecord& analog);
+    // Checks a name request: device, buffer, size for the whole name in
+    // units of `unit_bytes`, slot range and presence; records the code.
+    bool NameRequestValid(int32_t slot, const void* name, int32_t size_bytes, int32_t unit_bytes);
     // Programs the device window from the stored format. False when the
     // device refuses it.
     bool ProgramWindow();

@@ -5,6 +5,7 @@
 
 #include "device/device_fixture.h"
 #include "image/dib_image.h"
+#include "platform/window.h"
 #include "session/api_fixture.h"
 
 namespace vimbra::testing {
@@ -323,6 +324,53 @@ TEST_F(AcquisitionTest, PreviewWindowFollowsThePlacement) {
     EXPECT_EQ(Vimbra_Close(h), 1);
     EXPECT_EQ(WithSession(h, [](CVimbra& s) { return s.PreviewWindowHandle() != nullptr; }), 0);
     EXPECT_EQ(Vimbra_GetStatus(h, 123), 0);
+}
+
+TEST_F(AcquisitionTest, PreviewWindowShowsTheFrameUpright) {
+    HWND parent = VimbraHost_CreateWindow();
+    ASSERT_EQ(Vimbra_SetPreviewWindow(h, parent, 10, 20, 64, 48), 1);
+    ASSERT_EQ(Vimbra_Preview(h), 1);
+    HWND window = nullptr;
+    WithSession(h, [&](CVimbra& s) {
+        window = s.PreviewWindowHandle();
+        return 0;
+    });
+    auto camera = Driver().Camera(0);
+    const uint64_t before = camera->FramesServed();
+    ASSERT_TRUE(Eventually([&] { return camera->FramesServed() > before + 2; }));
+    ASSERT_EQ(Vimbra_StopPreview(h), 1);
+    // The last frame drawn is the current image: 64 x 48 at 1:1, top row first.
+    platform::WindowPixels shown;
+    ASSERT_TRUE(platform::ReadWindowPixels(window, &shown));
+    ASSERT_EQ(shown.width, 64);
+    ASSERT_EQ(shown.height, 48);
+    std::vector<uint8_t> image(64 * 3 * 48);
+    ASSERT_EQ(Vimbra_GetImage(h, image.data(), static_cast<int32_t>(image.size()), 1), 1);
+    int mismatches = 0;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            for (int c = 0; c < 3; ++c)
+                mismatches += shown.bits[(y * 64 + x) * 4 + c] != image[(y * 64 + x) * 3 + c];
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(Vimbra_Close(h), 1);
+    VimbraHost_DestroyWindow(parent);
+}
+
+TEST_F(AcquisitionTest, TopLevelPreviewIsTheSubsampledFrameSize) {
+    ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 1280, 1944, 0, 1024), 1);
+    ASSERT_EQ(Vimbra_SetSubSample(h, 2), 1);
+    ASSERT_EQ(Vimbra_SetPreviewWindow(h, nullptr, 0, 0, 1280, 1024), 1);
+    ASSERT_EQ(Vimbra_Preview(h), 1);
+    HWND window = nullptr;
+    WithSession(h, [&](CVimbra& s) {
+        window = s.PreviewWindowHandle();
+        return 0;
+    });
+    platform::WindowRect client;
+    ASSERT_TRUE(platform::GetClientRect(window, &client));
+    EXPECT_EQ(client.right - client.left, 320);
+    EXPECT_EQ(client.bottom - client.top, 256);
+    EXPECT_EQ(Vimbra_Close(h), 1);
 }
 
 TEST_F(AcquisitionTest, ACameraInUseIsRefusedToAnotherSession) {

@@ -10,8 +10,6 @@
 namespace vimbra {
 namespace {
 
-constexpr char kIndexAlphabet[] = "0123456789ABCDEFGHIJKLNMOPQRSTUVWXYZ";
-
 // Samples above this make a frame buffer too large to be a camera frame.
 constexpr uint64_t kMaxSampleCount = uint64_t{1} << 30;
 
@@ -93,7 +91,7 @@ void CVBXSdkLib::FormatDevicePath(char* out, size_t out_size, const char* base, 
         out[0] = '\0';
         return;
     }
-    const char index[2] = {kIndexAlphabet[number], '\0'};
+    const char index[2] = {kDeviceIndexAlphabet[number], '\0'};
     std::snprintf(out, out_size, "\\\\.\\%s-%s", base ? base : "", index);
 }
 
@@ -257,9 +255,9 @@ bool CVBXSdkLib::ReadSrom(uint32_t address, uint8_t* value) {
         return false;
     }
     uint8_t block[kCommandBlockSize] = {kCmdSromRead,
-                                        0x51,
-                                        0x02,
-                                        0x01,
+                                        kSromTag,
+                                        kSromReadCount,
+                                        kSromReadBack,
                                         static_cast<uint8_t>(addr >> 8),
                                         static_cast<uint8_t>(addr)};
     uint8_t reply[kCommandBlockSize] = {};
@@ -274,9 +272,9 @@ bool CVBXSdkLib::ReadSromId(uint32_t index, uint8_t* value) {
 
 bool CVBXSdkLib::WriteSrom(uint32_t address, uint32_t value) {
     uint8_t block[kCommandBlockSize] = {kCmdSromWrite,
-                                        0x51,
-                                        0x03,
-                                        0x18,
+                                        kSromTag,
+                                        kSromWriteCount,
+                                        kSromWritePage,
                                         static_cast<uint8_t>(address),
                                         static_cast<uint8_t>(value)};
     bool ok = false;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "device/protocol.h"
 #include "platform/driver.h"
 #include "platform/event.h"
 
@@ -32,22 +33,6 @@ inline constexpr int kWaitLoopEnded = 1;
 inline constexpr int kWaitStopped = 0;
 inline constexpr int kWaitNoFrameYet = 2;
 inline constexpr int kWaitFrameReady = 3;
-
-// Command codes (byte 0 of the 64-byte command block).
-inline constexpr uint8_t kCmdReset = 0x01;
-inline constexpr uint8_t kCmdStartFrame = 0x02;
-inline constexpr uint8_t kCmdSensorWrite = 0x04;
-inline constexpr uint8_t kCmdPrepare = 0x06;
-inline constexpr uint8_t kCmdFrameSize = 0x09;
-inline constexpr uint8_t kCmdTransferDepth = 0x0A;
-inline constexpr uint8_t kCmdSensorRead = 0x0C;
-inline constexpr uint8_t kCmdControllerWrite = 0x25;
-inline constexpr uint8_t kCmdControllerRead = 0x26;
-inline constexpr uint8_t kCmdSromWrite = 0x40;
-inline constexpr uint8_t kCmdSromRead = 0x41;
-
-inline constexpr size_t kCommandBlockSize = 64;
-inline constexpr uint32_t kSromIdBase = 0x1800;
 
 class CVBXSdkLib {
   public:

@@ -30,10 +30,10 @@ void FormatDeviceName(char* out, size_t size, int number) {
 }
 
 void FullSensor(VideoFormat& v) {
-    v.th = Device::kSensorWidth;
-    v.tv = Device::kSensorHeight;
-    v.eh = Device::kSensorWidth;
-    v.ev = Device::kSensorHeight;
+    v.th = kSensorWidth;
+    v.tv = kSensorHeight;
+    v.eh = kSensorWidth;
+    v.ev = kSensorHeight;
     v.ehs = 0;
     v.evs = 0;
 }
@@ -41,7 +41,7 @@ void FullSensor(VideoFormat& v) {
 }  // namespace
 
 bool VideoFormatValid(const VideoFormat& f, int32_t sub_sample) {
-    const int64_t w = Device::kSensorWidth, h = Device::kSensorHeight;
+    const int64_t w = kSensorWidth, h = kSensorHeight;
     return f.eh >= 0 && f.ev >= 0 && f.ehs >= 0 && f.evs >= 0 && f.eh <= w && f.ehs <= w &&
            f.ev <= h && f.evs <= h && int64_t{f.eh} + f.ehs <= w && int64_t{f.ev} + f.evs <= h &&
            sub_sample != 3 && sub_sample != 19;
@@ -143,10 +143,10 @@ void CVimbra::SaveCameraSettings() {
 
 void CVimbra::ApplyGainsAndExposure(const AnalogRecord& a) {
     device_->SetGlobalGain(a.global_gain);
-    device_->SetColorGain(Device::kRegGainGreen1, a.gain_g1);
-    device_->SetColorGain(Device::kRegGainRed, a.gain_r);
-    device_->SetColorGain(Device::kRegGainBlue, a.gain_b);
-    device_->SetColorGain(Device::kRegGainGreen2, a.gain_g2);
+    device_->SetColorGain(kRegGainGreen1, a.gain_g1);
+    device_->SetColorGain(kRegGainRed, a.gain_r);
+    device_->SetColorGain(kRegGainBlue, a.gain_b);
+    device_->SetColorGain(kRegGainGreen2, a.gain_g2);
     device_->SetShutterWidth(a.exposure);
 }
 
@@ -258,8 +258,8 @@ int32_t CVimbra::GetCameraInfo(VimbraCameraInfo* info) {
         RecordError(VIMBRA_ERR_MEMORY);
         return 0;
     }
-    info->maxWidth = Device::kSensorWidth;
-    info->maxHeight = Device::kSensorHeight;
+    info->maxWidth = kSensorWidth;
+    info->maxHeight = kSensorHeight;
     info->minGlobalGain = device_->LowestGain();
     info->maxGlobalGain = Device::kMaxReportedGain;
     info->minColorGain = device_->LowestGain();

@@ -54,7 +54,7 @@ ValueRange RangeOf(int32_t id) {
         case kFvColorGainBlue:
             return {Device::kMinGain, Device::kMaxReportedGain};
         case kFvExposure:
-            return {1, Device::kMaxShutterWidth};
+            return {1, kMaxShutterWidth};
         case kFvGrayMode:
             return {0, 2};
         case kFvGrayGainR:
@@ -137,13 +137,13 @@ struct ColourGain {
 ColourGain ColourGainOf(int32_t id) {
     switch (id) {
         case kFvColorGainRed:
-            return {Device::kRegGainRed, &AnalogRecord::gain_r};
+            return {kRegGainRed, &AnalogRecord::gain_r};
         case kFvColorGainGreen1:
-            return {Device::kRegGainGreen1, &AnalogRecord::gain_g1};
+            return {kRegGainGreen1, &AnalogRecord::gain_g1};
         case kFvColorGainGreen2:
-            return {Device::kRegGainGreen2, &AnalogRecord::gain_g2};
+            return {kRegGainGreen2, &AnalogRecord::gain_g2};
         default:
-            return {Device::kRegGainBlue, &AnalogRecord::gain_b};
+            return {kRegGainBlue, &AnalogRecord::gain_b};
     }
 }
 
@@ -299,8 +299,8 @@ int32_t CVimbra::SetCaptureWindow(int32_t width, int32_t height) {
     }
     const bool valid = VideoFormatValid(found, GetSubSample());
     if (!valid) {
-        found.th = found.eh = Device::kSensorWidth;
-        found.tv = found.ev = Device::kSensorHeight;
+        found.th = found.eh = kSensorWidth;
+        found.tv = found.ev = kSensorHeight;
         found.ehs = found.evs = 0;
     }
     {
@@ -328,7 +328,7 @@ bool CVimbra::ReadCameraValue(int32_t id, int32_t* value) {
     switch (id) {
         case kFvGlobalGain: {
             uint16_t raw = 0;
-            const bool ok = device_->ReadSensorRegister(Device::kRegGlobalGain, &raw);
+            const bool ok = device_->ReadSensorRegister(kRegGlobalGain, &raw);
             *value = raw & 0x7F;
             return ok;
         }

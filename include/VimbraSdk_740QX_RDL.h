@@ -139,7 +139,7 @@ VIMBRA_API int32_t Vimbra_SetSubSample(int32_t handle, int32_t mode) VIMBRA_NOEX
 VIMBRA_API int32_t Vimbra_GetHalfClock(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
 /* Selects the size stored as "Size_NN" under the product key with this EH and EV; code 4 when none matches, code 7 (full sensor taken) when it is invalid. */
 VIMBRA_API int32_t Vimbra_SetCaptureWindow(int32_t handle, int32_t width, int32_t height) VIMBRA_NOEXCEPT;
-/* Stores the six format values and programs the camera window; code 7 (values kept) when they do not fit the sensor. */
+/* Stores the six format values and programs the camera window (while an acquisition runs, at its next start); code 7 (values kept) when they do not fit the sensor. */
 VIMBRA_API int32_t Vimbra_SetCaptureWindowEx(int32_t handle, int32_t th, int32_t ehs, int32_t eh, int32_t tv, int32_t evs, int32_t ev) VIMBRA_NOEXCEPT;
 /* Writes each given pointer with the stored format value; 1. */
 VIMBRA_API int32_t Vimbra_GetCaptureWindowEx(int32_t handle, int32_t* th, int32_t* ehs, int32_t* eh, int32_t* tv, int32_t* evs, int32_t* ev) VIMBRA_NOEXCEPT;

@@ -237,6 +237,42 @@ TEST_F(InitializeTest, ReleaseSavesTheSettingsForTheNextSession) {
     EXPECT_EQ(Vimbra_GetGrayOffsetB(h, nullptr), -3);
 }
 
+TEST_F(InitializeTest, StoredFileUsesTheKnownKeyAndValueNames) {
+    Plug({{0, CameraModel::kColor}});
+    Close(Open());
+    const platform::RegTree tree = registry_.Tree();
+    const platform::RegPath camera = {u"HKEY_CURRENT_USER", u"Software", u"Norvix",
+                                      u"Vimbra740QXRDLSdk", u"Camera_00"};
+    struct Group {
+        const char16_t* key;
+        std::vector<const char16_t*> values;
+    };
+    const Group groups[] = {
+        {nullptr, {u"Size", u"Color", u"SubSample", u"WaitTime", u"Clock"}},
+        {u"Size_00", {u"TH", u"TV", u"EH", u"EV", u"EHS", u"EVS", u"Buf"}},
+        {u"Gain",
+         {u"Global", u"ColorG1", u"ColorR", u"ColorB", u"ColorG2", u"Exposure", u"V_Mirror",
+          u"H_Mirror", u"AutoIris"}},
+        {u"Filter",
+         {u"Brightness", u"Contrast", u"Hue", u"Saturation", u"Sharpness", u"R_Gain", u"G_Gain",
+          u"B_Gain", u"Gamma", u"BayerMode"}},
+        {u"Gray",
+         {u"Mode", u"GainR1", u"GainG1", u"GainG2", u"GainB1", u"OffsetR1", u"OffsetG1",
+          u"OffsetG2", u"OffsetB1"}},
+    };
+    for (const Group& g : groups) {
+        platform::RegPath path = camera;
+        if (g.key != nullptr) path.push_back(g.key);
+        const platform::RegKeyNode* key = tree.Find(path);
+        ASSERT_NE(key, nullptr);
+        for (const char16_t* name : g.values) {
+            const platform::RegValue* value = key->FindValue(name);
+            ASSERT_NE(value, nullptr) << platform::Utf16ToUtf8(name);
+            EXPECT_EQ(value->type, 4u);  // REG_DWORD
+        }
+    }
+}
+
 TEST_F(InitializeTest, FailedInitialisationLeavesASessionThatRefusesCleanly) {
     // A camera table that cannot be mapped: a name the system refuses.
     CameraTable::SetObjectNameForTesting("no/such/dir");

@@ -188,6 +188,38 @@ TEST_P(PreviewX11, UnknownX11WindowGivesNoHandle) {
     EXPECT_EQ(platform::WindowFromX11(0x7FFFFFF), nullptr);
 }
 
+TEST_P(PreviewX11, EnvironmentChoosesTheBackEnd) {
+    const char* offscreen_env = std::getenv("VIMBRA_WINDOWS");
+    const std::string saved = offscreen_env != nullptr ? offscreen_env : "";
+    const char* display_env = std::getenv("DISPLAY");
+    const std::string saved_display = display_env != nullptr ? display_env : "";
+    setenv("DISPLAY", Server(GetParam())->name(), 1);
+    struct Case {
+        const char* windows;  // VIMBRA_WINDOWS, nullptr: unset
+        platform::WindowBackendKind kind;
+    };
+    for (const Case& c : {Case{nullptr, platform::WindowBackendKind::kX11},
+                          Case{"offscreen", platform::WindowBackendKind::kOffscreen},
+                          Case{"x11", platform::WindowBackendKind::kX11}}) {
+        if (c.windows != nullptr)
+            setenv("VIMBRA_WINDOWS", c.windows, 1);
+        else
+            unsetenv("VIMBRA_WINDOWS");
+        ASSERT_TRUE(platform::SelectDefaultWindowBackend());
+        EXPECT_EQ(platform::ActiveWindowBackend(), c.kind) << (c.windows ? c.windows : "unset");
+    }
+    // No display at all: off-screen.
+    unsetenv("VIMBRA_WINDOWS");
+    setenv("DISPLAY", ":999999", 1);
+    ASSERT_TRUE(platform::SelectDefaultWindowBackend());
+    EXPECT_EQ(platform::ActiveWindowBackend(), platform::WindowBackendKind::kOffscreen);
+    if (offscreen_env != nullptr) setenv("VIMBRA_WINDOWS", saved.c_str(), 1);
+    if (display_env != nullptr)
+        setenv("DISPLAY", saved_display.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
+}
+
 INSTANTIATE_TEST_SUITE_P(SharedMemory, PreviewX11, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& i) {
                              return i.param ? std::string("Shm") : std::string("PutImage");

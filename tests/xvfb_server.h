@@ -18,13 +18,15 @@ namespace vimbra::testing {
 
 class XvfbServer {
   public:
-    // `extra` arguments go to Xvfb as they are, e.g. {"-extension", "MIT-SHM"}.
-    explicit XvfbServer(std::vector<std::string> extra = {}) {
+    // `extra` arguments go to Xvfb as they are, e.g. {"-extension", "MIT-SHM"};
+    // `screen` is the size and depth of its screen.
+    explicit XvfbServer(std::vector<std::string> extra = {},
+                        const std::string& screen = "1280x1024x24") {
         int fds[2];
         if (pipe(fds) != 0) return;
         constexpr int kDisplayFd = 9;  // Xvfb writes its display number here
         std::vector<std::string> args = {"Xvfb",      "-displayfd", std::to_string(kDisplayFd),
-                                         "-screen",   "0",          "1280x1024x24",
+                                         "-screen",   "0",          screen,
                                          "-nolisten", "tcp",        "-noreset"};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;

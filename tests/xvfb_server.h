@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,13 +32,23 @@ class XvfbServer {
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], kDisplayFd);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const bool spawned =
-            posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ) == 0;
-        posix_spawn_file_actions_destroy(&actions);
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            // The server ends with the test program, even when that crashes.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent) _exit(1);
+            dup2(fds[1], kDisplayFd);
+            const int null = open("/dev/null", O_RDWR);
+            for (int fd : {0, 1, 2}) dup2(null, fd);
+            // Nothing of the test's other descriptors (e.g. its output pipe)
+            // stays open in the server.
+            for (int fd = 3; fd < kDisplayFd; ++fd) close(fd);
+            close_range(kDisplayFd + 1, ~0u, 0);
+            execvp("Xvfb", argv.data());
+            _exit(127);
+        }
+        const bool spawned = pid_ > 0;
         close(fds[1]);
         if (spawned) ReadDisplay(fds[0]);
         close(fds[0]);

@@ -274,7 +274,13 @@ HWND CreateWindow(const WindowParams& p) {
     spec.y = p.y + in.top;
     spec.width = w->client_w;
     spec.height = w->client_h;
-    if (!backend.CreateNative(spec, w.get(), &w->native)) return nullptr;
+    std::unique_ptr<NativeWindow> native;
+    if (!backend.CreateNative(spec, w.get(), &native)) return nullptr;
+    {
+        // The native side may already report events from its own thread.
+        std::lock_guard<std::mutex> window_lock(w->mutex);
+        w->native = std::move(native);
+    }
     const uintptr_t handle = r.NewHandle();
     r.windows.emplace(handle, w);
     ++cls->second;

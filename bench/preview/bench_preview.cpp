@@ -22,6 +22,8 @@
 #include "platform/window.h"
 #include "xvfb_server.h"
 
+#include "fastest_run.h"
+
 namespace vimbra {
 namespace {
 
@@ -87,16 +89,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
-            // The fastest of repeated runs (the machine is shared; slower runs
-            // were disturbed), else the one run.
-            const bool best = r.run_type == Run::RT_Aggregate && r.aggregate_name == "min";
-            if (!r.error_occurred && (best || (r.run_type == Run::RT_Iteration && r.repetitions <= 1))) {
-                std::string name = r.benchmark_name();
-                for (const std::string suffix : {"_min", "/real_time"}) {
-                    if (name.ends_with(suffix)) name.resize(name.size() - suffix.size());
-                }
-                times_[name] = r.GetAdjustedRealTime();
-            }
+            const std::string name = FigureName(r);
+            if (!name.empty() && !r.error_occurred) times_[name] = r.GetAdjustedRealTime();
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -120,13 +114,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 void Register() {
     using benchmark::RegisterBenchmark;
-    auto ms = [](benchmark::internal::Benchmark* b) {
-        b->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->ComputeStatistics("min", [](const std::vector<double>& v) {
-                return *std::min_element(v.begin(), v.end());
-            });
-    };
+    auto ms = FastestOfRuns;
     Servers& x = X();
     ms(RegisterBenchmark(kReference, Memcpy));
     ms(RegisterBenchmark("X11-shm/1:1", Show, x.shm.get(), true, 0));

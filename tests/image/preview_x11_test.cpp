@@ -3,6 +3,7 @@
 // with the frame.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -181,6 +182,43 @@ TEST_P(PreviewX11, HostClosingTheParentLeavesAWindowThatIsNotDrawn) {
     EXPECT_TRUE(platform::IsDisplayWindow(window_.Handle()));
     window_.Close();
     EXPECT_EQ(window_.Handle(), nullptr);
+}
+
+TEST_P(PreviewX11, DrawingGoesOnWhileTheHostResizesHidesAndClosesTheParent) {
+    MakePicture(64, 48);
+    const Window host = HostWindow(0, 0, 300, 200);
+    const int32_t rect[4] = {0, 0, 64, 48};
+    ASSERT_TRUE(window_.Open(platform::WindowFromX11(host), rect, 0, 0, 0, this));
+    Window root, parent_of, *children = nullptr;
+    unsigned count = 0;
+    ASSERT_NE(XQueryTree(host_, host, &root, &parent_of, &children, &count), 0);
+    ASSERT_EQ(count, 1u);
+    const Window child = children[0];
+    XFree(children);
+
+    std::atomic<bool> parent_closed{false};
+    std::atomic<int> frames_after_close{0};
+    std::thread worker([&] {
+        // Frames keep coming until the closed parent has taken the window.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (frames_after_close < 1 && std::chrono::steady_clock::now() < end) {
+            const bool closed = parent_closed;
+            if (window_.ShowFrame(2, Images()) == 0 && closed) ++frames_after_close;
+        }
+    });
+    for (int i = 0; i < 40; ++i) {
+        XResizeWindow(host_, child, 32 + 7 * i, 24 + 5 * i);
+        if (i % 8 == 0) XUnmapWindow(host_, host);
+        if (i % 8 == 4) XMapWindow(host_, host);
+        XSync(host_, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    XDestroyWindow(host_, host);
+    XSync(host_, False);
+    parent_closed = true;
+    worker.join();
+    EXPECT_EQ(frames_after_close, 1);
+    EXPECT_FALSE(platform::IsWindowVisible(window_.Handle()));
 }
 
 TEST_P(PreviewX11, UnknownX11WindowGivesNoHandle) {

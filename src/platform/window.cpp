@@ -110,7 +110,7 @@ constexpr size_t kMaxClassName = 255;
 constexpr uintptr_t kDisplayHandleBase = 0x40000001;
 
 struct Registry {
-    std::mutex mutex;
+    std::mutex mutex;  // guards every member below
     std::unique_ptr<WindowBackend> backend;
     std::unordered_map<uintptr_t, std::shared_ptr<Window>> windows;
     std::map<std::string, int> classes;  // name -> windows of the class

@@ -384,6 +384,8 @@ VIMBRA_API int32_t VimbraHost_SetCallback(HWND window, VimbraHostCallback callba
 /* Posts a message to a window (NULL: the calling thread's own queue) as PostMessageA does; 1, or 0 for an unknown window or a full queue. */
 VIMBRA_API int32_t VimbraHost_PostMessage(HWND window, uint32_t message, uintptr_t wParam,
                                           intptr_t lParam) VIMBRA_NOEXCEPT;
+/* Turns the id of an X11 window of the host (an XID on the display the library shows its windows on, $DISPLAY) into an HWND to pass as the preview's parent window; the same id always gives the same HWND. NULL when the library shows no windows on X11 (no display, or VIMBRA_WINDOWS=offscreen) or no such window exists. */
+VIMBRA_API HWND VimbraHost_WindowFromX11(unsigned long xid) VIMBRA_NOEXCEPT;
 
 #ifdef __cplusplus
 }

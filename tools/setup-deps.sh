@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing the library needs on Debian 12.
 # Safe to run again: packages already present are not fetched twice.
+# Xlib with its shared-memory extension draws the preview window on X11;
+# Xvfb gives its tests and benchmark a private X server.
 # Set VIMBRA_WITH_BENCH=1 to add the benchmark reference library (OpenCV).
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
-          libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev)
+          libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev
+          libx11-dev libxext-dev xvfb)
 if [ "${VIMBRA_WITH_BENCH:-0}" = 1 ]; then packages+=(libopencv-dev); fi
 missing=()
 for p in "${packages[@]}"; do

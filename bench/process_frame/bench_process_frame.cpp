@@ -33,6 +33,8 @@
 #include <opencv2/imgproc.hpp>
 #endif
 
+#include "fastest_run.h"
+
 namespace vimbra {
 namespace {
 
@@ -204,14 +206,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
-            // The fastest of repeated runs when there are repetitions (the
-            // machine is shared; slower runs were disturbed), else the one run.
-            const bool best = r.run_type == Run::RT_Aggregate && r.aggregate_name == "min";
-            if (best || (r.run_type == Run::RT_Iteration && r.repetitions <= 1)) {
-                std::string name = r.benchmark_name();
-                for (const std::string suffix : {"_min", "/real_time"}) {
-                    if (name.ends_with(suffix)) name.resize(name.size() - suffix.size());
-                }
+            const std::string name = FigureName(r);
+            if (!name.empty()) {
                 times_[name] = r.GetAdjustedRealTime();
                 cpu_[name] = r.GetAdjustedCPUTime();
             }
@@ -268,13 +264,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 void Register() {
     using benchmark::RegisterBenchmark;
-    auto ms = [](benchmark::internal::Benchmark* b) {
-        b->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->ComputeStatistics("min", [](const std::vector<double>& v) {
-                return *std::min_element(v.begin(), v.end());
-            });
-    };
+    auto ms = FastestOfRuns;
     ms(RegisterBenchmark("Demosaic/mode2", DemosaicAlone, 2));
     ms(RegisterBenchmark("Demosaic/mode4", DemosaicAlone, 4));
     ms(RegisterBenchmark("Restore/mode2", RestoreOnly, 2));

@@ -161,10 +161,7 @@ void Apply(RegTree& tree, const Change& c) {
             tree.Delete(c.path);
             break;
         case Change::Kind::kClearKey:
-            if (RegKeyNode* k = tree.Find(c.path)) {
-                k->subkeys.clear();
-                k->values.clear();
-            }
+            if (RegKeyNode* k = tree.Find(c.path)) k->Clear();
             break;
     }
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -168,8 +169,14 @@ void SetUpOnce() {
     std::call_once(once, [] {
         ::setenv("VIMBRA_DRIVER", "sim", 1);
         ::setenv("VIMBRA_SIM_TIMING", "0", 1);
-        const std::string dir = "/tmp/vimbra-fuzz-" + std::to_string(::getpid());
+        static const std::string dir =
+            (std::filesystem::temp_directory_path() / ("vimbra-fuzz-" + std::to_string(::getpid())))
+                .string();
         ::setenv("VIMBRA_REGISTRY_FILE", (dir + "/registry.reg").c_str(), 1);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(dir, ec);
+        });
         vimbra::platform::SetSleepHook([](uint32_t) {});
     });
 }

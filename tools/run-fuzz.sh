@@ -12,6 +12,8 @@ if ! command -v clang++ >/dev/null 2>&1; then
 fi
 cmake --preset fuzz >/dev/null
 names=(registry_file sim_config sim_playback api_calls)
+# The configuration file loader's harness needs its export.
+grep -q Vimbra_LoadConfigFileA include/VimbraSdk_740QX_RDL.h && names+=(config_file)
 cmake --build --preset fuzz --target "${names[@]/%/_fuzzer}"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT

@@ -12,6 +12,7 @@
 
 #include "image/dib_image.h"
 #include "image/row_pool.h"
+#include "image/simd.h"
 
 namespace vimbra {
 
@@ -26,31 +27,22 @@ struct PhaseCell {
 constexpr PhaseCell kCells[4] = {{1, 0}, {0, 0}, {1, 1}, {0, 1}};
 
 std::atomic<int> g_threads{0};  // all cores
-std::atomic<int> g_simd{-1};    // -1: not chosen yet
 
-bool CpuHasAvx2() {
-#if defined(__x86_64__) || defined(__i386__)
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
+// Kernels of the interior pass; the AVX-512 path runs the AVX2 one.
+enum class DemosaicSimd : int { kScalar = 0, kSse2 = 1, kAvx2 = 2 };
 
-DemosaicSimd BaseSimd() {
+DemosaicSimd ActiveKernel() {
+    switch (ActiveSimd()) {
+        case SimdPath::kAvx2:
+        case SimdPath::kAvx512:
+            return DemosaicSimd::kAvx2;
 #if defined(__SSE2__)
-    return DemosaicSimd::kSse2;
-#else
-    return DemosaicSimd::kScalar;
+        case SimdPath::kSse2:
+            return DemosaicSimd::kSse2;
 #endif
-}
-
-DemosaicSimd ActiveSimd() {
-    int v = g_simd.load(std::memory_order_relaxed);
-    if (v < 0) {
-        v = static_cast<int>(CpuHasAvx2() ? DemosaicSimd::kAvx2 : BaseSimd());
-        g_simd.store(v, std::memory_order_relaxed);
+        default:
+            return DemosaicSimd::kScalar;
     }
-    return static_cast<DemosaicSimd>(v);
 }
 
 int ClampedGain(int32_t gain) {
@@ -689,7 +681,7 @@ int Inner(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& rect, int dst_
         return 1;
     }
     if (job.width <= 4 || job.height <= 4) return 1;
-    const DemosaicSimd simd = ActiveSimd();
+    const DemosaicSimd simd = ActiveKernel();
     const int rows = job.height - 4;
     RowPool::Instance().Run(DemosaicThreads(), rows, [&](int begin, int end) {
         InteriorRows(job, 2 + begin, 2 + end, simd);
@@ -703,7 +695,7 @@ int Border(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& rect, int dst
     Job<T> job;
     if (MakeJob(job, dst_bits, src_bits, rect, dst_x, dst_row, dst_bpp, src_bpp, dst_stride,
                 src_stride, param1)) {
-        BorderAll(job, ActiveSimd());
+        BorderAll(job, ActiveKernel());
     }
     return 1;
 }
@@ -862,13 +854,6 @@ int SetDemosaicThreads(int threads) {
 int DemosaicThreads() {
     int t = g_threads.load(std::memory_order_relaxed);
     return t == 0 ? RowPool::Instance().Cores() : t;
-}
-
-DemosaicSimd SetDemosaicSimd(DemosaicSimd simd) {
-    if (simd == DemosaicSimd::kAvx2 && !CpuHasAvx2()) simd = BaseSimd();
-    if (simd == DemosaicSimd::kSse2) simd = BaseSimd();
-    g_simd.store(static_cast<int>(simd));
-    return simd;
 }
 
 }  // namespace vimbra

@@ -20,8 +20,6 @@ using pixel::Height;
 using pixel::Param;
 using pixel::Width;
 
-std::atomic<bool> g_vector_paths{true};
-
 int ClampDepth(int32_t depth) {
     return std::clamp<int32_t>(depth, 8, 16);
 }
@@ -141,7 +139,7 @@ void Lut8Row(uint8_t* d, const uint8_t* s, int width, int dst_bpp, int src_bpp, 
     if (dst_bpp == src_bpp && (dst_bpp == channels || (dst_bpp == 4 && channels == 3))) {
         const size_t n = static_cast<size_t>(width) * dst_bpp;
 #if VIMBRA_X86_SIMD
-        if (pixel::UseAvx512()) {
+        if (simd::Avx512()) {
             Lut8Avx512(d, s, n, lut, dst_bpp == 4 ? 0x7777777777777777ULL : ~uint64_t{0});
             return;
         }
@@ -200,7 +198,7 @@ void Lut16Row(uint8_t* d8, const uint8_t* s8, int width, int dst_bpp, int src_bp
     const int dstep = dst_bpp / 2;
     const int sstep = src_bpp / 2;
 #if VIMBRA_X86_SIMD
-    if (pixel::UseAvx512() && dstep == sstep &&
+    if (simd::Avx512() && dstep == sstep &&
         (dstep == channels || (dstep == 4 && channels == 3))) {
         const int n = width * dstep;
         const int done = Lut16Avx512(d, s, n, lut, dstep == 4 ? 0x7777 : 0xFFFF);
@@ -466,7 +464,7 @@ void SharpenOneRow(T* d, const T* const rows[4], int w, int value, int max_value
                    uint16_t* own16, const T* post, Brighten bright) {
     const int last = (w - 2) * kStep;
 #if VIMBRA_X86_SIMD
-    if (pixel::UseAvx512()) {
+    if (simd::Avx512()) {
         if constexpr (sizeof(T) == 1) {
             const int j = SharpenRow8Avx512<kStep>(d, rows, w, value, own16, post);
             SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value, post);
@@ -971,7 +969,7 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
     const int shift = sizeof(T) == 1 ? 0 : ClampDepth(p->bit_depth) - 8;
     const int w = Width(r);
 #if VIMBRA_X86_SIMD
-    const bool vector = pixel::UseAvx512();
+    const bool vector = simd::Avx512();
     std::optional<HueSatShuffles16> shuffles;
     std::optional<HueSatShuffles8> shuffles8;
     if (vector) {
@@ -1025,31 +1023,7 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
     return 1;
 }
 
-bool DetectAvx512() {
-#if VIMBRA_X86_SIMD
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
-#else
-    return false;
-#endif
-}
-
 }  // namespace
-
-namespace pixel {
-bool UseAvx512() {
-    static const bool available = DetectAvx512();
-    return available && g_vector_paths.load(std::memory_order_relaxed);
-}
-}  // namespace pixel
-
-void SetPixelVectorPaths(bool enabled) {
-    g_vector_paths.store(enabled);
-}
-bool PixelVectorPaths() {
-    return g_vector_paths.load();
-}
 
 FilterWorkspace::FilterWorkspace()
     : table16_(new uint16_t[kToneTable16Size]()), table16b_(new uint16_t[kToneTable16Size]()) {}

@@ -1,5 +1,5 @@
 // Internal helpers shared by the filter and raw correction routines: row
-// addressing and the switch for the vector instruction paths.
+// addressing, the vector intrinsics and splitting rows over threads.
 #pragma once
 
 #include <algorithm>
@@ -10,9 +10,11 @@
 #include "image/demosaic.h"
 #include "image/pixel_routine.h"
 #include "image/row_pool.h"
+#include "image/simd.h"
 
 // VIMBRA_X86_SIMD tells the filter sources whether the x86 vector intrinsics
-// are there; their AVX-512 functions run only where UseAvx512() says so.
+// are there; their AVX-512 and AVX2 functions run only where simd::Avx512()
+// and simd::Avx2() say so.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define VIMBRA_X86_SIMD 1
 #include <immintrin.h>
@@ -24,10 +26,6 @@
 #endif
 
 namespace vimbra::pixel {
-
-// True when the AVX-512 (BW + VBMI) paths may run: the processor has them and
-// SetPixelVectorPaths has not turned them off.
-bool UseAvx512();
 
 // Reads the record that a parameter pointer refers to, or null.
 template <class T>

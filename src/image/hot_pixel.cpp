@@ -236,7 +236,7 @@ int HotPixel8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, 
         return true;
     };
 #if VIMBRA_X86_SIMD
-    if (pixel::UseAvx512()) {
+    if (simd::Avx512()) {
         const int limit = std::clamp(threshold, -32768, 32767);
         FlaggedScan(
             w, h,
@@ -288,7 +288,7 @@ int HotPixel16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect,
         return true;
     };
 #if VIMBRA_X86_SIMD
-    if (pixel::UseAvx512()) {
+    if (simd::Avx512()) {
         FlaggedScan(
             w, h,
             [&](int y, uint64_t* row_bits) {

@@ -7,6 +7,7 @@
 #include "filters_test_util.h"
 #include "image/demosaic.h"
 #include "image/filters.h"
+#include "simd_paths.h"
 
 namespace vimbra {
 namespace {
@@ -82,13 +83,8 @@ void RefHotPixel16(Frame& f, int threshold) {
     }
 }
 
-class HotPixelPaths : public ::testing::TestWithParam<bool> {
-  protected:
-    void SetUp() override { SetPixelVectorPaths(GetParam()); }
-    void TearDown() override { SetPixelVectorPaths(true); }
-};
-INSTANTIATE_TEST_SUITE_P(Paths, HotPixelPaths, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "Vector" : "Scalar"; });
+using HotPixelPaths = test::SimdPaths;
+INSTANTIATE_TEST_SUITE_P(Paths, HotPixelPaths, test::EverySimdPath(), test::SimdPathTestName);
 
 Frame Flat8(int w, int h, uint8_t v) {
     Frame f(w, h, 1);

@@ -130,6 +130,25 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void Lut8Avx512(uint8_t* 
         _mm512_mask_storeu_epi8(d + i, tail & write, y);
     }
 }
+// Looks up n bytes, 32 at a time; with `keep_fourth` the fourth byte of
+// every four keeps the destination's value. Returns the number done.
+__attribute__((target("avx2"))) size_t Lut8Avx2(uint8_t* d, const uint8_t* s, size_t n,
+                                                const uint8_t* lut, bool keep_fourth) {
+    pixel::ByteTableAvx2 t;
+    pixel::LoadByteTableAvx2(lut, t);
+    const __m256i keep = _mm256_set1_epi32(keep_fourth ? static_cast<int>(0xFF000000u) : 0);
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i y =
+            pixel::LookUpBytesAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i)), t);
+        if (keep_fourth) {
+            y = _mm256_blendv_epi8(y, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i)),
+                                   keep);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), y);
+    }
+    return i;
+}
 #endif
 
 // One row of `width` pixels: `channels` samples of each pixel through the
@@ -141,6 +160,13 @@ void Lut8Row(uint8_t* d, const uint8_t* s, int width, int dst_bpp, int src_bpp, 
 #if VIMBRA_X86_SIMD
         if (simd::Avx512()) {
             Lut8Avx512(d, s, n, lut, dst_bpp == 4 ? 0x7777777777777777ULL : ~uint64_t{0});
+            return;
+        }
+        if (simd::Avx2()) {
+            const bool keep = dst_bpp == 4;
+            for (size_t i = Lut8Avx2(d, s, n, lut, keep); i < n; ++i) {
+                if (!keep || (i & 3) != 3) d[i] = lut[s[i]];
+            }
             return;
         }
 #endif
@@ -189,6 +215,31 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int Lut16Avx512(uint16_t* d
     }
     return i;
 }
+
+// The AVX2 twin of Lut16Avx512, 16 samples at a time with two gathers of
+// eight; `keep_fourth` keeps the fourth sample of every four.
+__attribute__((target("avx2"))) int Lut16Avx2(uint16_t* d, const uint16_t* s, int n,
+                                              const uint16_t* lut, bool keep_fourth) {
+    const auto* table = reinterpret_cast<const int*>(lut);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        const __m256i a = _mm256_and_si256(
+            _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(x)), 2),
+            low);
+        const __m256i b = _mm256_and_si256(
+            _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, 1)), 2),
+            low);
+        __m256i y = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+        if (keep_fourth) {
+            y = _mm256_blend_epi16(y, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i)),
+                                   0x88);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), y);
+    }
+    return i;
+}
 #endif
 
 void Lut16Row(uint8_t* d8, const uint8_t* s8, int width, int dst_bpp, int src_bpp, int channels,
@@ -198,10 +249,17 @@ void Lut16Row(uint8_t* d8, const uint8_t* s8, int width, int dst_bpp, int src_bp
     const int dstep = dst_bpp / 2;
     const int sstep = src_bpp / 2;
 #if VIMBRA_X86_SIMD
-    if (simd::Avx512() && dstep == sstep &&
-        (dstep == channels || (dstep == 4 && channels == 3))) {
+    if (simd::Avx512() && dstep == sstep && (dstep == channels || (dstep == 4 && channels == 3))) {
         const int n = width * dstep;
         const int done = Lut16Avx512(d, s, n, lut, dstep == 4 ? 0x7777 : 0xFFFF);
+        for (int i = done; i < n; ++i) {
+            if (dstep != 4 || (i & 3) != 3) d[i] = lut[s[i]];
+        }
+        return;
+    }
+    if (simd::Avx2() && dstep == sstep && (dstep == channels || (dstep == 4 && channels == 3))) {
+        const int n = width * dstep;
+        const int done = Lut16Avx2(d, s, n, lut, dstep == 4);
         for (int i = done; i < n; ++i) {
             if (dstep != 4 || (i & 3) != 3) d[i] = lut[s[i]];
         }
@@ -455,6 +513,110 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
     }
     return j;
 }
+
+__attribute__((target("avx2"))) inline __m256i LoadAvx2(const void* q) {
+    return _mm256_loadu_si256(static_cast<const __m256i*>(q));
+}
+__attribute__((target("avx2"))) inline __m256i Widen8Avx2(const uint8_t* q) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+}
+__attribute__((target("avx2"))) inline __m256i Widen16Avx2(const uint16_t* q) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+}
+
+// The AVX2 twin of SharpenRow8Avx512: sixteen samples per register, two
+// registers (32 samples) per step so that the table lookup works on whole
+// registers of bytes.
+template <int kStep>
+__attribute__((target("avx2"))) int SharpenRow8Avx2(uint8_t* d, const uint8_t* const rows[4],
+                                                    int width, int value, uint16_t* sums,
+                                                    const uint8_t* post) {
+    const int n = width * kStep;
+    int j = 0;
+    for (; j + 16 <= n; j += 16) {
+        const __m256i v =
+            _mm256_add_epi16(_mm256_add_epi16(Widen8Avx2(rows[0] + j), Widen8Avx2(rows[1] + j)),
+                             _mm256_add_epi16(Widen8Avx2(rows[2] + j), Widen8Avx2(rows[3] + j)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + j), v);
+    }
+    ColumnSums<uint8_t, uint16_t>(rows, n, j, sums);
+    const int last = (width - 2) * kStep;
+    const __m256i vvalue = _mm256_set1_epi16(static_cast<int16_t>(value));
+    const __m256i magic = _mm256_set1_epi16(26215);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i top = _mm256_set1_epi16(255);
+    const __m256i keep = _mm256_set1_epi32(kStep == 4 ? static_cast<int>(0xFF000000u) : 0);
+    pixel::ByteTableAvx2 t;
+    if (post != nullptr) pixel::LoadByteTableAvx2(post, t);
+    auto half = [&](int at) __attribute__((target("avx2"))) {
+        const __m256i box = _mm256_add_epi16(
+            _mm256_add_epi16(LoadAvx2(sums + at - 2 * kStep), LoadAvx2(sums + at - kStep)),
+            _mm256_add_epi16(LoadAvx2(sums + at), LoadAvx2(sums + at + kStep)));
+        const __m256i sample = Widen8Avx2(rows[2] + at);
+        const __m256i tv =
+            _mm256_mullo_epi16(_mm256_sub_epi16(sample, _mm256_srli_epi16(box, 4)), vvalue);
+        const __m256i q = _mm256_sub_epi16(_mm256_srai_epi16(_mm256_mulhi_epi16(tv, magic), 2),
+                                           _mm256_srai_epi16(tv, 15));
+        return _mm256_min_epi16(_mm256_max_epi16(_mm256_add_epi16(sample, q), zero), top);
+    };
+    for (j = 2 * kStep; j + 32 <= last; j += 32) {
+        __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(half(j), half(j + 16)), 0xD8);
+        if (post != nullptr) bytes = pixel::LookUpBytesAvx2(bytes, t);
+        if constexpr (kStep == 4) bytes = _mm256_blendv_epi8(bytes, LoadAvx2(d + j), keep);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + j), bytes);
+    }
+    return j;
+}
+
+// The AVX2 twin of SharpenRow16Avx512: eight samples per register, sixteen
+// per step.
+template <int kStep>
+__attribute__((target("avx2"))) int SharpenRow16Avx2(uint16_t* d, const uint16_t* const rows[4],
+                                                     int width, int value, int max_value,
+                                                     uint32_t* sums, const uint16_t* post,
+                                                     Brighten bright) {
+    const int n = width * kStep;
+    int j = 0;
+    for (; j + 8 <= n; j += 8) {
+        const __m256i v =
+            _mm256_add_epi32(_mm256_add_epi32(Widen16Avx2(rows[0] + j), Widen16Avx2(rows[1] + j)),
+                             _mm256_add_epi32(Widen16Avx2(rows[2] + j), Widen16Avx2(rows[3] + j)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + j), v);
+    }
+    ColumnSums<uint16_t, uint32_t>(rows, n, j, sums);
+    const int last = (width - 2) * kStep;
+    const __m256i vvalue = _mm256_set1_epi32(value);
+    const __m256 ten = _mm256_set1_ps(10.0f);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i top = _mm256_set1_epi32(max_value);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    const auto* table = reinterpret_cast<const int*>(post);
+    auto part = [&](int at) __attribute__((target("avx2"))) {
+        const __m256i box = _mm256_add_epi32(
+            _mm256_add_epi32(LoadAvx2(sums + at - 2 * kStep), LoadAvx2(sums + at - kStep)),
+            _mm256_add_epi32(LoadAvx2(sums + at), LoadAvx2(sums + at + kStep)));
+        const __m256i sample = Widen16Avx2(rows[2] + at);
+        const __m256i tv =
+            _mm256_mullo_epi32(_mm256_sub_epi32(sample, _mm256_srli_epi32(box, 4)), vvalue);
+        const __m256i q = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(tv), ten));
+        __m256i out = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(sample, q), zero), top);
+        if (bright.on) {
+            // As in SharpenRow16Avx512: held at max_value before the conversion.
+            const __m256 scaled =
+                _mm256_min_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(out), _mm256_set1_ps(bright.factor)),
+                              _mm256_set1_ps(static_cast<float>(max_value)));
+            out = _mm256_min_epi32(_mm256_max_epi32(_mm256_cvttps_epi32(scaled), zero), top);
+        }
+        if (post != nullptr) out = _mm256_and_si256(_mm256_i32gather_epi32(table, out, 2), low);
+        return out;
+    };
+    for (j = 2 * kStep; j + 16 <= last; j += 16) {
+        __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(part(j), part(j + 8)), 0xD8);
+        if constexpr (kStep == 4) words = _mm256_blend_epi16(words, LoadAvx2(d + j), 0x88);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + j), words);
+    }
+    return j;
+}
 #endif
 
 // One output row: `rows` are the source rows y-2..y+1, `d` row y of the
@@ -471,6 +633,18 @@ void SharpenOneRow(T* d, const T* const rows[4], int w, int value, int max_value
         } else {
             const int j =
                 SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32, post, bright);
+            SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value, post,
+                                            bright);
+        }
+        return;
+    }
+    if (simd::Avx2()) {
+        if constexpr (sizeof(T) == 1) {
+            const int j = SharpenRow8Avx2<kStep>(d, rows, w, value, own16, post);
+            SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value, post);
+        } else {
+            const int j =
+                SharpenRow16Avx2<kStep>(d, rows, w, value, max_value, own32, post, bright);
             SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value, post,
                                             bright);
         }
@@ -953,6 +1127,124 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16A
     }
     return x;
 }
+
+// The AVX2 twin of HueSatFraction for eight 32-bit lanes.
+__attribute__((target("avx2"))) inline __m256i HueSatFractionAvx2(__m256i n, __m256i d) {
+    const __m256i q =
+        _mm256_cvttps_epi32(_mm256_div_ps(_mm256_set1_ps(16711680.0f), _mm256_cvtepi32_ps(d)));
+    return _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(n, q), _mm256_set1_epi32(0x8000)),
+                             16);
+}
+
+// One channel: the level, plus the span where `full`, plus `moving` where
+// `moves` (both masks of whole words).
+__attribute__((target("avx2"))) inline __m256i HueSatChannelAvx2(__m256i new_min, __m256i span,
+                                                                 __m256i moving, __m256i full,
+                                                                 __m256i moves) {
+    return _mm256_add_epi16(_mm256_add_epi16(new_min, _mm256_and_si256(full, span)),
+                            _mm256_and_si256(moves, moving));
+}
+
+__attribute__((target("avx2"))) inline __m256i WordsEqual(__m256i v, int k) {
+    return _mm256_cmpeq_epi16(v, _mm256_set1_epi16(static_cast<int16_t>(k)));
+}
+
+// The AVX2 twin of HueSat32Words: sixteen pixels in 16-bit lanes, with
+// compare results and blends in place of mask registers and a compare per
+// sector in place of the variable shift.
+__attribute__((target("avx2"))) inline void HueSat16Words(__m256i b, __m256i g, __m256i r,
+                                                          __m256i sat_plus_256, __m256i off_in,
+                                                          __m256i off_sec, __m256i& out_b,
+                                                          __m256i& out_g, __m256i& out_r) {
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i zero = _mm256_setzero_si256();
+    // Samples are 0..255, so signed word compares order them.
+    const __m256i g_gt_r = _mm256_cmpgt_epi16(g, r);
+    const __m256i hi = _mm256_max_epi16(r, g);
+    const __m256i lo = _mm256_min_epi16(r, g);
+    __m256i base = _mm256_blendv_epi8(one, _mm256_set1_epi16(3), g_gt_r);
+    __m256i num = _mm256_blendv_epi8(_mm256_sub_epi16(g, b), _mm256_sub_epi16(b, r), g_gt_r);
+    const __m256i b_gt = _mm256_cmpgt_epi16(b, hi);
+    const __m256i max = _mm256_max_epi16(b, hi);
+    base = _mm256_blendv_epi8(base, _mm256_set1_epi16(5), b_gt);
+    num = _mm256_blendv_epi8(num, _mm256_sub_epi16(r, g), b_gt);
+    const __m256i min = _mm256_min_epi16(b, lo);
+    const __m256i d = _mm256_sub_epi16(max, min);
+    const __m256i sum = _mm256_add_epi16(max, min);
+    const __m256i neg = _mm256_cmpgt_epi16(zero, num);
+    base = _mm256_add_epi16(base, neg);  // neg is -1 where true
+    num = _mm256_add_epi16(num, _mm256_and_si256(neg, d));
+    const __m256i limit = _mm256_min_epi16(sum, _mm256_sub_epi16(_mm256_set1_epi16(511), sum));
+    const __m256i scaled = _mm256_mulhrs_epi16(_mm256_slli_epi16(d, 7), sat_plus_256);
+    const __m256i chroma = _mm256_min_epi16(limit, scaled);
+    const __m256i new_min = _mm256_srli_epi16(_mm256_sub_epi16(sum, chroma), 1);
+    const __m256i span =
+        _mm256_sub_epi16(_mm256_srli_epi16(_mm256_add_epi16(sum, chroma), 1), new_min);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    const __m256i even = HueSatFractionAvx2(_mm256_and_si256(num, low), _mm256_and_si256(d, low));
+    const __m256i odd = HueSatFractionAvx2(_mm256_srli_epi32(num, 16), _mm256_srli_epi32(d, 16));
+    __m256i frac = _mm256_add_epi16(_mm256_or_si256(even, _mm256_slli_epi32(odd, 16)), off_in);
+    __m256i sector = _mm256_add_epi16(base, off_sec);
+    const __m256i wrap = _mm256_cmpgt_epi16(frac, _mm256_set1_epi16(254));
+    frac = _mm256_sub_epi16(frac, _mm256_and_si256(wrap, _mm256_set1_epi16(255)));
+    sector = _mm256_sub_epi16(sector, wrap);
+    sector = _mm256_sub_epi16(
+        sector,
+        _mm256_and_si256(_mm256_cmpgt_epi16(sector, _mm256_set1_epi16(5)), _mm256_set1_epi16(6)));
+    const __m256i rise = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(span, frac), _mm256_set1_epi16(128)), 8);
+    const __m256i odd_sector = _mm256_cmpeq_epi16(_mm256_and_si256(sector, one), one);
+    const __m256i moving = _mm256_blendv_epi8(_mm256_sub_epi16(span, rise), rise, odd_sector);
+    const __m256i s0 = WordsEqual(sector, 0), s1 = WordsEqual(sector, 1);
+    const __m256i s2 = WordsEqual(sector, 2), s3 = WordsEqual(sector, 3);
+    const __m256i s4 = WordsEqual(sector, 4), s5 = WordsEqual(sector, 5);
+    out_b =
+        HueSatChannelAvx2(new_min, span, moving, _mm256_or_si256(s4, s5), _mm256_or_si256(s0, s3));
+    out_g =
+        HueSatChannelAvx2(new_min, span, moving, _mm256_or_si256(s2, s3), _mm256_or_si256(s1, s4));
+    out_r =
+        HueSatChannelAvx2(new_min, span, moving, _mm256_or_si256(s0, s1), _mm256_or_si256(s2, s5));
+}
+
+// One row of 24/32-bit or 48/64-bit pixels, sixteen at a time: the channels
+// are gathered into word arrays and scattered back by plain loops (the
+// arithmetic between is the costly part), 16-bit samples reduced by `shift`
+// and held at 255, results widened back and sent through `post`. Returns
+// the number of pixels done.
+template <class T, int kStep>
+__attribute__((target("avx2"))) int HueSatRowAvx2(T* d, const T* s, int width,
+                                                  const HueSatConstants& k, int shift,
+                                                  const T* post) {
+    const __m256i sat_scale = _mm256_set1_epi16(static_cast<int16_t>(k.saturation_scale >> 8));
+    const __m256i off_in = _mm256_set1_epi16(static_cast<int16_t>(k.offset_in_sector));
+    const __m256i off_sec = _mm256_set1_epi16(static_cast<int16_t>(k.offset_sectors));
+    alignas(32) uint16_t in[3][16];
+    alignas(32) uint16_t out[3][16];
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const T* p = s + x * kStep;
+        for (int i = 0; i < 16; ++i) {
+            for (int c = 0; c < 3; ++c) {
+                const int v = p[i * kStep + c] >> shift;
+                in[c][i] = static_cast<uint16_t>(v < 255 ? v : 255);
+            }
+        }
+        __m256i ob, og, orr;
+        HueSat16Words(LoadAvx2(in[0]), LoadAvx2(in[1]), LoadAvx2(in[2]), sat_scale, off_in, off_sec,
+                      ob, og, orr);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out[0]), ob);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out[1]), og);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out[2]), orr);
+        T* q = d + x * kStep;
+        for (int i = 0; i < 16; ++i) {
+            for (int c = 0; c < 3; ++c) {
+                const int v = out[c][i] << shift;
+                q[i * kStep + c] = post != nullptr ? post[v] : static_cast<T>(v);
+            }
+        }
+    }
+    return x;
+}
 #endif
 
 template <class T>
@@ -1004,6 +1296,9 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
                     x = step == 3 ? HueSatRow16Avx512<3>(d, s, w, k, *shuffles, shift, small)
                                   : HueSatRow16Avx512<4>(d, s, w, k, *shuffles, shift, small);
                 }
+            } else if (simd::Avx2()) {
+                x = step == 3 ? HueSatRowAvx2<T, 3>(d, s, w, k, shift, post)
+                              : HueSatRowAvx2<T, 4>(d, s, w, k, shift, post);
             }
 #endif
             for (; x < w; ++x) {

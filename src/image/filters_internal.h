@@ -27,6 +27,38 @@
 
 namespace vimbra::pixel {
 
+#if VIMBRA_X86_SIMD
+// A table of 256 bytes as sixteen pieces of sixteen, each in both halves of a
+// register, for LookUpBytesAvx2.
+struct ByteTableAvx2 {
+    __m256i piece[16];
+};
+
+__attribute__((target("avx2"))) inline void LoadByteTableAvx2(const uint8_t* table,
+                                                              ByteTableAvx2& t) {
+    for (int i = 0; i < 16; ++i) {
+        t.piece[i] = _mm256_broadcastsi128_si256(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * i)));
+    }
+}
+
+// Each byte of v looked up in the table: the low four bits choose within
+// every piece, then bits 4..7 choose the piece in a tree of byte blends.
+__attribute__((target("avx2"))) inline __m256i LookUpBytesAvx2(__m256i v, const ByteTableAvx2& t) {
+    const __m256i low = _mm256_and_si256(v, _mm256_set1_epi8(0x0F));
+    __m256i level[16];
+    for (int i = 0; i < 16; ++i) level[i] = _mm256_shuffle_epi8(t.piece[i], low);
+    // A byte blend follows the top bit of each byte: bit b moved there.
+    for (int bit = 4, count = 16; bit < 8; ++bit, count /= 2) {
+        const __m256i select = _mm256_slli_epi16(v, 7 - bit);
+        for (int i = 0; i < count / 2; ++i) {
+            level[i] = _mm256_blendv_epi8(level[2 * i], level[2 * i + 1], select);
+        }
+    }
+    return level[0];
+}
+#endif
+
 // Reads the record that a parameter pointer refers to, or null.
 template <class T>
 T* Param(void** param) {

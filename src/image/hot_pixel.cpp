@@ -150,6 +150,72 @@ __attribute__((target("avx512f,avx512bw"))) int MarkRow16(const uint16_t* row, p
     }
     return x;
 }
+
+__attribute__((target("avx2"))) inline __m256i Load8Avx2(const uint8_t* q) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+}
+__attribute__((target("avx2"))) inline __m256i Load16Avx2(const uint16_t* q) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+}
+
+// The AVX2 twin of Candidates8: two registers of sixteen 16-bit lanes, the
+// compare results packed to one bit per sample.
+__attribute__((target("avx2"))) inline uint32_t Candidates8Avx2(const uint8_t* row,
+                                                                ptrdiff_t stride, int threshold) {
+    const __m256i limit = _mm256_set1_epi16(static_cast<int16_t>(threshold));
+    auto below = [&](const uint8_t* q) __attribute__((target("avx2"))) {
+        const __m256i sum = _mm256_add_epi16(
+            _mm256_add_epi16(Load8Avx2(q - 2), Load8Avx2(q + 2)),
+            _mm256_add_epi16(Load8Avx2(q - 2 * stride), Load8Avx2(q + 2 * stride)));
+        const __m256i diff = _mm256_sub_epi16(Load8Avx2(q), _mm256_srli_epi16(sum, 2));
+        return _mm256_cmpgt_epi16(limit, diff);  // diff < threshold
+    };
+    const __m256i packed =
+        _mm256_permute4x64_epi64(_mm256_packs_epi16(below(row), below(row + 16)), 0xD8);
+    return ~static_cast<uint32_t>(_mm256_movemask_epi8(packed));
+}
+
+// The AVX2 twin of Candidates16: two registers of eight 32-bit lanes.
+__attribute__((target("avx2"))) inline uint32_t Candidates16Avx2(const uint16_t* row,
+                                                                 ptrdiff_t stride, int threshold) {
+    const __m256i limit = _mm256_set1_epi32(threshold);
+    auto below = [&](const uint16_t* q) __attribute__((target("avx2"))) {
+        const __m256i sum = _mm256_add_epi32(
+            _mm256_add_epi32(Load16Avx2(q - 2), Load16Avx2(q + 2)),
+            _mm256_add_epi32(Load16Avx2(q - 2 * stride), Load16Avx2(q + 2 * stride)));
+        const __m256i diff =
+            _mm256_abs_epi32(_mm256_sub_epi32(Load16Avx2(q), _mm256_srli_epi32(sum, 2)));
+        return static_cast<uint32_t>(
+            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, diff))));
+    };
+    return ~(below(row) | (below(row + 8) << 8)) & 0xFFFF;
+}
+
+// MarkRow8 and MarkRow16 on AVX2.
+__attribute__((target("avx2"))) int MarkRow8Avx2(const uint8_t* row, ptrdiff_t stride, int w,
+                                                 int threshold, uint64_t* row_bits) {
+    int x = 2;
+    for (; x + 32 <= w - 2; x += 32) {
+        SetBits(row_bits, x, Candidates8Avx2(row + x, stride, threshold));
+    }
+    if (x < w - 2 && w - 2 - 32 >= 2) {
+        SetBits(row_bits, w - 2 - 32, Candidates8Avx2(row + (w - 2 - 32), stride, threshold));
+        x = w - 2;
+    }
+    return x;
+}
+__attribute__((target("avx2"))) int MarkRow16Avx2(const uint16_t* row, ptrdiff_t stride, int w,
+                                                  int threshold, uint64_t* row_bits) {
+    int x = 2;
+    for (; x + 16 <= w - 2; x += 16) {
+        SetBits(row_bits, x, Candidates16Avx2(row + x, stride, threshold));
+    }
+    if (x < w - 2 && w - 2 - 16 >= 2) {
+        SetBits(row_bits, w - 2 - 16, Candidates16Avx2(row + (w - 2 - 16), stride, threshold));
+        x = w - 2;
+    }
+    return x;
+}
 #endif
 
 // Candidate and dirty flags of the scan, one bit per sample of a row; kept
@@ -236,13 +302,14 @@ int HotPixel8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, 
         return true;
     };
 #if VIMBRA_X86_SIMD
-    if (simd::Avx512()) {
+    if (simd::Avx2()) {
         const int limit = std::clamp(threshold, -32768, 32767);
+        const auto mark_row = simd::Avx512() ? MarkRow8 : MarkRow8Avx2;
         FlaggedScan(
             w, h,
             [&](int y, uint64_t* row_bits) {
                 const uint8_t* row = p + y * stride;
-                for (int x = MarkRow8(row, stride, w, limit, row_bits); x <= w - 3; ++x) {
+                for (int x = mark_row(row, stride, w, limit, row_bits); x <= w - 3; ++x) {
                     if (row[x] - mean(row, x) >= threshold) SetBit(row_bits, x);
                 }
             },
@@ -288,12 +355,13 @@ int HotPixel16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect,
         return true;
     };
 #if VIMBRA_X86_SIMD
-    if (simd::Avx512()) {
+    if (simd::Avx2()) {
+        const auto mark_row = simd::Avx512() ? MarkRow16 : MarkRow16Avx2;
         FlaggedScan(
             w, h,
             [&](int y, uint64_t* row_bits) {
                 const uint16_t* row = p + y * stride;
-                for (int x = MarkRow16(row, stride, w, threshold, row_bits); x <= w - 3; ++x) {
+                for (int x = mark_row(row, stride, w, threshold, row_bits); x <= w - 3; ++x) {
                     if (std::abs(row[x] - mean(row, x)) >= threshold) SetBit(row_bits, x);
                 }
             },

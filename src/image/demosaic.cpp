@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "image/dib_image.h"
+#include "image/parity_sums.h"
 #include "image/row_pool.h"
 #include "image/simd.h"
 
@@ -721,13 +722,14 @@ int Measure(const uint8_t* src_bits, const Rect& rect, uint16_t src_bpp, int src
         bool red_row = (y & 1) == cell.red_row;
         // Even and odd columns of this row: on a red row red and green, on a
         // blue row green and blue.
-        Sum even = 0, odd = 0;
-        int x = 0;
-        for (; x + 1 < w; x += 2) {
-            even += row[x];
-            odd += row[x + 1];
+        ParitySums row_sums;
+        if constexpr (sizeof(T) == 1) {
+            AddParitySums8(row, w, -1, row_sums);
+        } else {
+            AddParitySums16(row, w, -1, row_sums);
         }
-        if (x < w) even += row[x];
+        const auto even = static_cast<Sum>(row_sums.sum[0]);
+        const auto odd = static_cast<Sum>(row_sums.sum[1]);
         uint64_t n_even = static_cast<uint64_t>((w + 1) / 2), n_odd = static_cast<uint64_t>(w / 2);
         int even_colour = red_row ? (cell.red_col == 0 ? 2 : 1) : (cell.red_col == 0 ? 1 : 0);
         int odd_colour = red_row ? (cell.red_col == 0 ? 1 : 2) : (cell.red_col == 0 ? 0 : 1);

@@ -7,6 +7,7 @@
 
 #include "image/demosaic.h"
 #include "image/filters_internal.h"
+#include "image/row_pool.h"
 
 namespace vimbra {
 
@@ -223,29 +224,42 @@ __attribute__((target("avx2"))) int MarkRow16Avx2(const uint16_t* row, ptrdiff_t
 thread_local std::vector<uint64_t> t_candidates;
 thread_local std::vector<uint64_t> t_dirty;
 
-// The row-by-row scan of the repair with the mean test done by vector code.
-// Just before a row's turn, `mark(y, row_bits)` flags every sample of it
-// whose mean test passes on the frame as it is then; the scan visits, in
-// order, the flagged samples and those that a repair since may have changed
-// the outcome of (everything a repair at (y, x) can reach: columns x + 1,
-// x + 2 of its row and x - 2 .. x + 2 of the next two rows), and runs the
-// full test there (`visit(y, x)`, true when it repaired). Every other sample
-// sees exactly the data it was flagged on, so the plain scan would not have
-// repaired it either. (Flagging all rows first, split over threads, gives the
-// same result but loses to the cache: the tests then find their rows cold.)
+// The row-by-row scan of the repair with the mean test done ahead by vector
+// code. `mark(y, row_bits)` flags every sample of row y whose mean test
+// passes on the frame as it is when called; the scan visits, in order, the
+// flagged samples and those that a repair since may have changed the outcome
+// of (everything a repair at (y, x) can reach: columns x + 1, x + 2 of its
+// row and x - 2 .. x + 2 of the next two rows), and runs the full test there
+// (`visit(y, x)`, true when it repaired). Every other sample sees exactly the
+// data it was flagged on, so the plain scan would not have repaired it
+// either. On one thread each row is flagged just before its turn, while its
+// rows are in the cache; on more, all rows are flagged first, split over
+// the threads, on the unmodified frame, and the scan that repairs follows.
 template <class Mark, class Visit>
 void FlaggedScan(int w, int h, Mark mark, Visit visit) {
     const int words = (w + 63) / 64;
-    std::vector<uint64_t>& flags = t_candidates;  // the current row's
-    flags.assign(static_cast<size_t>(words), 0);
+    const int threads = pixel::RowThreads();
+    const bool ahead = threads > 1 && h - 4 >= 2 * RowPool::kMinRowsPerPart;
+    std::vector<uint64_t>& flags = t_candidates;  // the current row's, or every row's
+    flags.assign(static_cast<size_t>(ahead ? h : 1) * words, 0);
+    if (ahead) {
+        uint64_t* all = flags.data();
+        pixel::SplitRowsOver(threads, h - 4, [&](int begin, int end) {
+            for (int y = begin + 2; y < end + 2; ++y) mark(y, all + static_cast<size_t>(y) * words);
+        });
+    }
     std::vector<uint64_t>& dirty = t_dirty;  // rows y, y + 1, y + 2 in turn
     dirty.assign(static_cast<size_t>(3) * words, 0);
-    uint64_t* cand = flags.data();
     for (int y = 2; y <= h - 3; ++y) {
+        uint64_t* cand = flags.data();
+        if (ahead) {
+            cand += static_cast<size_t>(y) * words;
+        } else {
+            mark(y, cand);  // the flags of the row before were all cleared by its scan
+        }
         uint64_t* cur = &dirty[static_cast<size_t>(y % 3) * words];
         uint64_t* next1 = &dirty[static_cast<size_t>((y + 1) % 3) * words];
         uint64_t* next2 = &dirty[static_cast<size_t>((y + 2) % 3) * words];
-        mark(y, cand);  // the flags of the row before were all cleared by its scan
         for (int word = 0; word < words; ++word) {
             for (;;) {
                 const uint64_t pending = cand[word] | cur[word];
@@ -265,6 +279,39 @@ void FlaggedScan(int w, int h, Mark mark, Visit visit) {
         }
         std::fill(cur, cur + words, 0);
     }
+}
+
+// The kernel that flags a row from column 2 on for the path in use; it
+// returns the first column it left to the scalar test (2: none done).
+template <class T>
+using MarkRowFn = int (*)(const T*, ptrdiff_t, int, int, uint64_t*);
+
+int NoMark8(const uint8_t*, ptrdiff_t, int, int, uint64_t*) {
+    return 2;
+}
+int NoMark16(const uint16_t*, ptrdiff_t, int, int, uint64_t*) {
+    return 2;
+}
+
+MarkRowFn<uint8_t> MarkRow8Kernel() {
+#if VIMBRA_X86_SIMD
+    if (simd::Avx512()) return MarkRow8;
+    if (simd::Avx2()) return MarkRow8Avx2;
+#endif
+    return NoMark8;
+}
+MarkRowFn<uint16_t> MarkRow16Kernel() {
+#if VIMBRA_X86_SIMD
+    if (simd::Avx512()) return MarkRow16;
+    if (simd::Avx2()) return MarkRow16Avx2;
+#endif
+    return NoMark16;
+}
+
+// Whether the flagged scan pays: with a vector kernel, or with the rows to
+// flag split over threads; else the plain scan, which tests as it goes.
+bool UseFlaggedScan(bool vector_kernel) {
+    return vector_kernel || pixel::RowThreads() > 1;
 }
 
 }  // namespace
@@ -301,10 +348,9 @@ int HotPixel8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, 
         ++count;
         return true;
     };
-#if VIMBRA_X86_SIMD
-    if (simd::Avx2()) {
+    const MarkRowFn<uint8_t> mark_row = MarkRow8Kernel();
+    if (UseFlaggedScan(mark_row != NoMark8)) {
         const int limit = std::clamp(threshold, -32768, 32767);
-        const auto mark_row = simd::Avx512() ? MarkRow8 : MarkRow8Avx2;
         FlaggedScan(
             w, h,
             [&](int y, uint64_t* row_bits) {
@@ -316,7 +362,6 @@ int HotPixel8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, 
             visit);
         return count;
     }
-#endif
     for (int y = 2; y <= h - 3; ++y) {
         for (int x = 2; x <= w - 3; ++x) visit(y, x);
     }
@@ -354,9 +399,8 @@ int HotPixel16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect,
         row[x] = static_cast<uint16_t>(avg);
         return true;
     };
-#if VIMBRA_X86_SIMD
-    if (simd::Avx2()) {
-        const auto mark_row = simd::Avx512() ? MarkRow16 : MarkRow16Avx2;
+    const MarkRowFn<uint16_t> mark_row = MarkRow16Kernel();
+    if (UseFlaggedScan(mark_row != NoMark16)) {
         FlaggedScan(
             w, h,
             [&](int y, uint64_t* row_bits) {
@@ -368,7 +412,6 @@ int HotPixel16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect,
             visit);
         return 0;
     }
-#endif
     for (int y = 2; y <= h - 3; ++y) {
         for (int x = 2; x <= w - 3; ++x) visit(y, x);
     }

@@ -198,74 +198,16 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) inline __m256i L
                           0x36343230, 0x3E3C3A38, 0, 0, 0, 0, 0, 0, 0, 0);
     return _mm512_castsi512_si256(_mm512_permutexvar_epi8(idx, v));
 }
-
-// Looks up n 16-bit samples, 16 at a time with a gather of 32-bit words (the
-// table has one spare entry so that the last word can be read whole);
-// `write` selects the samples of each 16 that are stored. Returns the number
-// of samples done.
-__attribute__((target("avx512f,avx512bw,avx512vl"))) int Lut16Avx512(uint16_t* d, const uint16_t* s,
-                                                                     int n, const uint16_t* lut,
-                                                                     __mmask16 write) {
-    int i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m512i idx =
-            _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i)));
-        const __m512i v = _mm512_i32gather_epi32(idx, lut, 2);
-        _mm256_mask_storeu_epi16(d + i, write, LowWords(v));
-    }
-    return i;
-}
-
-// The AVX2 twin of Lut16Avx512, 16 samples at a time with two gathers of
-// eight; `keep_fourth` keeps the fourth sample of every four.
-__attribute__((target("avx2"))) int Lut16Avx2(uint16_t* d, const uint16_t* s, int n,
-                                              const uint16_t* lut, bool keep_fourth) {
-    const auto* table = reinterpret_cast<const int*>(lut);
-    const __m256i low = _mm256_set1_epi32(0xFFFF);
-    int i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
-        const __m256i a = _mm256_and_si256(
-            _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(x)), 2),
-            low);
-        const __m256i b = _mm256_and_si256(
-            _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, 1)), 2),
-            low);
-        __m256i y = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
-        if (keep_fourth) {
-            y = _mm256_blend_epi16(y, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i)),
-                                   0x88);
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), y);
-    }
-    return i;
-}
 #endif
 
+// Plain loads from the table: they beat a gather of 32-bit words on both
+// vector paths (measured on full frames).
 void Lut16Row(uint8_t* d8, const uint8_t* s8, int width, int dst_bpp, int src_bpp, int channels,
               const uint16_t* lut) {
     auto* d = reinterpret_cast<uint16_t*>(d8);
     auto* s = reinterpret_cast<const uint16_t*>(s8);
     const int dstep = dst_bpp / 2;
     const int sstep = src_bpp / 2;
-#if VIMBRA_X86_SIMD
-    if (simd::Avx512() && dstep == sstep && (dstep == channels || (dstep == 4 && channels == 3))) {
-        const int n = width * dstep;
-        const int done = Lut16Avx512(d, s, n, lut, dstep == 4 ? 0x7777 : 0xFFFF);
-        for (int i = done; i < n; ++i) {
-            if (dstep != 4 || (i & 3) != 3) d[i] = lut[s[i]];
-        }
-        return;
-    }
-    if (simd::Avx2() && dstep == sstep && (dstep == channels || (dstep == 4 && channels == 3))) {
-        const int n = width * dstep;
-        const int done = Lut16Avx2(d, s, n, lut, dstep == 4);
-        for (int i = done; i < n; ++i) {
-            if (dstep != 4 || (i & 3) != 3) d[i] = lut[s[i]];
-        }
-        return;
-    }
-#endif
     if (dstep == channels && sstep == channels) {
         const int n = width * channels;
         for (int i = 0; i < n; ++i) d[i] = lut[s[i]];
@@ -1206,41 +1148,163 @@ __attribute__((target("avx2"))) inline void HueSat16Words(__m256i b, __m256i g, 
         HueSatChannelAvx2(new_min, span, moving, _mm256_or_si256(s0, s1), _mm256_or_si256(s2, s5));
 }
 
-// One row of 24/32-bit or 48/64-bit pixels, sixteen at a time: the channels
-// are gathered into word arrays and scattered back by plain loops (the
-// arithmetic between is the costly part), 16-bit samples reduced by `shift`
-// and held at 255, results widened back and sent through `post`. Returns
-// the number of pixels done.
-template <class T, int kStep>
-__attribute__((target("avx2"))) int HueSatRowAvx2(T* d, const T* s, int width,
-                                                  const HueSatConstants& k, int shift,
-                                                  const T* post) {
+// Byte shuffles that take sixteen pixels apart into one plane per channel
+// and put them back together, for pixels of `step` samples of `size` bytes.
+// The pixels come in `step` chunks of 16 bytes per group of 16 / size
+// pixels (8-bit samples: one group; 16-bit: two, one per register half).
+// Made once per call.
+struct HueSatShufflesAvx2 {
+    alignas(16) uint8_t in[3][4][16];   // plane c's bytes that come from chunk k
+    alignas(16) uint8_t out[4][3][16];  // chunk k's bytes that come from plane c
+
+    HueSatShufflesAvx2(int step, int size) {
+        std::memset(this, 0x80, sizeof(*this));  // a set top bit gives 0
+        const int n = 16 / size;                 // samples per chunk and pixels per group
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < n; ++i) {
+                const int p = step * i + c;
+                for (int b = 0; b < size; ++b) {
+                    in[c][p / n][i * size + b] = static_cast<uint8_t>((p % n) * size + b);
+                }
+            }
+        }
+        for (int k = 0; k < step; ++k) {
+            for (int q = 0; q < 16; ++q) {
+                const int p = k * n + q / size;
+                if (p % step < 3)
+                    out[k][p % step][q] = static_cast<uint8_t>(p / step * size + q % size);
+            }
+        }
+    }
+};
+
+__attribute__((target("avx2"))) inline __m128i Load128(const void* q) {
+    return _mm_loadu_si128(static_cast<const __m128i*>(q));
+}
+__attribute__((target("avx2"))) inline __m256i Broadcast128(const uint8_t* q) {
+    return _mm256_broadcastsi128_si256(Load128(q));
+}
+
+// One row of 24/32-bit pixels, sixteen at a time, the channels taken apart
+// and put together by byte shuffles. Returns the number of pixels done.
+template <int kStep>
+__attribute__((target("avx2"))) int HueSatRow8Avx2(uint8_t* d, const uint8_t* s, int width,
+                                                   const HueSatConstants& k,
+                                                   const HueSatShufflesAvx2& sh,
+                                                   const uint8_t* post) {
     const __m256i sat_scale = _mm256_set1_epi16(static_cast<int16_t>(k.saturation_scale >> 8));
     const __m256i off_in = _mm256_set1_epi16(static_cast<int16_t>(k.offset_in_sector));
     const __m256i off_sec = _mm256_set1_epi16(static_cast<int16_t>(k.offset_sectors));
-    alignas(32) uint16_t in[3][16];
-    alignas(32) uint16_t out[3][16];
+    const __m256i keep = _mm256_set1_epi32(kStep == 4 ? static_cast<int>(0xFF000000u) : 0);
+    pixel::ByteTableAvx2 t;
+    if (post != nullptr) pixel::LoadByteTableAvx2(post, t);
     int x = 0;
     for (; x + 16 <= width; x += 16) {
-        const T* p = s + x * kStep;
-        for (int i = 0; i < 16; ++i) {
-            for (int c = 0; c < 3; ++c) {
-                const int v = p[i * kStep + c] >> shift;
-                in[c][i] = static_cast<uint16_t>(v < 255 ? v : 255);
+        const uint8_t* p = s + x * kStep;
+        __m128i chunk[kStep];
+        for (int j = 0; j < kStep; ++j) chunk[j] = Load128(p + 16 * j);
+        __m256i plane[3];
+        for (int c = 0; c < 3; ++c) {
+            __m128i v = _mm_shuffle_epi8(chunk[0], Load128(sh.in[c][0]));
+            for (int j = 1; j < kStep; ++j) {
+                v = _mm_or_si128(v, _mm_shuffle_epi8(chunk[j], Load128(sh.in[c][j])));
             }
+            plane[c] = _mm256_cvtepu8_epi16(v);
         }
         __m256i ob, og, orr;
-        HueSat16Words(LoadAvx2(in[0]), LoadAvx2(in[1]), LoadAvx2(in[2]), sat_scale, off_in, off_sec,
-                      ob, og, orr);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out[0]), ob);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out[1]), og);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out[2]), orr);
-        T* q = d + x * kStep;
-        for (int i = 0; i < 16; ++i) {
-            for (int c = 0; c < 3; ++c) {
-                const int v = out[c][i] << shift;
-                q[i * kStep + c] = post != nullptr ? post[v] : static_cast<T>(v);
+        HueSat16Words(plane[0], plane[1], plane[2], sat_scale, off_in, off_sec, ob, og, orr);
+        __m128i bytes[3];
+        const __m256i outs[3] = {ob, og, orr};
+        for (int c = 0; c < 3; ++c) {
+            bytes[c] = _mm_packus_epi16(_mm256_castsi256_si128(outs[c]),
+                                        _mm256_extracti128_si256(outs[c], 1));
+        }
+        __m128i res[4];
+        for (int j = 0; j < kStep; ++j) {
+            res[j] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(bytes[0], Load128(sh.out[j][0])),
+                                               _mm_shuffle_epi8(bytes[1], Load128(sh.out[j][1]))),
+                                  _mm_shuffle_epi8(bytes[2], Load128(sh.out[j][2])));
+        }
+        uint8_t* q = d + x * kStep;
+        for (int j = 0; j + 1 < kStep; j += 2) {
+            __m256i v = _mm256_set_m128i(res[j + 1], res[j]);
+            if (post != nullptr) v = pixel::LookUpBytesAvx2(v, t);
+            if constexpr (kStep == 4) v = _mm256_blendv_epi8(v, LoadAvx2(q + 16 * j), keep);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 16 * j), v);
+        }
+        if constexpr (kStep == 3) {
+            __m256i v = _mm256_castsi128_si256(res[2]);
+            if (post != nullptr) v = pixel::LookUpBytesAvx2(v, t);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 32), _mm256_castsi256_si128(v));
+        }
+    }
+    return x;
+}
+
+// One row of 48/64-bit pixels, sixteen at a time: the two halves of each
+// register hold pixels 0..7 and 8..15, samples reduced by `shift` and held at
+// 255, results widened back and sent through `post`. Returns the number of
+// pixels done.
+template <int kStep>
+__attribute__((target("avx2"))) int HueSatRow16Avx2(uint16_t* d, const uint16_t* s, int width,
+                                                    const HueSatConstants& k,
+                                                    const HueSatShufflesAvx2& sh, int shift,
+                                                    const uint16_t* post) {
+    const __m256i sat_scale = _mm256_set1_epi16(static_cast<int16_t>(k.saturation_scale >> 8));
+    const __m256i off_in = _mm256_set1_epi16(static_cast<int16_t>(k.offset_in_sector));
+    const __m256i off_sec = _mm256_set1_epi16(static_cast<int16_t>(k.offset_sectors));
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    const __m256i c255 = _mm256_set1_epi16(255);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    const auto* table = reinterpret_cast<const int*>(post);
+    // Eight samples per chunk; the second group of pixels starts kStep chunks on.
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const uint16_t* p = s + x * kStep;
+        __m256i chunk[kStep];
+        for (int j = 0; j < kStep; ++j) {
+            chunk[j] = _mm256_set_m128i(Load128(p + 8 * (kStep + j)), Load128(p + 8 * j));
+        }
+        __m256i plane[3];
+        for (int c = 0; c < 3; ++c) {
+            __m256i v = _mm256_shuffle_epi8(chunk[0], Broadcast128(sh.in[c][0]));
+            for (int j = 1; j < kStep; ++j) {
+                v = _mm256_or_si256(v, _mm256_shuffle_epi8(chunk[j], Broadcast128(sh.in[c][j])));
             }
+            plane[c] = _mm256_min_epu16(_mm256_srl_epi16(v, count), c255);
+        }
+        __m256i outs[3];
+        HueSat16Words(plane[0], plane[1], plane[2], sat_scale, off_in, off_sec, outs[0], outs[1],
+                      outs[2]);
+        for (int c = 0; c < 3; ++c) {
+            outs[c] = _mm256_sll_epi16(outs[c], count);
+            if (post != nullptr) {
+                // Two gathers of eight, packed back within each half.
+                const __m256i lo = _mm256_and_si256(
+                    _mm256_i32gather_epi32(
+                        table, _mm256_unpacklo_epi16(outs[c], _mm256_setzero_si256()), 2),
+                    low);
+                const __m256i hi = _mm256_and_si256(
+                    _mm256_i32gather_epi32(
+                        table, _mm256_unpackhi_epi16(outs[c], _mm256_setzero_si256()), 2),
+                    low);
+                outs[c] = _mm256_packus_epi32(lo, hi);
+            }
+        }
+        uint16_t* q = d + x * kStep;
+        for (int j = 0; j < kStep; ++j) {
+            __m256i v = _mm256_or_si256(
+                _mm256_or_si256(_mm256_shuffle_epi8(outs[0], Broadcast128(sh.out[j][0])),
+                                _mm256_shuffle_epi8(outs[1], Broadcast128(sh.out[j][1]))),
+                _mm256_shuffle_epi8(outs[2], Broadcast128(sh.out[j][2])));
+            uint16_t* lo = q + 8 * j;
+            uint16_t* hi = q + 8 * (kStep + j);
+            if constexpr (kStep == 4) {
+                const __m256i old = _mm256_set_m128i(Load128(hi), Load128(lo));
+                v = _mm256_blend_epi16(v, old, 0x88);
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(lo), _mm256_castsi256_si128(v));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(hi), _mm256_extracti128_si256(v, 1));
         }
     }
     return x;
@@ -1264,6 +1328,8 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
     const bool vector = simd::Avx512();
     std::optional<HueSatShuffles16> shuffles;
     std::optional<HueSatShuffles8> shuffles8;
+    std::optional<HueSatShufflesAvx2> shuffles_avx2;
+    if (!vector && simd::Avx2()) shuffles_avx2.emplace(step, static_cast<int>(sizeof(T)));
     if (vector) {
         if constexpr (sizeof(T) == 1) {
             shuffles8.emplace(step);
@@ -1297,8 +1363,13 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
                                   : HueSatRow16Avx512<4>(d, s, w, k, *shuffles, shift, small);
                 }
             } else if (simd::Avx2()) {
-                x = step == 3 ? HueSatRowAvx2<T, 3>(d, s, w, k, shift, post)
-                              : HueSatRowAvx2<T, 4>(d, s, w, k, shift, post);
+                if constexpr (sizeof(T) == 1) {
+                    x = step == 3 ? HueSatRow8Avx2<3>(d, s, w, k, *shuffles_avx2, post)
+                                  : HueSatRow8Avx2<4>(d, s, w, k, *shuffles_avx2, post);
+                } else {
+                    x = step == 3 ? HueSatRow16Avx2<3>(d, s, w, k, *shuffles_avx2, shift, post)
+                                  : HueSatRow16Avx2<4>(d, s, w, k, *shuffles_avx2, shift, post);
+                }
             }
 #endif
             for (; x < w; ++x) {

@@ -28,8 +28,9 @@
 namespace vimbra::pixel {
 
 #if VIMBRA_X86_SIMD
-// A table of 256 bytes as sixteen pieces of sixteen, each in both halves of a
-// register, for LookUpBytesAvx2.
+// A table of 256 bytes for LookUpBytesAvx2: for each half of the table, its
+// eight pieces of sixteen entries, each exclusive-ored with the next piece
+// (the last as it is), in both halves of a register.
 struct ByteTableAvx2 {
     __m256i piece[16];
 };
@@ -37,25 +38,29 @@ struct ByteTableAvx2 {
 __attribute__((target("avx2"))) inline void LoadByteTableAvx2(const uint8_t* table,
                                                               ByteTableAvx2& t) {
     for (int i = 0; i < 16; ++i) {
-        t.piece[i] = _mm256_broadcastsi128_si256(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * i)));
+        const __m128i own = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * i));
+        const __m128i next =
+            i % 8 == 7 ? _mm_setzero_si128()
+                       : _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * (i + 1)));
+        t.piece[i] = _mm256_broadcastsi128_si256(_mm_xor_si128(own, next));
     }
 }
 
-// Each byte of v looked up in the table: the low four bits choose within
-// every piece, then bits 4..7 choose the piece in a tree of byte blends.
+// Each byte of v looked up in the table. A byte shuffle gives 0 where the
+// index has its top bit set: adding 112 - 16 k with unsigned saturation
+// keeps that bit clear exactly for the values below 16 (k + 1), so piece k
+// of a half counts for the indexes of pieces 0..k, and the exclusive-or of
+// pieces g..7 leaves the table's piece g. Values of the upper half take the
+// same steps with their top bit flipped; the lower half's come out as 0.
 __attribute__((target("avx2"))) inline __m256i LookUpBytesAvx2(__m256i v, const ByteTableAvx2& t) {
-    const __m256i low = _mm256_and_si256(v, _mm256_set1_epi8(0x0F));
-    __m256i level[16];
-    for (int i = 0; i < 16; ++i) level[i] = _mm256_shuffle_epi8(t.piece[i], low);
-    // A byte blend follows the top bit of each byte: bit b moved there.
-    for (int bit = 4, count = 16; bit < 8; ++bit, count /= 2) {
-        const __m256i select = _mm256_slli_epi16(v, 7 - bit);
-        for (int i = 0; i < count / 2; ++i) {
-            level[i] = _mm256_blendv_epi8(level[2 * i], level[2 * i + 1], select);
-        }
+    const __m256i upper = _mm256_xor_si256(v, _mm256_set1_epi8(static_cast<char>(0x80)));
+    __m256i r = _mm256_setzero_si256();
+    for (int k = 0; k < 8; ++k) {
+        const __m256i step = _mm256_set1_epi8(static_cast<char>(112 - 16 * k));
+        r = _mm256_xor_si256(r, _mm256_shuffle_epi8(t.piece[k], _mm256_adds_epu8(v, step)));
+        r = _mm256_xor_si256(r, _mm256_shuffle_epi8(t.piece[8 + k], _mm256_adds_epu8(upper, step)));
     }
-    return level[0];
+    return r;
 }
 #endif
 

@@ -564,6 +564,7 @@ template <typename T>
 void InteriorRow(const Job<T>& job, int y, const T* const rows[4], DemosaicSimd simd,
                  int vector_end) {
     RowPlan<T> plan = PlanRow(job, y, rows);
+    (void)simd;  // no vector kernel on other processors
     if (vector_end > 2) {
 #if defined(__x86_64__) || defined(__i386__)
         if (simd == DemosaicSimd::kAvx2) {

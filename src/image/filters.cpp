@@ -151,6 +151,23 @@ __attribute__((target("avx2"))) size_t Lut8Avx2(uint8_t* d, const uint8_t* s, si
 }
 #endif
 
+#if VIMBRA_NEON_SIMD
+// Looks up n bytes, 16 at a time; with `keep_fourth` the fourth byte of
+// every four keeps the destination's value. Returns the number done.
+size_t Lut8Neon(uint8_t* d, const uint8_t* s, size_t n, const uint8_t* lut, bool keep_fourth) {
+    pixel::ByteTableNeon t;
+    pixel::LoadByteTableNeon(lut, t);
+    const uint8x16_t keep = vreinterpretq_u8_u32(vdupq_n_u32(keep_fourth ? 0xFF000000u : 0));
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        uint8x16_t y = pixel::LookUpBytesNeon(vld1q_u8(s + i), t);
+        if (keep_fourth) y = vbslq_u8(keep, vld1q_u8(d + i), y);
+        vst1q_u8(d + i, y);
+    }
+    return i;
+}
+#endif
+
 // One row of `width` pixels: `channels` samples of each pixel through the
 // table, the rest of the pixel untouched.
 void Lut8Row(uint8_t* d, const uint8_t* s, int width, int dst_bpp, int src_bpp, int channels,
@@ -165,6 +182,15 @@ void Lut8Row(uint8_t* d, const uint8_t* s, int width, int dst_bpp, int src_bpp, 
         if (simd::Avx2()) {
             const bool keep = dst_bpp == 4;
             for (size_t i = Lut8Avx2(d, s, n, lut, keep); i < n; ++i) {
+                if (!keep || (i & 3) != 3) d[i] = lut[s[i]];
+            }
+            return;
+        }
+#endif
+#if VIMBRA_NEON_SIMD
+        if (simd::Neon()) {
+            const bool keep = dst_bpp == 4;
+            for (size_t i = Lut8Neon(d, s, n, lut, keep); i < n; ++i) {
                 if (!keep || (i & 3) != 3) d[i] = lut[s[i]];
             }
             return;

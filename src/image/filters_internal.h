@@ -25,6 +25,15 @@
 #define VIMBRA_X86_SIMD 0
 #endif
 
+// VIMBRA_NEON_SIMD: the Arm Advanced SIMD intrinsics are there; their
+// kernels run only where simd::Neon() says so.
+#if defined(__aarch64__)
+#define VIMBRA_NEON_SIMD 1
+#include <arm_neon.h>
+#else
+#define VIMBRA_NEON_SIMD 0
+#endif
+
 namespace vimbra::pixel {
 
 #if VIMBRA_X86_SIMD
@@ -59,6 +68,29 @@ __attribute__((target("avx2"))) inline __m256i LookUpBytesAvx2(__m256i v, const 
         const __m256i step = _mm256_set1_epi8(static_cast<char>(112 - 16 * k));
         r = _mm256_xor_si256(r, _mm256_shuffle_epi8(t.piece[k], _mm256_adds_epu8(v, step)));
         r = _mm256_xor_si256(r, _mm256_shuffle_epi8(t.piece[8 + k], _mm256_adds_epu8(upper, step)));
+    }
+    return r;
+}
+#endif
+
+#if VIMBRA_NEON_SIMD
+// A table of 256 bytes as four quarters of four registers each.
+struct ByteTableNeon {
+    uint8x16x4_t quarter[4];
+};
+
+inline void LoadByteTableNeon(const uint8_t* table, ByteTableNeon& t) {
+    for (int q = 0; q < 4; ++q) t.quarter[q] = vld1q_u8_x4(table + 64 * q);
+}
+
+// Each byte of v looked up in the table: a table lookup gives 0 for an index
+// beyond its 64 entries, so each quarter answers only for its own indexes.
+inline uint8x16_t LookUpBytesNeon(uint8x16_t v, const ByteTableNeon& t) {
+    const uint8x16_t step = vdupq_n_u8(64);
+    uint8x16_t r = vqtbl4q_u8(t.quarter[0], v);
+    for (int q = 1; q < 4; ++q) {
+        v = vsubq_u8(v, step);
+        r = vorrq_u8(r, vqtbl4q_u8(t.quarter[q], v));
     }
     return r;
 }

@@ -86,6 +86,22 @@ __attribute__((target("avx2"))) int GreyRow16Avx2(uint16_t* d, const uint16_t* s
 }
 #endif
 
+#if VIMBRA_NEON_SIMD
+// GreyRow8Avx2 on NEON, 16 samples at a time.
+int GreyRow8Neon(uint8_t* d, const uint8_t* s, int w, const pixel::ByteTableNeon& even,
+                 const pixel::ByteTableNeon& odd) {
+    const uint8x16_t odd_bytes = vreinterpretq_u8_u16(vdupq_n_u16(0xFF00));
+    int x = 0;
+    for (; x + 16 <= w; x += 16) {
+        const uint8x16_t v = vld1q_u8(s + x);
+        vst1q_u8(d + x, vbslq_u8(odd_bytes, pixel::LookUpBytesNeon(v, odd),
+                                 pixel::LookUpBytesNeon(v, even)));
+    }
+    return x;
+}
+#endif
+
+#if VIMBRA_X86_SIMD
 // Whether every class's gain and offset suit GreyRow16Avx2.
 bool ShortProducts(const ClassValues& v) {
     for (int c = 0; c < 4; ++c) {
@@ -96,6 +112,7 @@ bool ShortProducts(const ClassValues& v) {
     }
     return true;
 }
+#endif
 
 template <class T>
 int GreyFilter(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
@@ -120,6 +137,13 @@ int GreyFilter(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int ds
             for (int c = 0; c < 4; ++c) pixel::LoadByteTableAvx2(lut[c], tables[c]);
         }
 #endif
+#if VIMBRA_NEON_SIMD
+        const bool neon = simd::Neon();
+        pixel::ByteTableNeon neon_tables[4];
+        if (neon) {
+            for (int c = 0; c < 4; ++c) pixel::LoadByteTableNeon(lut[c], neon_tables[c]);
+        }
+#endif
         for (int i = 0; i < Height(r); ++i) {
             uint8_t* d = At(dst_bits, dst_row + i, dst_x, dst_stride, 1);
             const uint8_t* s = At(src_bits, r.top + i, r.left, src_stride, 1);
@@ -130,6 +154,9 @@ int GreyFilter(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int ds
             int x = 0;
 #if VIMBRA_X86_SIMD
             if (vector) x = GreyRow8Avx2(d, s, w, tables[even_class], tables[odd_class]);
+#endif
+#if VIMBRA_NEON_SIMD
+            if (neon) x = GreyRow8Neon(d, s, w, neon_tables[even_class], neon_tables[odd_class]);
 #endif
             for (; x + 1 < w; x += 2) {
                 d[x] = even[s[x]];

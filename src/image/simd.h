@@ -45,6 +45,10 @@ inline bool Avx2() {
     const SimdPath p = ActiveSimd();
     return p == SimdPath::kAvx2 || p == SimdPath::kAvx512;
 }
+// NEON kernels may run.
+inline bool Neon() {
+    return ActiveSimd() == SimdPath::kNeon;
+}
 }  // namespace simd
 
 }  // namespace vimbra

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing the library needs on Debian 12.
 # Safe to run again: packages already present are not fetched twice.
-# Set VIMBRA_WITH_BENCH=1 to add the benchmark reference library (OpenCV).
+# Set VIMBRA_WITH_BENCH=1 to add the benchmark reference library (OpenCV),
+# VIMBRA_WITH_ARM64=1 the cross compiler and emulator of the arm64 tests.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
           libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev)
 if [ "${VIMBRA_WITH_BENCH:-0}" = 1 ]; then packages+=(libopencv-dev); fi
+if [ "${VIMBRA_WITH_ARM64:-0}" = 1 ]; then packages+=(g++-aarch64-linux-gnu qemu-user); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

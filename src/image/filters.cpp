@@ -1120,10 +1120,9 @@ __attribute__((target("avx2"))) inline __m256i WordsEqual(__m256i v, int k) {
 // The AVX2 twin of HueSat32Words: sixteen pixels in 16-bit lanes, with
 // compare results and blends in place of mask registers and a compare per
 // sector in place of the variable shift.
-__attribute__((target("avx2"))) inline void HueSat16Words(__m256i b, __m256i g, __m256i r,
-                                                          __m256i sat_plus_256, __m256i off_in,
-                                                          __m256i off_sec, __m256i& out_b,
-                                                          __m256i& out_g, __m256i& out_r) {
+__attribute__((target("avx2"), always_inline)) inline void HueSat16Words(
+    __m256i b, __m256i g, __m256i r, __m256i sat_plus_256, __m256i off_in, __m256i off_sec,
+    __m256i& out_b, __m256i& out_g, __m256i& out_r) {
     const __m256i one = _mm256_set1_epi16(1);
     const __m256i zero = _mm256_setzero_si256();
     // Samples are 0..255, so signed word compares order them.

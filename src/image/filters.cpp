@@ -1227,10 +1227,13 @@ __attribute__((target("avx2"))) int HueSatRow8Avx2(uint8_t* d, const uint8_t* s,
     for (; x + 16 <= width; x += 16) {
         const uint8_t* p = s + x * kStep;
         __m128i chunk[kStep];
+#pragma GCC unroll 4
         for (int j = 0; j < kStep; ++j) chunk[j] = Load128(p + 16 * j);
         __m256i plane[3];
+#pragma GCC unroll 4
         for (int c = 0; c < 3; ++c) {
             __m128i v = _mm_shuffle_epi8(chunk[0], Load128(sh.in[c][0]));
+#pragma GCC unroll 4
             for (int j = 1; j < kStep; ++j) {
                 v = _mm_or_si128(v, _mm_shuffle_epi8(chunk[j], Load128(sh.in[c][j])));
             }
@@ -1240,17 +1243,20 @@ __attribute__((target("avx2"))) int HueSatRow8Avx2(uint8_t* d, const uint8_t* s,
         HueSat16Words(plane[0], plane[1], plane[2], sat_scale, off_in, off_sec, ob, og, orr);
         __m128i bytes[3];
         const __m256i outs[3] = {ob, og, orr};
+#pragma GCC unroll 4
         for (int c = 0; c < 3; ++c) {
             bytes[c] = _mm_packus_epi16(_mm256_castsi256_si128(outs[c]),
                                         _mm256_extracti128_si256(outs[c], 1));
         }
         __m128i res[4];
+#pragma GCC unroll 4
         for (int j = 0; j < kStep; ++j) {
             res[j] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(bytes[0], Load128(sh.out[j][0])),
                                                _mm_shuffle_epi8(bytes[1], Load128(sh.out[j][1]))),
                                   _mm_shuffle_epi8(bytes[2], Load128(sh.out[j][2])));
         }
         uint8_t* q = d + x * kStep;
+#pragma GCC unroll 4
         for (int j = 0; j + 1 < kStep; j += 2) {
             __m256i v = _mm256_set_m128i(res[j + 1], res[j]);
             if (post != nullptr) v = pixel::LookUpBytesAvx2(v, t);
@@ -1287,12 +1293,15 @@ __attribute__((target("avx2"))) int HueSatRow16Avx2(uint16_t* d, const uint16_t*
     for (; x + 16 <= width; x += 16) {
         const uint16_t* p = s + x * kStep;
         __m256i chunk[kStep];
+#pragma GCC unroll 4
         for (int j = 0; j < kStep; ++j) {
             chunk[j] = _mm256_set_m128i(Load128(p + 8 * (kStep + j)), Load128(p + 8 * j));
         }
         __m256i plane[3];
+#pragma GCC unroll 4
         for (int c = 0; c < 3; ++c) {
             __m256i v = _mm256_shuffle_epi8(chunk[0], Broadcast128(sh.in[c][0]));
+#pragma GCC unroll 4
             for (int j = 1; j < kStep; ++j) {
                 v = _mm256_or_si256(v, _mm256_shuffle_epi8(chunk[j], Broadcast128(sh.in[c][j])));
             }
@@ -1301,6 +1310,7 @@ __attribute__((target("avx2"))) int HueSatRow16Avx2(uint16_t* d, const uint16_t*
         __m256i outs[3];
         HueSat16Words(plane[0], plane[1], plane[2], sat_scale, off_in, off_sec, outs[0], outs[1],
                       outs[2]);
+#pragma GCC unroll 4
         for (int c = 0; c < 3; ++c) {
             outs[c] = _mm256_sll_epi16(outs[c], count);
             if (post != nullptr) {
@@ -1317,6 +1327,7 @@ __attribute__((target("avx2"))) int HueSatRow16Avx2(uint16_t* d, const uint16_t*
             }
         }
         uint16_t* q = d + x * kStep;
+#pragma GCC unroll 4
         for (int j = 0; j < kStep; ++j) {
             __m256i v = _mm256_or_si256(
                 _mm256_or_si256(_mm256_shuffle_epi8(outs[0], Broadcast128(sh.out[j][0])),

@@ -219,6 +219,40 @@ __attribute__((target("avx2"))) int MarkRow16Avx2(const uint16_t* row, ptrdiff_t
 }
 #endif
 
+#if VIMBRA_NEON_SIMD
+// Candidates of HotPixel8 among the 16 samples at row[0..15], on NEON: the
+// compare results weighted by their bit and summed per half.
+inline uint32_t Candidates8Neon(const uint8_t* row, ptrdiff_t stride, int16x8_t limit) {
+    const uint8x16_t left = vld1q_u8(row - 2), right = vld1q_u8(row + 2);
+    const uint8x16_t up = vld1q_u8(row - 2 * stride), down = vld1q_u8(row + 2 * stride);
+    const uint8x16_t centre = vld1q_u8(row);
+    const uint16x8_t sum_lo = vaddq_u16(vaddl_u8(vget_low_u8(left), vget_low_u8(right)),
+                                        vaddl_u8(vget_low_u8(up), vget_low_u8(down)));
+    const uint16x8_t sum_hi = vaddq_u16(vaddl_high_u8(left, right), vaddl_high_u8(up, down));
+    const int16x8_t diff_lo =
+        vreinterpretq_s16_u16(vsubq_u16(vmovl_u8(vget_low_u8(centre)), vshrq_n_u16(sum_lo, 2)));
+    const int16x8_t diff_hi =
+        vreinterpretq_s16_u16(vsubq_u16(vmovl_high_u8(centre), vshrq_n_u16(sum_hi, 2)));
+    const uint8x16_t hit =
+        vcombine_u8(vmovn_u16(vcgeq_s16(diff_lo, limit)), vmovn_u16(vcgeq_s16(diff_hi, limit)));
+    static const uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    const uint8x16_t bits = vandq_u8(hit, vld1q_u8(kBits));
+    return vaddv_u8(vget_low_u8(bits)) | (static_cast<uint32_t>(vaddv_u8(vget_high_u8(bits))) << 8);
+}
+
+// MarkRow8 on NEON, sixteen samples a block.
+int MarkRow8Neon(const uint8_t* row, ptrdiff_t stride, int w, int threshold, uint64_t* row_bits) {
+    const int16x8_t limit = vdupq_n_s16(static_cast<int16_t>(threshold));
+    int x = 2;
+    for (; x + 16 <= w - 2; x += 16) SetBits(row_bits, x, Candidates8Neon(row + x, stride, limit));
+    if (x < w - 2 && w - 2 - 16 >= 2) {
+        SetBits(row_bits, w - 2 - 16, Candidates8Neon(row + (w - 2 - 16), stride, limit));
+        x = w - 2;
+    }
+    return x;
+}
+#endif
+
 // Candidate and dirty flags of the scan, one bit per sample of a row; kept
 // per thread so that a frame allocates nothing once the sizes are known.
 thread_local std::vector<uint64_t> t_candidates;
@@ -297,6 +331,9 @@ MarkRowFn<uint8_t> MarkRow8Kernel() {
 #if VIMBRA_X86_SIMD
     if (simd::Avx512()) return MarkRow8;
     if (simd::Avx2()) return MarkRow8Avx2;
+#endif
+#if VIMBRA_NEON_SIMD
+    if (simd::Neon()) return MarkRow8Neon;
 #endif
     return NoMark8;
 }

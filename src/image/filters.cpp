@@ -637,41 +637,36 @@ template <class T, int kStep>
 void SharpenOneRow(T* d, const T* const rows[4], int w, int value, int max_value, uint32_t* own32,
                    uint16_t* own16, const T* post, Brighten bright) {
     const int last = (w - 2) * kStep;
+    // The first sample the vector kernel of the path in use left, or -1.
+    int j = -1;
 #if VIMBRA_X86_SIMD
-    if (simd::Avx512()) {
-        if constexpr (sizeof(T) == 1) {
-            const int j = SharpenRow8Avx512<kStep>(d, rows, w, value, own16, post);
-            SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value, post);
-        } else {
-            const int j =
-                SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32, post, bright);
-            SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value, post,
-                                            bright);
+    if constexpr (sizeof(T) == 1) {
+        if (simd::Avx512())
+            j = SharpenRow8Avx512<kStep>(d, rows, w, value, own16, post);
+        else if (simd::Avx2())
+            j = SharpenRow8Avx2<kStep>(d, rows, w, value, own16, post);
+    } else {
+        if (simd::Avx512()) {
+            j = SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32, post, bright);
+        } else if (simd::Avx2()) {
+            j = SharpenRow16Avx2<kStep>(d, rows, w, value, max_value, own32, post, bright);
         }
-        return;
-    }
-    if (simd::Avx2()) {
-        if constexpr (sizeof(T) == 1) {
-            const int j = SharpenRow8Avx2<kStep>(d, rows, w, value, own16, post);
-            SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value, post);
-        } else {
-            const int j =
-                SharpenRow16Avx2<kStep>(d, rows, w, value, max_value, own32, post, bright);
-            SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value, post,
-                                            bright);
-        }
-        return;
     }
 #endif
 #if VIMBRA_NEON_SIMD
     if constexpr (sizeof(T) == 1) {
-        if (simd::Neon()) {
-            const int j = SharpenRow8Neon<kStep>(d, rows, w, value, own16, post);
-            SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value, post);
-            return;
-        }
+        if (simd::Neon()) j = SharpenRow8Neon<kStep>(d, rows, w, value, own16, post);
     }
 #endif
+    if (j >= 0) {
+        if constexpr (sizeof(T) == 1) {
+            SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value, post);
+        } else {
+            SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value, post,
+                                            bright);
+        }
+        return;
+    }
     (void)own16;
     ColumnSums<T, uint32_t>(rows, w * kStep, 0, own32);
     SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, 2 * kStep, last, value, max_value, post,

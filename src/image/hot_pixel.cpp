@@ -94,6 +94,26 @@ inline void SetBits(uint64_t* row_bits, int x, uint32_t mask) {
     if (spill != 0) row_bits[word + 1] |= spill;
 }
 
+// Flags the candidates of one row from column 2 on with `Candidates`, which
+// gives the flags of kBlock samples, as far as whole blocks reach without
+// reading past column w - 1; the rest as one more block ending at column
+// w - 3 (the columns it shares with the last block get the same flags
+// again). Returns the first column left to the scalar test. Always inlined,
+// so that the candidate test is inlined into each path's kernel.
+template <int kBlock, class T, uint32_t (*Candidates)(const T*, ptrdiff_t, int)>
+__attribute__((always_inline)) inline int MarkInBlocks(const T* row, ptrdiff_t stride, int w,
+                                                       int threshold, uint64_t* row_bits) {
+    int x = 2;
+    for (; x + kBlock <= w - 2; x += kBlock) {
+        SetBits(row_bits, x, Candidates(row + x, stride, threshold));
+    }
+    if (x < w - 2 && w - 2 - kBlock >= 2) {
+        SetBits(row_bits, w - 2 - kBlock, Candidates(row + (w - 2 - kBlock), stride, threshold));
+        x = w - 2;
+    }
+    return x;
+}
+
 #if VIMBRA_X86_SIMD
 __attribute__((target("avx512f,avx512bw"))) inline __m512i Load8(const uint8_t* q) {
     return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
@@ -124,32 +144,15 @@ __attribute__((target("avx512f,avx512bw"))) inline uint32_t Candidates16(const u
     return _mm512_cmpge_epi32_mask(diff, _mm512_set1_epi32(threshold));
 }
 
-// Flags the candidates of one row from column 2 on, as far as whole blocks
-// reach without reading past column w - 1; returns the first column left.
+// MarkInBlocks with the candidate tests of each path.
 __attribute__((target("avx512f,avx512bw"))) int MarkRow8(const uint8_t* row, ptrdiff_t stride,
                                                          int w, int threshold, uint64_t* row_bits) {
-    int x = 2;
-    for (; x + 32 <= w - 2; x += 32) SetBits(row_bits, x, Candidates8(row + x, stride, threshold));
-    // The rest as one more block ending at column w - 3; the columns it shares
-    // with the last block get the same flags again.
-    if (x < w - 2 && w - 2 - 32 >= 2) {
-        SetBits(row_bits, w - 2 - 32, Candidates8(row + (w - 2 - 32), stride, threshold));
-        x = w - 2;
-    }
-    return x;
+    return MarkInBlocks<32, uint8_t, Candidates8>(row, stride, w, threshold, row_bits);
 }
 __attribute__((target("avx512f,avx512bw"))) int MarkRow16(const uint16_t* row, ptrdiff_t stride,
                                                           int w, int threshold,
                                                           uint64_t* row_bits) {
-    int x = 2;
-    for (; x + 16 <= w - 2; x += 16) {
-        SetBits(row_bits, x, Candidates16(row + x, stride, threshold));
-    }
-    if (x < w - 2 && w - 2 - 16 >= 2) {
-        SetBits(row_bits, w - 2 - 16, Candidates16(row + (w - 2 - 16), stride, threshold));
-        x = w - 2;
-    }
-    return x;
+    return MarkInBlocks<16, uint16_t, Candidates16>(row, stride, w, threshold, row_bits);
 }
 
 __attribute__((target("avx2"))) inline __m256i Load8Avx2(const uint8_t* q) {
@@ -192,37 +195,21 @@ __attribute__((target("avx2"))) inline uint32_t Candidates16Avx2(const uint16_t*
     return ~(below(row) | (below(row + 8) << 8)) & 0xFFFF;
 }
 
-// MarkRow8 and MarkRow16 on AVX2.
 __attribute__((target("avx2"))) int MarkRow8Avx2(const uint8_t* row, ptrdiff_t stride, int w,
                                                  int threshold, uint64_t* row_bits) {
-    int x = 2;
-    for (; x + 32 <= w - 2; x += 32) {
-        SetBits(row_bits, x, Candidates8Avx2(row + x, stride, threshold));
-    }
-    if (x < w - 2 && w - 2 - 32 >= 2) {
-        SetBits(row_bits, w - 2 - 32, Candidates8Avx2(row + (w - 2 - 32), stride, threshold));
-        x = w - 2;
-    }
-    return x;
+    return MarkInBlocks<32, uint8_t, Candidates8Avx2>(row, stride, w, threshold, row_bits);
 }
 __attribute__((target("avx2"))) int MarkRow16Avx2(const uint16_t* row, ptrdiff_t stride, int w,
                                                   int threshold, uint64_t* row_bits) {
-    int x = 2;
-    for (; x + 16 <= w - 2; x += 16) {
-        SetBits(row_bits, x, Candidates16Avx2(row + x, stride, threshold));
-    }
-    if (x < w - 2 && w - 2 - 16 >= 2) {
-        SetBits(row_bits, w - 2 - 16, Candidates16Avx2(row + (w - 2 - 16), stride, threshold));
-        x = w - 2;
-    }
-    return x;
+    return MarkInBlocks<16, uint16_t, Candidates16Avx2>(row, stride, w, threshold, row_bits);
 }
 #endif
 
 #if VIMBRA_NEON_SIMD
 // Candidates of HotPixel8 among the 16 samples at row[0..15], on NEON: the
 // compare results weighted by their bit and summed per half.
-inline uint32_t Candidates8Neon(const uint8_t* row, ptrdiff_t stride, int16x8_t limit) {
+inline uint32_t Candidates8Neon(const uint8_t* row, ptrdiff_t stride, int threshold) {
+    const int16x8_t limit = vdupq_n_s16(static_cast<int16_t>(threshold));
     const uint8x16_t left = vld1q_u8(row - 2), right = vld1q_u8(row + 2);
     const uint8x16_t up = vld1q_u8(row - 2 * stride), down = vld1q_u8(row + 2 * stride);
     const uint8x16_t centre = vld1q_u8(row);
@@ -242,14 +229,7 @@ inline uint32_t Candidates8Neon(const uint8_t* row, ptrdiff_t stride, int16x8_t 
 
 // MarkRow8 on NEON, sixteen samples a block.
 int MarkRow8Neon(const uint8_t* row, ptrdiff_t stride, int w, int threshold, uint64_t* row_bits) {
-    const int16x8_t limit = vdupq_n_s16(static_cast<int16_t>(threshold));
-    int x = 2;
-    for (; x + 16 <= w - 2; x += 16) SetBits(row_bits, x, Candidates8Neon(row + x, stride, limit));
-    if (x < w - 2 && w - 2 - 16 >= 2) {
-        SetBits(row_bits, w - 2 - 16, Candidates8Neon(row + (w - 2 - 16), stride, limit));
-        x = w - 2;
-    }
-    return x;
+    return MarkInBlocks<16, uint8_t, Candidates8Neon>(row, stride, w, threshold, row_bits);
 }
 #endif
 

@@ -36,6 +36,9 @@ if(NOT real_library MATCHES "libVimbraSdk_740QX_RDL\\.so\\.1\\.3\\.2$")
   message(FATAL_ERROR "libVimbraSdk_740QX_RDL.so leads to ${real_library}")
 endif()
 
+# The installed demo finds the installed library.
+run(${PREFIX}/bin/vimbra_demo --help)
+
 # pkg-config, as the README shows it.
 set(ENV{PKG_CONFIG_PATH} ${PREFIX}/${LIBDIR}/pkgconfig)
 run(pkg-config --cflags --libs VimbraSdk)

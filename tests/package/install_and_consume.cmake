@@ -19,6 +19,15 @@ function(expect_example_output)
   message(STATUS "${ARGV0}: ${run_output}")
 endfunction()
 
+# The README shows the example verbatim (indented by four spaces).
+file(READ ${CONSUMER_DIR}/example.c example_text)
+string(REGEX REPLACE "\n([^\n])" "\n    \\1" example_text "    ${example_text}")
+file(READ ${README} readme_text)
+string(FIND "${readme_text}" "${example_text}" example_at)
+if(example_at LESS 0)
+  message(FATAL_ERROR "README.md does not show ${CONSUMER_DIR}/example.c as it is")
+endif()
+
 file(REMOVE_RECURSE ${PREFIX})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX})
 

@@ -66,13 +66,14 @@ class Camera:
             if slot is not None:
                 self.set_device_number(slot)
         except BaseException:
-            self.close()
+            self.release()
             raise
 
     # ---- lifetime --------------------------------------------------------
 
-    def close(self):
-        """Releases the session (saving its settings) and its own window."""
+    def release(self):
+        """Releases the session (saving its settings) and its own window;
+        close() is Vimbra_Close, which only stops acquisition."""
         if self.handle:
             raw.Vimbra_Release(self.handle)
             self.handle = 0
@@ -87,7 +88,7 @@ class Camera:
         return self
 
     def __exit__(self, *exc):
-        self.close()
+        self.release()
 
     # ---- errors ----------------------------------------------------------
 
@@ -106,7 +107,10 @@ class Camera:
         entry = CATALOGUE[name]
         function = getattr(raw, name)
         given = [a for a in entry.arguments[1:] if a != "flag*"]
-        if entry.kind != "unsupported" and not entry.variadic and len(args) != len(given):
+        if entry.kind == "unsupported":
+            # Arguments are ignored, but a pointer left out would be read as one.
+            args = tuple(args) + (None,) * (len(given) - len(args))
+        elif not entry.variadic and len(args) != len(given):
             raise TypeError(f"{name} takes {len(given)} arguments ({', '.join(given)}), "
                             f"{len(args)} given")
         args = [_argument(kind, value) for kind, value in zip(given, args)] + list(args[len(given):])

@@ -102,6 +102,22 @@ class SessionTest(unittest.TestCase):
         with self.assertRaises(TypeError):
             self.camera.set_wait_time()
 
+    def test_next_frame_reads_the_record_and_raises_failed_frames(self):
+        self.assertEqual(ctypes.sizeof(vimbra.FrameInfo), 32)
+        record = vimbra.FrameInfo(32, 640, 480, 24, 123, 0, None)
+        window = self.camera.window
+        window.drain()
+        window.post(vimbra.MSG_ERROR, 0, 8)            # notices on the way are passed over
+        window.post(vimbra.MSG_FRAME, ctypes.addressof(record), 0)
+        window.post(vimbra.MSG_FRAME, 0, 13)           # the worker reports a failed wait
+        info = self.camera.next_frame(timeout_ms=100)
+        self.assertEqual((info.width, info.height, info.bits_per_pixel, info.frame_rate_x10),
+                         (640, 480, 24, 123))
+        with self.assertRaises(vimbra.VimbraError) as caught:
+            self.camera.next_frame(timeout_ms=100)
+        self.assertEqual(caught.exception.code, 13)
+        self.assertIsNone(self.camera.next_frame(timeout_ms=10))
+
     def test_recorded_code_is_raised(self):
         if not vimbra.exported("Vimbra_SetColorMode"):
             self.skipTest("Vimbra_SetColorMode is not exported yet")

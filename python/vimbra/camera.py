@@ -38,6 +38,8 @@ def _argument(kind, value):
         return _wide(os.fspath(value))
     if kind == "HWND" and isinstance(value, HostWindow):
         return value.handle
+    if kind in ("BYTE*", "record*", "void*") and hasattr(value, "__array_interface__"):
+        return value.ctypes.data  # a numpy array: the library writes into its memory
     return value
 
 

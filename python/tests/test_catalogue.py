@@ -49,6 +49,10 @@ class CatalogueTest(unittest.TestCase):
                 self.assertEqual(len(entry.arguments) + entry.variadic, count)
 
     @unittest.skipUnless(HEADER.exists(), "needs the source tree's header")
+    def test_version_agrees_with_the_header(self):
+        self.assertIn(f'#define VIMBRA_VERSION_STRING "{vimbra.__version__}"', HEADER.read_text())
+
+    @unittest.skipUnless(HEADER.exists(), "needs the source tree's header")
     def test_error_codes_agree_with_the_header(self):
         codes = {int(c) for c in re.findall(r"VIMBRA_ERR_\w+ = (\d+)", HEADER.read_text())}
         self.assertEqual(codes, set(vimbra.MEANINGS))

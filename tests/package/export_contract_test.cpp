@@ -114,7 +114,10 @@ TEST_F(ExportContract, VersionAnsweredByTheLoadedLibraryMatchesTheHeader) {
     auto* version = reinterpret_cast<int32_t (*)()>(dlsym(library_, "Vimbra_GetDllVersion"));
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(version(), VIMBRA_DLL_VERSION);
-    EXPECT_STREQ(VIMBRA_VERSION_STRING, "1.3.2.0");
+    const std::string parts =
+        std::to_string(VIMBRA_VERSION_MAJOR) + "." + std::to_string(VIMBRA_VERSION_MINOR) + "." +
+        std::to_string(VIMBRA_VERSION_PATCH) + "." + std::to_string(VIMBRA_VERSION_TWEAK);
+    EXPECT_EQ(parts, VIMBRA_VERSION_STRING);
 }
 
 TEST_F(ExportContract, EveryCatalogueNameIsExported) {

@@ -77,6 +77,22 @@ class SessionTest(unittest.TestCase):
         self.assertGreater(self.camera.width(), 0)
         self.assertIn(self.camera.get_color_mode(), (8, 12, 24, 32, 44, 60))
 
+    def test_every_session_export_is_a_method(self):
+        names = dir(self.camera)
+        for export, method in [("Vimbra_GetIOPort", "get_io_port"),
+                               ("Vimbra_ReadSromID", "read_srom_id"),
+                               ("Vimbra_SetBayerGainRGB", "set_bayer_gain_rgb"),
+                               ("Vimbra_Fpga_ReadRegister", "fpga_read_register"),
+                               ("Vimbra_GetColorGainGreen1", "get_color_gain_green1")]:
+            self.assertEqual(vimbra.camera.snake_name(export), method)
+        for export, entry in vimbra.CATALOGUE.items():
+            if entry.arguments[:1] == ["handle"]:
+                with self.subTest(export):
+                    method = vimbra.camera.snake_name(export)
+                    self.assertIn(method, names)
+                    self.assertTrue(callable(getattr(self.camera, method)))
+        self.assertNotIn("initialize", names)  # sessions come from Camera()
+
     def test_failure_without_a_code_still_raises(self):
         with self.assertRaises(vimbra.VimbraError) as caught:
             self.camera.set_wait_time(-1)

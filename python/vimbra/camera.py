@@ -3,6 +3,7 @@ VimbraError with the library's code."""
 
 import ctypes
 import os
+import re
 
 from ._errors import VimbraError
 from ._library import CATALOGUE, raw
@@ -16,10 +17,17 @@ CAMERA_INFO_SIZE = 36
 # Still image formats of save_image.
 BMP, RAW, JPEG_100, JPEG_70, JPEG_20, PNG, TIFF = range(7)
 
-# Methods by their lower-case name without underscores: get_io_port and
-# getioport both find Vimbra_GetIOPort.
+# The exports that act on a session, by their lower-case name without
+# underscores: get_io_port and getioport both find Vimbra_GetIOPort.
 _BY_KEY = {name[len("Vimbra_"):].replace("_", "").lower(): name
-           for name in CATALOGUE if name.startswith("Vimbra_")}
+           for name, entry in CATALOGUE.items()
+           if name.startswith("Vimbra_") and entry.arguments[:1] == ["handle"]}
+
+
+def snake_name(name):
+    """The method name of an export: Vimbra_GetIOPort -> get_io_port."""
+    words = re.sub(r"(?<=[a-z0-9])(?=[A-Z])|(?<=[A-Z])(?=[A-Z][a-z])", "_", name[len("Vimbra_"):])
+    return words.replace("__", "_").lower()
 
 
 def _narrow(text):
@@ -139,9 +147,7 @@ class Camera:
         return method
 
     def __dir__(self):
-        snake = ["".join("_" + c.lower() if c.isupper() else c for c in name[7:]).lstrip("_")
-                 for name in _BY_KEY.values()]
-        return sorted(set(super().__dir__()) | set(snake))
+        return sorted(set(super().__dir__()) | {snake_name(name) for name in _BY_KEY.values()})
 
     # ---- functions with buffers and records ------------------------------
 

@@ -30,10 +30,8 @@ ARGUMENT_TYPES = {
     "BYTE*": c_void_p, "char*": c_void_p, "wchar*": c_void_p, "record*": c_void_p,
     "void*": c_void_p, "HWND": c_void_p, "msg*": POINTER(HostMessage),
     "callback": HostCallback, "uintptr": c_size_t, "intptr": c_ssize_t,
+    "ulong": ctypes.c_ulong,
 }
-
-# Every function answers a 32-bit integer except the one that makes a window.
-RESULT_TYPES = {"VimbraHost_CreateWindow": c_void_p}
 
 
 class Entry:
@@ -95,7 +93,7 @@ class Library:
             bound = getattr(self._dll, name)
         except AttributeError:
             raise NotExportedError(name, self.path) from None
-        bound.restype = RESULT_TYPES.get(name, c_int32)
+        bound.restype = c_void_p if entry.kind == "window" else c_int32
         # A variadic function takes its arguments as given (converted by the caller).
         bound.argtypes = None if entry.variadic else [ARGUMENT_TYPES[a] for a in entry.arguments]
         self._bound[name] = bound

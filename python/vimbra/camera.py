@@ -173,7 +173,7 @@ class Camera:
 
     def get_device_name_w(self, slot):
         buffer = ctypes.create_string_buffer(NAME_ENTRY * 2)
-        if raw.Vimbra_GetDeviceNameW(self.handle, slot, buffer, NAME_ENTRY) == 0:
+        if raw.Vimbra_GetDeviceNameW(self.handle, slot, buffer, len(buffer)) == 0:
             raise self._failed("Vimbra_GetDeviceNameW")
         return _from_wide(buffer.raw)
 

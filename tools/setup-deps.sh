@@ -3,12 +3,16 @@
 #   demo   build the library and the demo
 #   test   the demo's packages and those of the tests (the default)
 #   bench  the demo's packages and those of the benchmarks
-# Usage: bash tools/setup-deps.sh [demo|test|bench]...
+#   arm64  the cross compiler and emulator of the arm64 tests
+# Usage: bash tools/setup-deps.sh [demo|test|bench|arm64]...
+# VIMBRA_WITH_BENCH=1 and VIMBRA_WITH_ARM64=1 add those steps as well.
 # Safe to run again: only missing packages are fetched. Installing needs root
 # or sudo; without either it prints the command for root to run.
 set -euo pipefail
 
 # One package per line, grouped by the step that needs it.
+# The library: compiler and build tools, the still image libraries, Xlib with
+# its shared-memory extension for the preview window, FLTK for the dialogs.
 demo_packages=(
   build-essential
   cmake
@@ -18,28 +22,46 @@ demo_packages=(
   libpng-dev
   zlib1g-dev
   libtiff-dev
+  libx11-dev
+  libxext-dev
+  libfltk1.3-dev
 )
+# The tests: GoogleTest, numpy for the Python binding, independent readers the
+# output tests check saved files with, Xvfb as a private X server.
 test_packages=(
   libgtest-dev
   libgmock-dev
   python3
   python3-numpy
+  libjpeg-turbo-progs
+  pngcheck
+  libtiff-tools
+  ffmpeg
+  xvfb
 )
+# The benchmarks: Google Benchmark, OpenCV as a reference, Xvfb for the preview's.
 bench_packages=(
   libbenchmark-dev
   libopencv-dev
+  xvfb
+)
+arm64_packages=(
+  g++-aarch64-linux-gnu
+  qemu-user
 )
 
 steps=("$@")
 [ ${#steps[@]} -gt 0 ] || steps=(test)
 [ "${VIMBRA_WITH_BENCH:-0}" != 1 ] || steps+=(bench)
+[ "${VIMBRA_WITH_ARM64:-0}" != 1 ] || steps+=(arm64)
 packages=("${demo_packages[@]}")
 for step in "${steps[@]}"; do
   case "$step" in
     demo) ;;
     test) packages+=("${test_packages[@]}") ;;
     bench) packages+=("${bench_packages[@]}") ;;
-    *) echo "setup-deps: unknown step '$step' (choose demo, test or bench)" >&2; exit 64 ;;
+    arm64) packages+=("${arm64_packages[@]}") ;;
+    *) echo "setup-deps: unknown step '$step' (choose demo, test, bench or arm64)" >&2; exit 64 ;;
   esac
 done
 

@@ -40,6 +40,11 @@ def main():
     args = parser.parse_args()
     os.makedirs(args.output, exist_ok=True)
     try:
+        import numpy  # noqa: F401  frames are numpy arrays
+    except ImportError:
+        print(f"{os.path.basename(sys.argv[0])}: needs numpy (Debian: python3-numpy)", file=sys.stderr)
+        return 1
+    try:
         with vimbra.Camera(slot=args.camera or None) as camera:
             print("cameras:", ", ".join(camera.enum_device()) or "none")
             camera.set_color_mode(24)

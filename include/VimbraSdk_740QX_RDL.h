@@ -14,6 +14,14 @@
 
 #include <stdint.h>
 
+/* Library version 1.3.2.0; Vimbra_GetDllVersion answers VIMBRA_DLL_VERSION. */
+#define VIMBRA_VERSION_MAJOR 1
+#define VIMBRA_VERSION_MINOR 3
+#define VIMBRA_VERSION_PATCH 2
+#define VIMBRA_VERSION_TWEAK 0
+#define VIMBRA_VERSION_STRING "1.3.2.0"
+#define VIMBRA_DLL_VERSION 26412319
+
 #if defined(_WIN32)
 #include <windows.h>
 #define VIMBRA_API __declspec(dllimport)

@@ -11,7 +11,7 @@ using vimbra::CVimbra;
 
 namespace {
 
-constexpr int32_t kDllVersion = 26412319;  // 1.3.2.0 as 0x0193051F
+constexpr int32_t kDllVersion = VIMBRA_DLL_VERSION;  // 1.3.2.0 as 0x0193051F
 
 // The virtual camera is registered as the driver back end when the library is
 // loaded; it serves the cameras whenever no device node of a real driver exists.

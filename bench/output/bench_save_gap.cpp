@@ -9,54 +9,21 @@
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release &&
 //   ninja -C build-bench bench_save_gap && build-bench/bench/output/bench_save_gap
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "VimbraSdk_740QX_RDL.h"
-#include "platform/clock.h"
-#include "platform/shared_memory.h"
-#include "session/camera_table.h"
-#include "sim/virtual_driver.h"
+#include "full_frame_session.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int32_t kWidth = 2592, kHeight = 1944;
-
-// A private registry, camera table and scratch directory for the run.
-class PrivateState {
-  public:
-    PrivateState() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vimbra-bench-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
-        ::setenv("VIMBRA_REGISTRY_FILE", (dir_ + "/registry.reg").c_str(), 1);
-        ::setenv("VIMBRA_WINDOWS", "offscreen", 1);
-        table_ = "vimbra-bench-" + std::to_string(::getpid());
-        vimbra::CameraTable::SetObjectNameForTesting(table_);
-        vimbra::platform::SetSleepHook([](uint32_t) {});
-    }
-    ~PrivateState() {
-        vimbra::platform::SetSleepHook(nullptr);
-        vimbra::platform::SharedMemory::Remove(table_.c_str());
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::string File(const char* name) const { return dir_ + "/" + name; }
-
-  private:
-    std::string dir_;
-    std::string table_;
-};
 
 // Arrival times of the frame messages.
 struct Arrivals {
@@ -91,38 +58,25 @@ double Median(std::vector<double> v) {
 }
 
 void BM_PreviewGapWhileSavingPng(benchmark::State& state) {
-    PrivateState private_state;
-    vimbra::sim::DefaultVirtualDriver().UnplugAll();
-    vimbra::sim::DefaultVirtualDriver().SetTiming(false);
-    vimbra::sim::DefaultVirtualDriver().Plug(0, vimbra::sim::CameraModel::kColor);
-    HWND notify = VimbraHost_CreateWindow();
-    HWND callback = VimbraHost_CreateWindow();
     Arrivals arrivals;
-    VimbraHost_SetCallback(callback, OnMessage, &arrivals);
-    const int32_t h = Vimbra_Initialize(notify);
-    Vimbra_SetColorMode(h, 24);
-    Vimbra_SetWaitTime(h, 0);
-    Vimbra_SetSubSample(h, 0);
-    Vimbra_SetCaptureWindowEx(h, kWidth, 0, kWidth, kHeight, 0, kHeight);
-    Vimbra_SetPreviewWindow(h, nullptr, 0, 0, 0, 0);
-    if (Vimbra_CallBackPreview(h, callback, nullptr, 0, 1) != 1) {
-        state.SkipWithError("preview did not start");
-        return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const auto quiet_from = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    const auto quiet_to = Clock::now();
-    const std::string png = private_state.File("frame.png");
+    Clock::time_point quiet_from, quiet_to, save_from, save_to;
     int saved = 0;
-    const auto save_from = Clock::now();
-    for (auto _ : state) saved += Vimbra_SaveImage(h, png.c_str(), 5);
-    const auto save_to = Clock::now();
-    Vimbra_StopPreview(h);
-    Vimbra_Release(h);
-    VimbraHost_DestroyWindow(callback);
-    VimbraHost_DestroyWindow(notify);
-
+    {
+        vimbra::bench::FullFrameSession session(OnMessage, &arrivals);
+        const int32_t h = session.handle();
+        if (Vimbra_CallBackPreview(h, session.callback_window(), nullptr, 0, 1) != 1) {
+            state.SkipWithError("preview did not start");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        quiet_from = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        quiet_to = Clock::now();
+        const std::string png = session.File("frame.png");
+        save_from = Clock::now();
+        for (auto _ : state) saved += Vimbra_SaveImage(h, png.c_str(), 5);
+        save_to = Clock::now();
+    }
     const std::vector<double> quiet = arrivals.GapsMs(quiet_from, quiet_to);
     const std::vector<double> saving = arrivals.GapsMs(save_from, save_to);
     const double interval = Median(quiet);

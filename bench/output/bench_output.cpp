@@ -13,6 +13,7 @@
 //   ninja -C build-bench bench_output &&
 //   build-bench/bench/output/bench_output --benchmark_repetitions=3
 //       --benchmark_report_aggregates_only=true
+// With repetitions every figure is the fastest run.
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 #include <png.h>
@@ -27,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "fastest_run.h"
 #include "image/dib_image.h"
 #include "output/avi_writer.h"
 #include "output/save_image.h"
@@ -218,9 +220,7 @@ constexpr Format kFormats[] = {{"bmp", 0},    {"raw", 1}, {"jpeg100", 2}, {"jpeg
                                {"jpeg20", 4}, {"png", 5}, {"tiff", 6}};
 
 void Register() {
-    auto time = [](benchmark::internal::Benchmark* b) {
-        b->Unit(benchmark::kMillisecond)->UseRealTime();
-    };
+    auto time = [](benchmark::internal::Benchmark* b) { vimbra::FastestOfRuns(b); };
     for (const Format& f : kFormats) {
         time(benchmark::RegisterBenchmark((std::string("ours/") + f.name).c_str(), Ours, f.code));
     }
@@ -235,19 +235,15 @@ void Register() {
     time(benchmark::RegisterBenchmark("direct/avi", AviFwrite));
 }
 
-// Keeps the console output and remembers each run's time per iteration.
+// Keeps the console output and remembers each figure's time per iteration.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
-            // With repetitions the median stands for the run.
-            std::string name = r.run_name.str();
-            name = name.substr(0, name.find("/real_time"));
-            if ((r.run_type == Run::RT_Iteration && r.iterations > 0 && !real_.count(name)) ||
-                (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")) {
-                real_[name] = r.GetAdjustedRealTime();
-                cpu_[name] = r.GetAdjustedCPUTime();
-            }
+            const std::string name = vimbra::FigureName(r);
+            if (name.empty()) continue;
+            real_[name] = r.GetAdjustedRealTime();
+            cpu_[name] = r.GetAdjustedCPUTime();
         }
         ConsoleReporter::ReportRuns(runs);
     }

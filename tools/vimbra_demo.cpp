@@ -91,17 +91,20 @@ struct Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // The reason for the last failure: the newest recorded code, else the
-    // newest code only posted to the window (some calls just notify).
+    // The reason for the last failure: the first code the failing call
+    // recorded (a refusal often stacks a general code over the cause), else
+    // the newest code only posted to the window (some calls just notify).
     int32_t TakeErrorCode() {
-        int32_t code = handle != 0 ? Vimbra_GetLastError(handle) : 0;
-        for (int32_t older; handle != 0 && (older = Vimbra_GetLastError(handle)) != 0;)
-            std::fprintf(stderr, "  earlier: error %d: %s\n", older, ErrorText(older));
+        std::vector<int32_t> stack;  // newest first
+        for (int32_t code; handle != 0 && (code = Vimbra_GetLastError(handle)) != 0;)
+            stack.push_back(code);
+        for (size_t i = 0; i + 1 < stack.size(); ++i)
+            std::fprintf(stderr, "  then: error %d: %s\n", stack[i], ErrorText(stack[i]));
         VimbraHostMessage msg{};
         int32_t posted = 0;
         while (window != nullptr && VimbraHost_PeekMessage(window, &msg) == 1)
             if (msg.message == VIMBRA_MSG_ERROR) posted = static_cast<int32_t>(msg.lParam);
-        return code != 0 ? code : posted;
+        return !stack.empty() ? stack.back() : posted;
     }
 
     bool SetColourMode(int32_t bits) {
@@ -425,6 +428,10 @@ bool Chosen(const Options& o, const Step& step) {
 int Report(const char* step, const Failure& f) {
     std::fprintf(stderr, "vimbra_demo: step %s: %s failed: error %d: %s\n", step, f.call.c_str(),
                  f.code, ErrorText(f.code));
+    if (f.code == VIMBRA_ERR_NO_CAMERA)
+        std::fprintf(stderr,
+                     "vimbra_demo: is another program using the camera? --camera N picks "
+                     "another slot\n");
     return f.code != 0 ? f.code : 1;
 }
 

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -149,6 +151,33 @@ TEST_F(ToolsTest, DemoExitsWithTheLibrarysCode) {
             << run.err;
         EXPECT_EQ(run.out.find("all steps passed"), std::string::npos);
     }
+}
+
+// A camera another program previews is refused with code 2 and a hint,
+// however the refusal is stacked.
+TEST_F(ToolsTest, DemoSaysWhenAnotherProgramHoldsTheCamera) {
+    const std::string camera = "VIMBRA_SIM_CAMERAS=0:color,27:color";
+    const fs::path holder_out = dir_ / "holder.txt";
+    const std::string holder = "env VIMBRA_DRIVER=sim VIMBRA_WINDOWS=offscreen " + camera +
+                               " VIMBRA_REGISTRY_FILE='" + (dir_ / "holder.reg").string() + "' " +
+                               VIMBRA_DEMO_PROGRAM + " --camera 27 --steps preview --seconds 4 >'" +
+                               holder_out.string() + "' 2>&1 &";
+    ASSERT_EQ(std::system(holder.c_str()), 0);
+    for (int i = 0; i < 200 && ReadText(holder_out).find("preview for") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_NE(ReadText(holder_out).find("preview for"), std::string::npos) << ReadText(holder_out);
+
+    const Outcome run = Start(
+        camera, std::string(VIMBRA_DEMO_PROGRAM) + " --camera 27 --steps preview --seconds 1");
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find("failed: error 2: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("another program"), std::string::npos) << run.err;
+
+    for (int i = 0; i < 200 && ReadText(holder_out).find("all steps passed") == std::string::npos;
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_NE(ReadText(holder_out).find("all steps passed"), std::string::npos)
+        << ReadText(holder_out);
 }
 
 // Writes `frames` raw mosaic frames (G R / B G) lit only at the red, green or

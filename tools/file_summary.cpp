@@ -89,9 +89,10 @@ std::string Tiff(const Head& h) {
         const size_t e = ifd + 2 + 12 * i;
         const uint32_t tag = get(e, 2), type = get(e + 2, 2), count = get(e + 4, 4);
         const int size = type == 3 ? 2 : 4;
-        uint32_t value = get(e + 8, size);
-        if (tag == 258 && count * size > 4)  // several samples: the first one's width
-            value = h.Has(value, 2) ? get(value, 2) : 0;
+        // A value longer than four bytes is stored elsewhere, at the offset
+        // the entry holds; for several samples the first one's width is taken.
+        uint32_t value = get(e + 8, count * size > 4 ? 4 : size);
+        if (count * size > 4) value = h.Has(value, size) ? get(value, size) : 0;
         if (tag == 256) width = value;
         if (tag == 257) height = value;
         if (tag == 258) bits = value;

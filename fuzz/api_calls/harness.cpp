@@ -22,6 +22,7 @@
 namespace {
 
 constexpr int kSlots = 8;
+constexpr size_t kMaxSessions = 3;
 // Host buffers a run may hold at once, in bytes; beyond it calls get null.
 constexpr size_t kBufferBudget = size_t{64} << 20;
 // Sizes a host buffer may have: none, tiny, odd, and whole frames.
@@ -35,6 +36,7 @@ struct Shared {
     // host buffers stay alive until then, as a running acquisition writes them.
     std::mutex mutex;
     std::vector<int32_t> issued_handles;
+    size_t sessions = 0;  // Vimbra_Initialize calls made
     std::vector<HWND> issued_windows;
     std::vector<std::unique_ptr<uint8_t[]>> buffers;
     size_t buffer_bytes = 0;
@@ -164,8 +166,16 @@ void Run(Program p, Shared& s) {
         switch (op % 36) {
             case 0: {
                 const HWND notify = p.Window(s);
+                const int slot = p.Byte() % kSlots;
+                {
+                    // A session allocates its full-frame images: a few per run
+                    // keep the runs quick.
+                    std::lock_guard<std::mutex> lock(s.mutex);
+                    if (s.sessions >= kMaxSessions) break;
+                    ++s.sessions;
+                }
                 const int32_t handle = Vimbra_Initialize(notify);
-                s.handles[p.Byte() % kSlots] = handle;
+                s.handles[slot] = handle;
                 std::lock_guard<std::mutex> lock(s.mutex);
                 s.issued_handles.push_back(handle);
                 break;

@@ -118,6 +118,10 @@ class Program {
         const uint8_t b = Byte();
         return b < 0xC0 ? static_cast<int32_t>(b) - 64 : Int();
     }
+    // A value times `scale`, wrapping as the host's own arithmetic might.
+    int32_t Scaled(uint32_t scale) {
+        return static_cast<int32_t>(static_cast<uint32_t>(Value()) * scale);
+    }
     int32_t Handle(Shared& s) {
         const uint8_t b = Byte();
         return b < 0xF0 ? s.handles[b % kSlots].load() : Int();
@@ -263,14 +267,14 @@ void Run(Program p, Shared& s) {
             }
             case 11: {
                 const int32_t h = p.Handle(s);
-                const int32_t w = p.Value() * 64, ht = p.Value() * 48;
+                const int32_t w = p.Scaled(64), ht = p.Scaled(48);
                 Vimbra_SetCaptureWindow(h, w, ht);
                 break;
             }
             case 12: {
                 const int32_t h = p.Handle(s);
-                int32_t v[6] = {p.Value() * 16, p.Value() * 16, p.Value() * 16,
-                                p.Value() * 16, p.Value() * 16, p.Value() * 16};
+                int32_t v[6] = {p.Scaled(16), p.Scaled(16), p.Scaled(16),
+                                p.Scaled(16), p.Scaled(16), p.Scaled(16)};
                 if (p.Byte() & 1)
                     Vimbra_SetCaptureWindowEx(h, v[0], v[1], v[2], v[3], v[4], v[5]);
                 else
@@ -367,8 +371,7 @@ void Run(Program p, Shared& s) {
             case 22: {
                 const int32_t h = p.Handle(s);
                 const HWND parent = p.Window(s);
-                Vimbra_SetPreviewWindow(h, parent, p.Value(), p.Value(), p.Value() * 8,
-                                        p.Value() * 8);
+                Vimbra_SetPreviewWindow(h, parent, p.Value(), p.Value(), p.Scaled(8), p.Scaled(8));
                 break;
             }
             case 23: {

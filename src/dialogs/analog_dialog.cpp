@@ -167,6 +167,7 @@ void AnalogDialogModel::Init() {
 }
 
 void AnalogDialogModel::OnFrame(int id) {
+    if (result_ != 0) return;  // an ended dialog takes no more commands
     switch (id) {
         case kFrameOk:
             page_.ReadEdits();

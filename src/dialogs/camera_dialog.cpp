@@ -117,6 +117,7 @@ void CameraDialogModel::OnSelectionChange(int id) {
 }
 
 void CameraDialogModel::OnClick(int id) {
+    if (result_ != 0) return;  // an ended dialog takes no more commands
     switch (id) {
         case kCameraOk:
             ReadControls();

@@ -219,6 +219,7 @@ void ImageDialogModel::Refresh() {
 }
 
 void ImageDialogModel::OnFrame(int id) {
+    if (result_ != 0) return;  // an ended dialog takes no more commands
     switch (id) {
         case kFrameOk:
             image_.ReadInto();

@@ -134,6 +134,8 @@ TEST_F(AnalogDialogTest, OkReadsTheEditsIntoTheRecord) {
     page_.TypeText(kGainREdit, "7");
     model_.Frame().Click(kFrameOk);
     EXPECT_EQ(model_.Result(), kResultOk);
+    model_.Close();  // the window going away afterwards does not turn OK into Cancel
+    EXPECT_EQ(model_.Result(), kResultOk);
     EXPECT_EQ(session_.analog.gain_r, 7);
     EXPECT_EQ(session_.analog.global_gain, 10);
 }

@@ -1,0 +1,407 @@
+// The X11 back end: one display connection per window, so that the thread
+// drawing a preview never shares a connection with the host or with other
+// windows; a thread per window answers the window system's events.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <poll.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/window_backend.h"
+
+namespace vimbra::platform {
+namespace {
+
+// Errors on the library's own connections are recorded per connection and
+// never end the process; errors on the host's connections go to the handler
+// that was installed before.
+struct ErrorTrap {
+    std::mutex mutex;
+    std::unordered_map<Display*, int> errors;  // connection -> last error code
+    XErrorHandler previous = nullptr;
+};
+
+ErrorTrap& Trap() {
+    static ErrorTrap* trap = new ErrorTrap;  // lives until process exit
+    return *trap;
+}
+
+int HandleXError(Display* display, XErrorEvent* event) {
+    ErrorTrap& t = Trap();
+    XErrorHandler previous = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(t.mutex);
+        auto it = t.errors.find(display);
+        if (it != t.errors.end()) {
+            it->second = event->error_code;
+            return 0;
+        }
+        previous = t.previous;
+    }
+    return previous != nullptr ? previous(display, event) : 0;
+}
+
+void InstallErrorTrap() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ErrorTrap& t = Trap();
+        std::lock_guard<std::mutex> lock(t.mutex);
+        t.previous = XSetErrorHandler(HandleXError);
+    });
+}
+
+// A connection of the library's own, whose errors are trapped.
+Display* OpenConnection(const char* name) {
+    InstallErrorTrap();
+    Display* d = XOpenDisplay(name);
+    if (d == nullptr) return nullptr;
+    std::lock_guard<std::mutex> lock(Trap().mutex);
+    Trap().errors[d] = 0;
+    return d;
+}
+
+void CloseConnection(Display* d) {
+    XCloseDisplay(d);
+    std::lock_guard<std::mutex> lock(Trap().mutex);
+    Trap().errors.erase(d);
+}
+
+// Waits for the server to handle everything sent so far and returns (and
+// clears) the last error it reported on the connection.
+int SyncAndTakeError(Display* d) {
+    XSync(d, False);
+    std::lock_guard<std::mutex> lock(Trap().mutex);
+    int& e = Trap().errors[d];
+    const int result = e;
+    e = 0;
+    return result;
+}
+
+// True when the screen's default visual takes B, G, R, 0 pixels of 32 bits
+// as they lie in a top-down 32-bit DIB.
+bool MatchesDibPixels(Display* d) {
+    const int screen = DefaultScreen(d);
+    Visual* v = DefaultVisual(d, screen);
+    if (DefaultDepth(d, screen) != 24 || v->c_class != TrueColor || v->red_mask != 0xFF0000 ||
+        v->green_mask != 0xFF00 || v->blue_mask != 0xFF || ImageByteOrder(d) != LSBFirst) {
+        return false;
+    }
+    int count = 0;
+    XPixmapFormatValues* formats = XListPixmapFormats(d, &count);
+    bool ok = false;
+    for (int i = 0; i < count; ++i) {
+        if (formats[i].depth == 24) ok = formats[i].bits_per_pixel == 32;
+    }
+    if (formats != nullptr) XFree(formats);
+    return ok;
+}
+
+class X11Window final : public NativeWindow {
+  public:
+    X11Window(Display* d, NativeWindowEvents* events) : d_(d), events_(events) {}
+
+    ~X11Window() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        Wake();
+        if (thread_.joinable()) thread_.join();
+        DropShmImage();
+        if (!gone_) XDestroyWindow(d_, window_);
+        XSync(d_, False);
+        CloseConnection(d_);
+        close(wake_[0]);
+        close(wake_[1]);
+    }
+
+    bool Create(const NativeWindowSpec& spec) {
+        if (pipe(wake_) != 0) {
+            wake_[0] = wake_[1] = -1;
+            return false;
+        }
+        const int screen = DefaultScreen(d_);
+        const Window parent = spec.parent_xid != 0 ? spec.parent_xid : RootWindow(d_, screen);
+        const unsigned long black = BlackPixel(d_, screen);
+        // X has no empty windows; an empty client area is a 1 x 1 window.
+        window_ = XCreateSimpleWindow(
+            d_, parent, spec.x, spec.y, static_cast<unsigned>(std::max(spec.width, 1)),
+            static_cast<unsigned>(std::max(spec.height, 1)), 0, black, black);
+        XSelectInput(d_, window_, ExposureMask | StructureNotifyMask);
+        XStoreName(d_, window_, spec.title);
+        XClassHint hint{const_cast<char*>(spec.class_name), const_cast<char*>(spec.class_name)};
+        XSetClassHint(d_, window_, &hint);
+        if (!spec.child) {
+            // Keep the centred position: without these hints a window
+            // manager places the window where it likes.
+            XSizeHints size{};
+            size.flags = USPosition | PPosition | PSize;
+            size.x = spec.x;
+            size.y = spec.y;
+            size.width = spec.width;
+            size.height = spec.height;
+            XSetWMNormalHints(d_, window_, &size);
+            delete_atom_ = XInternAtom(d_, "WM_DELETE_WINDOW", False);
+            XSetWMProtocols(d_, window_, &delete_atom_, 1);
+        }
+        gc_ = DefaultGC(d_, screen);
+        if (spec.visible) XMapWindow(d_, window_);
+        if (SyncAndTakeError(d_) != 0) return false;
+        use_shm_ = XShmQueryExtension(d_) != False;
+        thread_ = std::thread([this] { EventLoop(); });
+        return true;
+    }
+
+    void Show(bool show) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (gone_) return;
+        if (show)
+            XMapWindow(d_, window_);
+        else
+            XUnmapWindow(d_, window_);
+        XFlush(d_);
+    }
+
+    void Resize(int32_t width, int32_t height) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (gone_) return;
+        XResizeWindow(d_, window_, static_cast<unsigned>(std::max(width, 1)),
+                      static_cast<unsigned>(std::max(height, 1)));
+        XFlush(d_);
+    }
+
+    void Present(const DibView& pixels) override {
+        if (pixels.bits == nullptr || pixels.bit_count != 32 || pixels.bottom_up) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (gone_) return;
+        if (use_shm_ && EnsureShmImage(pixels.width, pixels.height)) {
+            const size_t row = static_cast<size_t>(pixels.width) * 4;
+            for (int32_t y = 0; y < pixels.height; ++y) {
+                std::memcpy(shm_image_->data + static_cast<size_t>(y) * shm_image_->bytes_per_line,
+                            pixels.bits + static_cast<size_t>(y) * pixels.stride, row);
+            }
+            XShmPutImage(d_, window_, gc_, shm_image_, 0, 0, 0, 0,
+                         static_cast<unsigned>(pixels.width), static_cast<unsigned>(pixels.height),
+                         False);
+        } else {
+            XImage* image = XCreateImage(d_, DefaultVisual(d_, DefaultScreen(d_)), 24, ZPixmap, 0,
+                                         reinterpret_cast<char*>(pixels.bits),
+                                         static_cast<unsigned>(pixels.width),
+                                         static_cast<unsigned>(pixels.height), 32, pixels.stride);
+            if (image == nullptr) return;
+            XPutImage(d_, window_, gc_, image, 0, 0, 0, 0, static_cast<unsigned>(pixels.width),
+                      static_cast<unsigned>(pixels.height));
+            image->data = nullptr;  // the pixels belong to the caller
+            XDestroyImage(image);
+        }
+        // The shared image may be written again once the server has read it;
+        // waiting here also keeps a fast producer from flooding the server.
+        XSync(d_, False);
+        if (XEventsQueued(d_, QueuedAlready) > 0) Wake();
+    }
+
+    unsigned long Xid() const override { return window_; }
+
+  private:
+    bool EnsureShmImage(int32_t width, int32_t height) {
+        if (shm_image_ != nullptr && shm_image_->width == width && shm_image_->height == height)
+            return true;
+        DropShmImage();
+        shm_image_ =
+            XShmCreateImage(d_, DefaultVisual(d_, DefaultScreen(d_)), 24, ZPixmap, nullptr, &shm_,
+                            static_cast<unsigned>(width), static_cast<unsigned>(height));
+        if (shm_image_ == nullptr) return use_shm_ = false;
+        shm_.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(shm_image_->bytes_per_line) * height,
+                            IPC_CREAT | 0600);
+        shm_.shmaddr = shm_.shmid < 0 ? reinterpret_cast<char*>(-1)
+                                      : static_cast<char*>(shmat(shm_.shmid, nullptr, 0));
+        if (shm_.shmaddr == reinterpret_cast<char*>(-1)) {
+            if (shm_.shmid >= 0) shmctl(shm_.shmid, IPC_RMID, nullptr);
+            XDestroyImage(shm_image_);
+            shm_image_ = nullptr;
+            return use_shm_ = false;
+        }
+        shm_image_->data = shm_.shmaddr;
+        shm_.readOnly = False;
+        XShmAttach(d_, &shm_);
+        const bool attached = SyncAndTakeError(d_) == 0;
+        // Marked for removal now, the segment goes away with its last user
+        // even if the process dies.
+        shmctl(shm_.shmid, IPC_RMID, nullptr);
+        shm_attached_ = attached;
+        if (!attached) {
+            // A server on another machine cannot share memory: plain images.
+            DropShmImage();
+            return use_shm_ = false;
+        }
+        return true;
+    }
+
+    void DropShmImage() {
+        if (shm_image_ == nullptr) return;
+        if (shm_attached_) {
+            XShmDetach(d_, &shm_);
+            XSync(d_, False);
+        }
+        shmdt(shm_.shmaddr);
+        shm_image_->data = nullptr;
+        XDestroyImage(shm_image_);
+        shm_image_ = nullptr;
+        shm_attached_ = false;
+    }
+
+    void Wake() {
+        const char c = 1;
+        [[maybe_unused]] ssize_t n = write(wake_[1], &c, 1);
+    }
+
+    enum class Event { kNone, kResized, kExposed, kGone, kClose };
+
+    // Takes the next event that matters under the connection's lock.
+    Event NextEvent(int32_t* width, int32_t* height) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        while (!stop_ && XPending(d_) > 0) {
+            XEvent e;
+            XNextEvent(d_, &e);
+            switch (e.type) {
+                case Expose:
+                    if (e.xexpose.count == 0) return Event::kExposed;
+                    break;
+                case ConfigureNotify:
+                    *width = e.xconfigure.width;
+                    *height = e.xconfigure.height;
+                    return Event::kResized;
+                case DestroyNotify:
+                    if (e.xdestroywindow.window != window_) break;
+                    gone_ = true;
+                    return Event::kGone;
+                case ClientMessage:
+                    if (static_cast<Atom>(e.xclient.data.l[0]) == delete_atom_)
+                        return Event::kClose;
+                    break;
+                default:
+                    break;
+            }
+        }
+        return Event::kNone;
+    }
+
+    void EventLoop() {
+        // A poll timeout catches events that a drawing call has already read
+        // from the socket without waking this thread.
+        constexpr int kPollMs = 200;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (stop_) return;
+            }
+            int32_t w = 0, h = 0;
+            const Event e = NextEvent(&w, &h);
+            // Reported without the connection's lock: the window takes its own
+            // lock and may present.
+            switch (e) {
+                case Event::kResized:
+                    events_->NativeResized(w, h);
+                    continue;
+                case Event::kExposed:
+                    events_->NativeExposed();
+                    continue;
+                case Event::kGone:
+                    events_->NativeGone();
+                    continue;
+                case Event::kClose:
+                    events_->NativeCloseRequested();
+                    continue;
+                case Event::kNone:
+                    break;
+            }
+            pollfd fds[2] = {{ConnectionNumber(d_), POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            if (poll(fds, 2, kPollMs) > 0 && (fds[1].revents & POLLIN) != 0) {
+                char buf[64];
+                [[maybe_unused]] ssize_t n = read(wake_[0], buf, sizeof buf);
+            }
+        }
+    }
+
+    Display* const d_;
+    NativeWindowEvents* const events_;
+    std::mutex mutex_;  // guards every call on d_ and the members below
+    ::Window window_ = 0;
+    GC gc_ = nullptr;
+    Atom delete_atom_ = 0;
+    bool gone_ = false;
+    bool stop_ = false;
+    bool use_shm_ = false;
+    bool shm_attached_ = false;
+    XShmSegmentInfo shm_{};
+    XImage* shm_image_ = nullptr;
+    int wake_[2] = {-1, -1};
+    std::thread thread_;
+};
+
+class X11Backend final : public WindowBackend {
+  public:
+    X11Backend(Display* d, std::string name) : d_(d), name_(std::move(name)) {}
+    ~X11Backend() override { CloseConnection(d_); }
+
+    WindowBackendKind Kind() const override { return WindowBackendKind::kX11; }
+
+    void ScreenSize(int32_t* width, int32_t* height) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        *width = DisplayWidth(d_, DefaultScreen(d_));
+        *height = DisplayHeight(d_, DefaultScreen(d_));
+    }
+
+    // The window manager draws its frame outside the client area.
+    WindowRect FrameInsets(uint32_t) const override { return {}; }
+
+    bool CreateNative(const NativeWindowSpec& spec, NativeWindowEvents* events,
+                      std::unique_ptr<NativeWindow>* out) override {
+        out->reset();
+        // A child of a window that is not an X window lives in memory only.
+        if (spec.child && spec.parent_xid == 0) return true;
+        Display* d = OpenConnection(name_.c_str());
+        if (d == nullptr) return false;
+        auto w = std::make_unique<X11Window>(d, events);
+        if (!w->Create(spec)) return false;
+        *out = std::move(w);
+        return true;
+    }
+
+    bool X11WindowExists(unsigned long xid) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        XWindowAttributes a;
+        const Status ok = XGetWindowAttributes(d_, xid, &a);
+        return SyncAndTakeError(d_) == 0 && ok != 0;
+    }
+
+  private:
+    Display* const d_;  // screen queries and window checks
+    const std::string name_;
+    std::mutex mutex_;
+};
+
+}  // namespace
+
+std::unique_ptr<WindowBackend> MakeX11Backend(const char* display) {
+    Display* d = OpenConnection(display);
+    if (d == nullptr) return nullptr;
+    if (!MatchesDibPixels(d)) {
+        CloseConnection(d);
+        return nullptr;
+    }
+    // Windows open their connections by the same name the probe used.
+    std::string name = DisplayString(d);
+    return std::make_unique<X11Backend>(d, std::move(name));
+}
+
+}  // namespace vimbra::platform

@@ -12,6 +12,7 @@
 #include <FL/Fl_Slider.H>
 #include <FL/Fl_Tabs.H>
 #include <FL/fl_draw.H>
+#include <FL/x.H>
 #include <png.h>
 #include <signal.h>
 #include <spawn.h>
@@ -30,6 +31,7 @@
 #include "dialogs/views/fltk_display.h"
 #include "fake_dialog_session.h"
 #include "platform/registry_test_env.h"
+#include "platform/window.h"
 #include "platform/x11_display.h"
 
 extern char** environ;
@@ -135,10 +137,11 @@ struct Script {
     }
 };
 
-int RunStages(DialogWindow& window, std::vector<std::function<void()>> stages) {
+int RunStages(DialogWindow& window, std::vector<std::function<void()>> stages,
+              HWND owner = nullptr) {
     Script script{&window, std::move(stages)};
     Fl::add_timeout(0.2, Script::Step, &script);
-    return window.RunModal(nullptr);
+    return window.RunModal(owner);
 }
 
 class DialogViewTest : public ::testing::Test {
@@ -294,6 +297,35 @@ TEST_F(DialogViewTest, ImageDialog) {
     EXPECT_EQ(result, kResultOk);
     EXPECT_EQ(session_.filter.gray.mode, 2);
     EXPECT_EQ(session_.filter.gray.gain_g2, 128);
+}
+
+TEST_F(DialogViewTest, DialogStaysAboveTheHostsWindow) {
+    // The host's window comes from another X connection than the dialog's,
+    // as a host program's own window would.
+    if (platform::ActiveWindowBackend() != platform::WindowBackendKind::kX11) {
+        GTEST_SKIP() << "display windows are off-screen";
+    }
+    ASSERT_TRUE(platform::RegisterWindowClass("DialogTestHost"));
+    platform::WindowParams params;
+    params.class_name = "DialogTestHost";
+    params.style = platform::kWsOverlappedWindow | platform::kWsVisible;
+    params.width = 300;
+    params.height = 200;
+    const HWND owner = platform::CreateWindow(params);
+    ASSERT_NE(owner, nullptr);
+    const unsigned long owner_xid = platform::X11WindowOf(owner);
+    ASSERT_NE(owner_xid, 0u);
+    AnalogDialogModel model(session_);
+    model.Init();
+    auto window = DialogWindow::ForAnalog(model);
+    RunStages(*window, {[&] {
+        ::Window parent = 0;
+        XGetTransientForHint(fl_display, fl_xid(&window->Window()), &parent);
+        EXPECT_EQ(parent, owner_xid);
+    }},
+              owner);
+    platform::DestroyWindow(owner);
+    platform::UnregisterWindowClass("DialogTestHost");
 }
 
 TEST_F(DialogViewTest, TheDisplayRunsTheFlowsAndOwnerlessWindowsNeedNoHost) {

@@ -18,7 +18,7 @@
 #include <cmath>
 #include <string>
 
-#include "platform/messages.h"
+#include "platform/window.h"
 #include "platform/x11_display.h"
 
 namespace vimbra::dialogs::views {
@@ -318,12 +318,11 @@ int DialogWindow::RunModal(HWND owner) {
     Sync();
     window_->set_modal();
     window_->show();
-    // Host windows are X11 window ids; the library's own message windows
-    // have no window on the display.
-    if (owner != nullptr && !platform::IsMessageWindow(owner)) {
+    // The owner is the host's X11 window (or one of the library's display
+    // windows); message windows have nothing on the display to be above.
+    if (const unsigned long owner_xid = platform::X11WindowOf(owner); owner_xid != 0) {
         Fl::flush();
-        platform::SetTransientFor(fl_display, fl_xid(window_.get()),
-                                  reinterpret_cast<uintptr_t>(owner));
+        platform::SetTransientFor(fl_display, fl_xid(window_.get()), owner_xid);
     }
     while (window_->shown()) {
         Fl::wait(0.25);

@@ -36,6 +36,12 @@
 
 extern char** environ;
 
+// The font library under FLTK keeps its font cache for the life of the
+// process; the leak checker would report it at exit.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 namespace vimbra::dialogs::views {
 namespace {
 
@@ -61,8 +67,8 @@ class XServer {
         int fds[2];
         if (pipe(fds) != 0) return;
         const std::string fd = std::to_string(fds[1]);
-        const char* argv[] = {"Xvfb",        "-displayfd", fd.c_str(), "-screen", "0",
-                              "1024x768x24", "-nolisten",  "tcp",      nullptr};
+        const char* argv[] = {"Xvfb",        "-displayfd", fd.c_str(), "-screen",    "0",
+                              "1024x768x24", "-nolisten",  "tcp",      "-terminate", nullptr};
         if (posix_spawn(&pid_, "/usr/bin/Xvfb", nullptr, nullptr, const_cast<char**>(argv),
                         environ) != 0) {
             pid_ = 0;
@@ -308,11 +314,12 @@ TEST_F(DialogViewTest, DialogStaysAboveTheHostsWindow) {
     ASSERT_TRUE(platform::RegisterWindowClass("DialogTestHost"));
     platform::WindowParams params;
     params.class_name = "DialogTestHost";
-    params.style = platform::kWsOverlappedWindow | platform::kWsVisible;
+    params.style = platform::kWsOverlappedWindow;
     params.width = 300;
     params.height = 200;
     const HWND owner = platform::CreateWindow(params);
     ASSERT_NE(owner, nullptr);
+    platform::ShowWindow(owner, true);
     const unsigned long owner_xid = platform::X11WindowOf(owner);
     ASSERT_NE(owner_xid, 0u);
     AnalogDialogModel model(session_);

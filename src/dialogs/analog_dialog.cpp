@@ -35,6 +35,15 @@ const AnalogSetting* SettingOfEdit(int id) {
 
 }  // namespace
 
+void WriteGainsAndExposure(DialogSession& session, const AnalogRecord& record) {
+    session.WriteGlobalGain(record.global_gain);
+    session.WriteColorGain(kRegisterG1, record.gain_g1);
+    session.WriteColorGain(kRegisterR, record.gain_r);
+    session.WriteColorGain(kRegisterB, record.gain_b);
+    session.WriteColorGain(kRegisterG2, record.gain_g2);
+    session.WriteExposure(record.exposure);
+}
+
 AnalogPage::AnalogPage(DialogSession& session) : session_(session) {
     for (const auto& s : kSettings) {
         Add(s.bar, ControlKind::kTrackbar);
@@ -139,13 +148,7 @@ void AnalogPage::Default() {
         session_.SetAnalogField(field, limits.color_gain_default);
     }
     session_.SetAnalogField(&AnalogRecord::exposure, limits.exposure_default);
-    const AnalogRecord record = session_.Analog();
-    session_.WriteGlobalGain(record.global_gain);
-    session_.WriteColorGain(kRegisterG1, record.gain_g1);
-    session_.WriteColorGain(kRegisterR, record.gain_r);
-    session_.WriteColorGain(kRegisterB, record.gain_b);
-    session_.WriteColorGain(kRegisterG2, record.gain_g2);
-    session_.WriteExposure(record.exposure);
+    WriteGainsAndExposure(session_, session_.Analog());
     for (const auto& s : kSettings) {
         const int32_t value = session_.Analog().*s.field;
         SetTrackbarPosition(s.bar, value);

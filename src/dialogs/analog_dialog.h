@@ -39,6 +39,10 @@ enum AnalogControl : int {
     kExposureTimeText = 1049,
 };
 
+// Writes the record's global gain, colour gains G1, R, B, G2 and exposure to
+// the camera, in that order.
+void WriteGainsAndExposure(DialogSession& session, const AnalogRecord& record);
+
 class AnalogPage : public ControlPage {
   public:
     explicit AnalogPage(DialogSession& session);

@@ -58,12 +58,7 @@ int32_t RunAnalogDialog(DialogSession& session, DialogDisplay& display, HWND own
         result = display.Run(model, owner);
     }
     if (result != kResultOk) {
-        session.WriteGlobalGain(kept.global_gain);
-        session.WriteColorGain(kRegisterG1, kept.gain_g1);
-        session.WriteColorGain(kRegisterR, kept.gain_r);
-        session.WriteColorGain(kRegisterB, kept.gain_b);
-        session.WriteColorGain(kRegisterG2, kept.gain_g2);
-        session.WriteExposure(kept.exposure);
+        WriteGainsAndExposure(session, kept);
         session.WriteMirrorV(kept.v_mirror);
         session.WriteMirrorH(kept.h_mirror);
         session.SetAnalog(kept);

@@ -6,11 +6,11 @@ namespace {
 // Code 1 without a device, code 4 without a display; true when the dialog may open.
 bool CanOpen(DialogSession& session, DialogDisplay& display) {
     if (!session.HasDevice()) {
-        session.RecordError(kErrorNoDevice);
+        session.RecordError(VIMBRA_ERR_STATE);
         return false;
     }
     if (!display.Available()) {
-        session.RecordError(kErrorNoDisplay);
+        session.RecordError(VIMBRA_ERR_WINDOW);
         return false;
     }
     return true;
@@ -49,7 +49,7 @@ int32_t RunAnalogDialog(DialogSession& session, DialogDisplay& display, HWND own
     if (!CanOpen(session, display)) return 0;
     session.ReadAnalogFromCamera();
     const AnalogRecord kept = session.Analog();
-    const int32_t kept_bayer_mode = session.FilterField(kBayerMode);
+    const int32_t kept_bayer_mode = session.FilterField(filter_slot::kBayerMode);
     AnalogDialogModel model(session);
     int result = 0;
     {
@@ -62,7 +62,7 @@ int32_t RunAnalogDialog(DialogSession& session, DialogDisplay& display, HWND own
         session.WriteMirrorV(kept.v_mirror);
         session.WriteMirrorH(kept.h_mirror);
         session.SetAnalog(kept);
-        session.SetFilterField(kBayerMode, kept_bayer_mode);
+        session.SetFilterField(filter_slot::kBayerMode, kept_bayer_mode);
     }
     return 1;
 }

@@ -28,12 +28,9 @@ class DialogDisplay {
     virtual int Run(ImageDialogModel& model, HWND owner) = 0;
 };
 
-// Error codes the flows record.
-inline constexpr int32_t kErrorNoDevice = 1;
-inline constexpr int32_t kErrorNoDisplay = 4;
-
 // Each returns 1 when the dialog ran, 0 when it could not open: code 1
-// without a device, code 4 without a display, and no setting is touched.
+// (VIMBRA_ERR_STATE) without a device, code 4 (VIMBRA_ERR_WINDOW) without a
+// display, and no setting is touched.
 int32_t RunCameraDialog(DialogSession& session, DialogDisplay& display, HWND owner);
 int32_t RunAnalogDialog(DialogSession& session, DialogDisplay& display, HWND owner);
 int32_t RunImageDialog(DialogSession& session, DialogDisplay& display, HWND owner);

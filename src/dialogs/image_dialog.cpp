@@ -3,26 +3,26 @@
 namespace vimbra::dialogs {
 
 const std::array<FilterSetting, 9> kImageSettings = {{
-    {2001, 2002, 2004, -255, 255, 64, kBrightness},
-    {2011, 2012, 2014, -127, 127, 32, kContrast},
-    {2021, 2022, 2024, -360, 360, 90, kHue},
-    {2031, 2032, 2034, -255, 255, 64, kSaturation},
-    {2041, 2042, 2044, 0, 30, 4, kSharpness},
-    {2051, 2052, 2054, 0, 400, 32, kRedGain},
-    {2061, 2062, 2063, 0, 400, 32, kGreenGain},
-    {2071, 2072, 2073, 0, 400, 32, kBlueGain},
-    {2081, 2082, 2084, 0, 200, 32, kGamma},
+    {2001, 2002, 2004, -255, 255, 64, filter_slot::kBrightness},
+    {2011, 2012, 2014, -127, 127, 32, filter_slot::kContrast},
+    {2021, 2022, 2024, -360, 360, 90, filter_slot::kHue},
+    {2031, 2032, 2034, -255, 255, 64, filter_slot::kSaturation},
+    {2041, 2042, 2044, 0, 30, 4, filter_slot::kSharpness},
+    {2051, 2052, 2054, 0, 400, 32, filter_slot::kGainRed},
+    {2061, 2062, 2063, 0, 400, 32, filter_slot::kGainGreen},
+    {2071, 2072, 2073, 0, 400, 32, filter_slot::kGainBlue},
+    {2081, 2082, 2084, 0, 200, 32, filter_slot::kGamma},
 }};
 
 const std::array<FilterSetting, 8> kGraySettings = {{
-    {2100, 2101, 2102, 0, 400, 32, kGrayGainR},
-    {2103, 2104, 2105, 0, 400, 32, kGrayGainG1},
-    {2106, 2107, 2108, 0, 400, 32, kGrayGainG2},
-    {2109, 2110, 2111, 0, 400, 32, kGrayGainB},
-    {2112, 2113, 2114, 0, 400, 32, kGrayOffsetR},
-    {2115, 2116, 2117, 0, 400, 32, kGrayOffsetG1},
-    {2118, 2119, 2120, 0, 400, 32, kGrayOffsetG2},
-    {2121, 2122, 2123, 0, 400, 32, kGrayOffsetB},
+    {2100, 2101, 2102, 0, 400, 32, filter_slot::kGrayGainR},
+    {2103, 2104, 2105, 0, 400, 32, filter_slot::kGrayGainG1},
+    {2106, 2107, 2108, 0, 400, 32, filter_slot::kGrayGainG2},
+    {2109, 2110, 2111, 0, 400, 32, filter_slot::kGrayGainB},
+    {2112, 2113, 2114, 0, 400, 32, filter_slot::kGrayOffsetR},
+    {2115, 2116, 2117, 0, 400, 32, filter_slot::kGrayOffsetG1},
+    {2118, 2119, 2120, 0, 400, 32, filter_slot::kGrayOffsetG2},
+    {2121, 2122, 2123, 0, 400, 32, filter_slot::kGrayOffsetB},
 }};
 
 namespace {
@@ -108,7 +108,7 @@ void FilterPage::OnHScroll(int trackbar) {
 bool FilterPage::ClickedBayerMode(int id) {
     for (int mode = 0; mode < 4; ++mode) {
         if (kBayerButtons[mode] != id) continue;
-        session_.SetFilterField(kBayerMode, mode);
+        session_.SetFilterField(filter_slot::kBayerMode, mode);
         if (bayer_chosen) bayer_chosen(mode);
         return true;
     }
@@ -122,20 +122,20 @@ void ImagePage::Init() {
     SetUpSettings(flags_.settings.data());
     for (int id : {kOnceButton, kAllFramesBox}) SetEnabled(id, flags_.white_balance);
     for (int id : kBayerButtons) SetEnabled(id, flags_.white_balance);
-    ShowBayerMode(session_.FilterField(kBayerMode));
+    ShowBayerMode(session_.FilterField(filter_slot::kBayerMode));
     accept_changes_ = true;
 }
 
 void ImagePage::Refresh() {
     RefreshSettings();
-    ShowBayerMode(session_.FilterField(kBayerMode));
+    ShowBayerMode(session_.FilterField(filter_slot::kBayerMode));
 }
 
 void ImagePage::ReadInto() {
     ReadEdits();
     for (int mode = 0; mode < 4; ++mode) {
         if (At(kBayerButtons[mode]).checked) {
-            session_.SetFilterField(kBayerMode, mode);
+            session_.SetFilterField(filter_slot::kBayerMode, mode);
             break;
         }
     }
@@ -145,14 +145,14 @@ void ImagePage::OnClick(int id) {
     if (ClickedBayerMode(id)) return;
     if (id == kAllFramesBox) {
         // With the flag set and no request, every frame is measured.
-        session_.SetFilterField(kBayerGainAuto, At(id).checked ? 1 : 0);
-        session_.SetFilterField(kWhiteBalanceRequest0, 0);
-        session_.SetFilterField(kWhiteBalanceRequest1, 0);
+        session_.SetFilterField(filter_slot::kGainAuto, At(id).checked ? 1 : 0);
+        session_.SetFilterField(filter_slot::kBalanceRequest0, 0);
+        session_.SetFilterField(filter_slot::kBalanceRequest1, 0);
     } else if (id == kOnceButton) {
         // One measurement, after which the conversion clears all three.
-        session_.SetFilterField(kBayerGainAuto, 1);
-        session_.SetFilterField(kWhiteBalanceRequest0, 1);
-        session_.SetFilterField(kWhiteBalanceRequest1, 1);
+        session_.SetFilterField(filter_slot::kGainAuto, 1);
+        session_.SetFilterField(filter_slot::kBalanceRequest0, 1);
+        session_.SetFilterField(filter_slot::kBalanceRequest1, 1);
         SetChecked(kAllFramesBox, false);
     }
 }
@@ -166,24 +166,24 @@ GrayPage::GrayPage(DialogSession& session)
 
 void GrayPage::Init() {
     SetUpSettings(nullptr);
-    const int32_t mode = session_.FilterField(kGrayMode);
+    const int32_t mode = session_.FilterField(filter_slot::kGrayMode);
     for (int i = 0; i < 3; ++i) SetChecked(kGrayModeButtons[i], i == mode);
-    ShowBayerMode(session_.FilterField(kBayerMode));
+    ShowBayerMode(session_.FilterField(filter_slot::kBayerMode));
     accept_changes_ = true;
 }
 
 void GrayPage::OnClick(int id) {
     if (ClickedBayerMode(id)) return;
     for (int mode = 0; mode < 3; ++mode) {
-        if (kGrayModeButtons[mode] == id) session_.SetFilterField(kGrayMode, mode);
+        if (kGrayModeButtons[mode] == id) session_.SetFilterField(filter_slot::kGrayMode, mode);
     }
     if (id == kOnceButton) {
-        session_.SetFilterField(kGreyBalanceRequest, 1);
+        session_.SetFilterField(filter_slot::kGreyBalanceRequest, 1);
     } else if (id == kAllFramesBox) {
         // Toggles between measuring every frame and off; the box's own state
         // is not consulted, so a pending single measurement turns it off.
-        const int32_t request = session_.FilterField(kGreyBalanceRequest);
-        session_.SetFilterField(kGreyBalanceRequest, request == 0 ? -1 : 0);
+        const int32_t request = session_.FilterField(filter_slot::kGreyBalanceRequest);
+        session_.SetFilterField(filter_slot::kGreyBalanceRequest, request == 0 ? -1 : 0);
     }
 }
 
@@ -214,7 +214,7 @@ void ImageDialogModel::Refresh() {
     image_.Refresh();
     if (flags_.gray_tab) {
         gray_.Refresh();
-        gray_.ShowBayerMode(session_.FilterField(kBayerMode));
+        gray_.ShowBayerMode(session_.FilterField(filter_slot::kBayerMode));
     }
 }
 
@@ -230,13 +230,15 @@ void ImageDialogModel::OnFrame(int id) {
             result_ = kResultCancel;
             break;
         case kFrameDefault:
-            for (int index : {kBrightness, kContrast, kHue, kSaturation, kSharpness}) {
+            for (int index : {filter_slot::kBrightness, filter_slot::kContrast, filter_slot::kHue,
+                              filter_slot::kSaturation, filter_slot::kSharpness}) {
                 session_.SetFilterField(index, 0);
             }
-            for (int index : {kRedGain, kGreenGain, kBlueGain, kGamma}) {
+            for (int index : {filter_slot::kGainRed, filter_slot::kGainGreen,
+                              filter_slot::kGainBlue, filter_slot::kGamma}) {
                 session_.SetFilterField(index, 100);
             }
-            session_.SetFilterField(kBayerMode, 3);
+            session_.SetFilterField(filter_slot::kBayerMode, 3);
             if (flags_.gray_tab) {
                 for (int i = 0; i < 4; ++i) {
                     session_.SetFilterField(kGraySettings[i].index, 128);

@@ -9,52 +9,11 @@
 #include <span>
 
 #include "image/filters.h"
+#include "settings/settings_records.h"
 
 namespace vimbra {
 
 class CDibImage;
-
-// Slots of the session's filter record (30 int32).
-namespace filter_slot {
-inline constexpr int kBrightness = 0;
-inline constexpr int kContrast = 1;
-inline constexpr int kHue = 2;
-inline constexpr int kSaturation = 3;
-inline constexpr int kSharpness = 4;
-inline constexpr int kGainRed = 5;
-inline constexpr int kGainGreen = 6;
-inline constexpr int kGainBlue = 7;
-inline constexpr int kGamma = 8;
-inline constexpr int kBayerMode = 9;
-inline constexpr int kGrayMode = 11;
-inline constexpr int kGrayGainR = 12;
-inline constexpr int kGrayGainG1 = 13;
-inline constexpr int kGrayGainG2 = 14;
-inline constexpr int kGrayGainB = 15;
-inline constexpr int kGrayOffsetR = 16;
-inline constexpr int kGrayOffsetG1 = 17;
-inline constexpr int kGrayOffsetG2 = 18;
-inline constexpr int kGrayOffsetB = 19;
-inline constexpr int kGainAuto = 25;
-inline constexpr int kBalanceRequest0 = 26;
-inline constexpr int kBalanceRequest1 = 27;
-inline constexpr int kGreyBalanceRequest = 29;
-inline constexpr int kCount = 30;
-}  // namespace filter_slot
-
-// Slots of the session's analog record (9 int32).
-namespace analog_slot {
-inline constexpr int kGlobalGain = 0;
-inline constexpr int kGainG1 = 1;
-inline constexpr int kGainR = 2;
-inline constexpr int kGainB = 3;
-inline constexpr int kGainG2 = 4;
-inline constexpr int kExposure = 5;
-inline constexpr int kMirrorV = 6;
-inline constexpr int kMirrorH = 7;
-inline constexpr int kAutoIris = 8;
-inline constexpr int kCount = 9;
-}  // namespace analog_slot
 
 // Colour mode indexes: 8-bit grey, 16-bit grey, 24, 32, 48, 64-bit colour.
 inline constexpr int32_t kColourModeCount = 6;

@@ -226,8 +226,8 @@ TEST(DialogFlowTest, WithoutDeviceOrDisplayNothingOpensAndNothingChanges) {
         bool device, display;
         int32_t code;
     };
-    for (const Case c : {Case{false, true, kErrorNoDevice}, Case{false, false, kErrorNoDevice},
-                         Case{true, false, kErrorNoDisplay}}) {
+    for (const Case c : {Case{false, true, VIMBRA_ERR_STATE}, Case{false, false, VIMBRA_ERR_STATE},
+                         Case{true, false, VIMBRA_ERR_WINDOW}}) {
         FakeSession session;
         session.has_device = c.device;
         session.camera.global_gain = 5;

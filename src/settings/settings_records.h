@@ -124,22 +124,43 @@ inline constexpr int kAutoIris = 8;
 inline constexpr int kCount = 9;
 }  // namespace analog_slot
 
-// The slots name the records' fields.
-#define VIMBRA_SLOT_AT(record, member, slot) \
-    static_assert(offsetof(record, member) == (slot) * sizeof(int32_t))
-VIMBRA_SLOT_AT(FilterRecord, brightness, filter_slot::kBrightness);
-VIMBRA_SLOT_AT(FilterRecord, gamma, filter_slot::kGamma);
-VIMBRA_SLOT_AT(FilterRecord, bayer_mode, filter_slot::kBayerMode);
-VIMBRA_SLOT_AT(FilterRecord, gray.mode, filter_slot::kGrayMode);
-VIMBRA_SLOT_AT(FilterRecord, gray.offset_b, filter_slot::kGrayOffsetB);
-VIMBRA_SLOT_AT(FilterRecord, bayer_gain_auto, filter_slot::kGainAuto);
-VIMBRA_SLOT_AT(FilterRecord, white_balance_request, filter_slot::kBalanceRequest0);
-VIMBRA_SLOT_AT(FilterRecord, grey_balance_request, filter_slot::kGreyBalanceRequest);
-VIMBRA_SLOT_AT(AnalogRecord, exposure, analog_slot::kExposure);
-VIMBRA_SLOT_AT(AnalogRecord, auto_iris, analog_slot::kAutoIris);
-#undef VIMBRA_SLOT_AT
+// The slots are the fields of the session's records, seen as arrays of int32.
+#define VIMBRA_SLOT_IS(Record, field, slot) \
+    static_assert(offsetof(Record, field) == (slot) * sizeof(int32_t), #field)
+VIMBRA_SLOT_IS(FilterRecord, brightness, filter_slot::kBrightness);
+VIMBRA_SLOT_IS(FilterRecord, contrast, filter_slot::kContrast);
+VIMBRA_SLOT_IS(FilterRecord, hue, filter_slot::kHue);
+VIMBRA_SLOT_IS(FilterRecord, saturation, filter_slot::kSaturation);
+VIMBRA_SLOT_IS(FilterRecord, sharpness, filter_slot::kSharpness);
+VIMBRA_SLOT_IS(FilterRecord, red_gain, filter_slot::kGainRed);
+VIMBRA_SLOT_IS(FilterRecord, green_gain, filter_slot::kGainGreen);
+VIMBRA_SLOT_IS(FilterRecord, blue_gain, filter_slot::kGainBlue);
+VIMBRA_SLOT_IS(FilterRecord, gamma, filter_slot::kGamma);
+VIMBRA_SLOT_IS(FilterRecord, bayer_mode, filter_slot::kBayerMode);
+VIMBRA_SLOT_IS(FilterRecord, gray.mode, filter_slot::kGrayMode);
+VIMBRA_SLOT_IS(FilterRecord, gray.gain_r, filter_slot::kGrayGainR);
+VIMBRA_SLOT_IS(FilterRecord, gray.gain_g1, filter_slot::kGrayGainG1);
+VIMBRA_SLOT_IS(FilterRecord, gray.gain_g2, filter_slot::kGrayGainG2);
+VIMBRA_SLOT_IS(FilterRecord, gray.gain_b, filter_slot::kGrayGainB);
+VIMBRA_SLOT_IS(FilterRecord, gray.offset_r, filter_slot::kGrayOffsetR);
+VIMBRA_SLOT_IS(FilterRecord, gray.offset_g1, filter_slot::kGrayOffsetG1);
+VIMBRA_SLOT_IS(FilterRecord, gray.offset_g2, filter_slot::kGrayOffsetG2);
+VIMBRA_SLOT_IS(FilterRecord, gray.offset_b, filter_slot::kGrayOffsetB);
+VIMBRA_SLOT_IS(FilterRecord, bayer_gain_auto, filter_slot::kGainAuto);
+VIMBRA_SLOT_IS(FilterRecord, white_balance_request, filter_slot::kBalanceRequest0);
+VIMBRA_SLOT_IS(FilterRecord, grey_balance_request, filter_slot::kGreyBalanceRequest);
+VIMBRA_SLOT_IS(AnalogRecord, global_gain, analog_slot::kGlobalGain);
+VIMBRA_SLOT_IS(AnalogRecord, gain_g1, analog_slot::kGainG1);
+VIMBRA_SLOT_IS(AnalogRecord, gain_r, analog_slot::kGainR);
+VIMBRA_SLOT_IS(AnalogRecord, gain_b, analog_slot::kGainB);
+VIMBRA_SLOT_IS(AnalogRecord, gain_g2, analog_slot::kGainG2);
+VIMBRA_SLOT_IS(AnalogRecord, exposure, analog_slot::kExposure);
+VIMBRA_SLOT_IS(AnalogRecord, v_mirror, analog_slot::kMirrorV);
+VIMBRA_SLOT_IS(AnalogRecord, h_mirror, analog_slot::kMirrorH);
+VIMBRA_SLOT_IS(AnalogRecord, auto_iris, analog_slot::kAutoIris);
 static_assert(sizeof(FilterRecord) == filter_slot::kCount * sizeof(int32_t));
 static_assert(sizeof(AnalogRecord) == analog_slot::kCount * sizeof(int32_t));
+#undef VIMBRA_SLOT_IS
 
 // One stored size of the camera dialog's table; same values as VideoFormat.
 struct SizeEntry {

@@ -14,6 +14,14 @@
 
 #include <stdint.h>
 
+/* Library version 1.3.2.0; Vimbra_GetDllVersion answers VIMBRA_DLL_VERSION. */
+#define VIMBRA_VERSION_MAJOR 1
+#define VIMBRA_VERSION_MINOR 3
+#define VIMBRA_VERSION_PATCH 2
+#define VIMBRA_VERSION_TWEAK 0
+#define VIMBRA_VERSION_STRING "1.3.2.0"
+#define VIMBRA_DLL_VERSION 26412319
+
 #if defined(_WIN32)
 #include <windows.h>
 #define VIMBRA_API __declspec(dllimport)
@@ -24,6 +32,24 @@
 typedef struct HWND__* HWND;
 #endif
 #define VIMBRA_API __attribute__((visibility("default")))
+#endif
+
+/* Wide strings of the interface are UTF-16, one 16-bit unit per element, on
+ * every platform; outside Windows the narrow strings they are converted to
+ * use the locale's character set (UTF-8 in practice). */
+#if defined(_WIN32)
+typedef wchar_t VimbraWChar;
+#elif defined(__cplusplus)
+typedef char16_t VimbraWChar;
+#else
+typedef uint16_t VimbraWChar;
+#endif
+
+/* No function of the interface throws: failures are results and codes. */
+#if defined(__cplusplus)
+#define VIMBRA_NOEXCEPT noexcept
+#else
+#define VIMBRA_NOEXCEPT
 #endif
 
 #ifdef __cplusplus
@@ -54,36 +80,267 @@ enum {
 /* ---- Lifecycle ---------------------------------------------------------- */
 
 /* Creates a session reporting errors to `notify` (may be NULL); returns its handle, 0 if none could be made (a failed initialisation still returns the handle and leaves code 5). */
-VIMBRA_API int32_t Vimbra_Initialize(HWND notify);
+VIMBRA_API int32_t Vimbra_Initialize(HWND notify) VIMBRA_NOEXCEPT;
 /* Saves the settings, stops acquisition and frees the session; 1, or 0 for an unknown handle. */
-VIMBRA_API int32_t Vimbra_Release(int32_t handle);
+VIMBRA_API int32_t Vimbra_Release(int32_t handle) VIMBRA_NOEXCEPT;
 /* Returns the library version 1.3.2.0 packed as 26412319 (0x0193051F). */
-VIMBRA_API int32_t Vimbra_GetDllVersion(void);
+VIMBRA_API int32_t Vimbra_GetDllVersion(void) VIMBRA_NOEXCEPT;
 /* Removes and returns the newest recorded error code; 0 when none is left or the handle is unknown. */
-VIMBRA_API int32_t Vimbra_GetLastError(int32_t handle);
+VIMBRA_API int32_t Vimbra_GetLastError(int32_t handle) VIMBRA_NOEXCEPT;
 
 /* ---- Format settings ----------------------------------------------------- */
 
 /* Answers the output depth: 8, 12, 24, 32, 44 or 60 (12, 44, 60 for the three 16-bit-sample modes); -1 for an unknown handle. */
-VIMBRA_API int32_t Vimbra_GetColorMode(int32_t handle);
+VIMBRA_API int32_t Vimbra_GetColorMode(int32_t handle) VIMBRA_NOEXCEPT;
 /* Answers the sub-sample mode (0 full, 1 and 2 skip 1/2 and 1/4, 17 and 18 bin 1/2 and 1/4); -1 for an unknown handle. */
-VIMBRA_API int32_t Vimbra_GetSubSample(int32_t handle);
+VIMBRA_API int32_t Vimbra_GetSubSample(int32_t handle) VIMBRA_NOEXCEPT;
 /* Sets the milliseconds slept before each preview frame; 1, or 0 for a negative value (nothing recorded). */
-VIMBRA_API int32_t Vimbra_SetWaitTime(int32_t handle, int32_t ms);
+VIMBRA_API int32_t Vimbra_SetWaitTime(int32_t handle, int32_t ms) VIMBRA_NOEXCEPT;
 /* Answers the wait time in milliseconds; -1 for an unknown handle. */
-VIMBRA_API int32_t Vimbra_GetWaitTime(int32_t handle);
+VIMBRA_API int32_t Vimbra_GetWaitTime(int32_t handle) VIMBRA_NOEXCEPT;
 /* Stores the clock mode (0..5), written to the camera when the next acquisition is prepared; always 1. */
-VIMBRA_API int32_t Vimbra_SetHalfClock(int32_t handle, int32_t clockMode);
+VIMBRA_API int32_t Vimbra_SetHalfClock(int32_t handle, int32_t clockMode) VIMBRA_NOEXCEPT;
 /* Answers the frame width EH as stored (not divided by the sub-sample factor); 0 for an unknown handle. */
-VIMBRA_API int32_t Vimbra_Width(int32_t handle);
+VIMBRA_API int32_t Vimbra_Width(int32_t handle) VIMBRA_NOEXCEPT;
 /* Answers the frame height EV as stored (not divided by the sub-sample factor); 0 for an unknown handle. */
-VIMBRA_API int32_t Vimbra_Height(int32_t handle);
+VIMBRA_API int32_t Vimbra_Height(int32_t handle) VIMBRA_NOEXCEPT;
 
 /* ---- Camera selection and initialisation --------------------------------- */
 
+/* Camera limits filled by Vimbra_GetCameraInfo; the host sets `size` (at least 36). */
+typedef struct VimbraCameraInfo {
+    int32_t size;
+    int32_t maxWidth;      /* 2592 */
+    int32_t maxHeight;     /* 1944 */
+    int32_t minGlobalGain; /* 0 */
+    int32_t maxGlobalGain; /* 63 */
+    int32_t minColorGain;  /* 0 */
+    int32_t maxColorGain;  /* 63 */
+    int32_t minExposure;   /* rows: 1 */
+    int32_t maxExposure;   /* rows: 16383 */
+} VimbraCameraInfo;
+
+/* Probes the cameras again and names each found "Vimbra740QX-RDL_NN" (NN counts from 01) in a table of 256-char entries, which must hold 32 entries; entries up to the 10th are cleared; returns the count. */
+VIMBRA_API int32_t Vimbra_EnumDevice(int32_t handle, char* names) VIMBRA_NOEXCEPT;
+/* As Vimbra_EnumDevice with 256-unit wide entries, but from the cameras found by the last probe (construction or Vimbra_EnumDevice). */
+VIMBRA_API int32_t Vimbra_EnumDeviceW(int32_t handle, VimbraWChar* names) VIMBRA_NOEXCEPT;
+/* Writes "Vimbra740QX-RDL_NN" with NN = slot + 1 for the camera in slot 0..31; size in bytes, at least 19 (smaller: code 9); code 2 for an empty slot. */
+VIMBRA_API int32_t Vimbra_GetDeviceName(int32_t handle, int32_t slot, char* name, int32_t size) VIMBRA_NOEXCEPT;
+/* As Vimbra_GetDeviceName in UTF-16; size in bytes, at least 38 (19 units). */
+VIMBRA_API int32_t Vimbra_GetDeviceNameW(int32_t handle, int32_t slot, VimbraWChar* name, int32_t size) VIMBRA_NOEXCEPT;
+/* Saves the current camera's settings and switches to the camera in `slot`, loading and applying its settings; code 2 (number kept) for an empty slot, code 1 while acquiring. */
+VIMBRA_API int32_t Vimbra_SetDeviceNumber(int32_t handle, int32_t slot) VIMBRA_NOEXCEPT;
+/* Fills the camera limits; code 9 without a record, code 5 when info->size is below 36. */
+VIMBRA_API int32_t Vimbra_GetCameraInfo(int32_t handle, VimbraCameraInfo* info) VIMBRA_NOEXCEPT;
+/* Reads a file of 8-byte records (two little-endian int32) into the session's list, replacing it; 0 (list kept) when the file cannot be read whole or exceeds 64 MiB. */
+VIMBRA_API int32_t Vimbra_LoadConfigFileA(int32_t handle, const char* path) VIMBRA_NOEXCEPT;
+/* As Vimbra_LoadConfigFileA with a UTF-16 path; code 12 when it cannot be converted or exceeds 1023 bytes. */
+VIMBRA_API int32_t Vimbra_LoadConfigFileW(int32_t handle, const VimbraWChar* path) VIMBRA_NOEXCEPT;
+
 /* ---- Camera settings ------------------------------------------------------ */
 
+/* Selects the colour mode by output bits 8, 16, 24, 32, 48 or 64 (effective at the next acquisition); code 9 for other values. */
+VIMBRA_API int32_t Vimbra_SetColorMode(int32_t handle, int32_t bits) VIMBRA_NOEXCEPT;
+/* Stores the sub-sample mode 0, 1, 2, 17 or 18; other values give 0 without a code. */
+VIMBRA_API int32_t Vimbra_SetSubSample(int32_t handle, int32_t mode) VIMBRA_NOEXCEPT;
+/* Answers the camera's clock register; *ok 0 and notification 1 when it cannot be read. */
+VIMBRA_API int32_t Vimbra_GetHalfClock(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Selects the size stored as "Size_NN" under the product key with this EH and EV; code 4 when none matches, code 7 (full sensor taken) when it is invalid. */
+VIMBRA_API int32_t Vimbra_SetCaptureWindow(int32_t handle, int32_t width, int32_t height) VIMBRA_NOEXCEPT;
+/* Stores the six format values and programs the camera window (while an acquisition runs, at its next start); code 7 (values kept) when they do not fit the sensor. */
+VIMBRA_API int32_t Vimbra_SetCaptureWindowEx(int32_t handle, int32_t th, int32_t ehs, int32_t eh, int32_t tv, int32_t evs, int32_t ev) VIMBRA_NOEXCEPT;
+/* Writes each given pointer with the stored format value; 1. */
+VIMBRA_API int32_t Vimbra_GetCaptureWindowEx(int32_t handle, int32_t* th, int32_t* ehs, int32_t* eh, int32_t* tv, int32_t* evs, int32_t* ev) VIMBRA_NOEXCEPT;
+/* Answers filter value `id` 1..28 (13..18 read from the camera); *ok 0 and code 9 for another id. */
+VIMBRA_API int32_t Vimbra_GetFilterValue(int32_t handle, int32_t id, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets filter value `id` 1..28 (13..18 written to the camera; 13 also sets the four colour gains); code 9 out of range. */
+VIMBRA_API int32_t Vimbra_SetFilterValue(int32_t handle, int32_t id, int32_t value) VIMBRA_NOEXCEPT;
+/* Sets the horizontal mirror (0 or 1). */
+VIMBRA_API int32_t Vimbra_SetMirrorH(int32_t handle, int32_t flag) VIMBRA_NOEXCEPT;
+/* Sets the vertical mirror (0 or 1); without a camera it only notifies code 1. */
+VIMBRA_API int32_t Vimbra_SetMirrorV(int32_t handle, int32_t flag) VIMBRA_NOEXCEPT;
+/* Answers the horizontal mirror setting. */
+VIMBRA_API int32_t Vimbra_GetMirrorH(int32_t handle) VIMBRA_NOEXCEPT;
+/* Answers the vertical mirror setting; without a camera it only notifies code 1. */
+VIMBRA_API int32_t Vimbra_GetMirrorV(int32_t handle) VIMBRA_NOEXCEPT;
+/* Sets the automatic iris: 0 off, 1 by exposure, 2 by gain; other values notify code 9. */
+VIMBRA_API int32_t Vimbra_SetAutoIris(int32_t handle, int32_t mode) VIMBRA_NOEXCEPT;
+/* Answers the automatic iris mode; *ok 1. */
+VIMBRA_API int32_t Vimbra_GetAutoIris(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the exposure in microseconds, as whole sensor rows 1..16383; code 9 outside. */
+VIMBRA_API int32_t Vimbra_SetRealExposureTime(int32_t handle, int32_t microseconds) VIMBRA_NOEXCEPT;
+/* Answers the exposure in microseconds from the stored rows, clock and window. */
+VIMBRA_API int32_t Vimbra_GetRealExposureTime(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Reads the camera's I/O port register into *value; the last two arguments are ignored. */
+VIMBRA_API int32_t Vimbra_GetIOPort(int32_t handle, uint8_t* value, int32_t reserved1, int32_t reserved2) VIMBRA_NOEXCEPT;
+/* Writes the camera's I/O port register; 1, or 0 with notification 1. */
+VIMBRA_API int32_t Vimbra_SetIOPort(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers sensor register 0..255; *ok 0 and code 6 when it cannot be read. */
+VIMBRA_API int32_t Vimbra_ReadRegister(int32_t handle, int32_t reg, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Same as Vimbra_ReadRegister. */
+VIMBRA_API int32_t Vimbra_ReadRegisterEx(int32_t handle, int32_t reg, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Writes the low 16 bits of `value` to sensor register 0..255; code 6 on failure. */
+VIMBRA_API int32_t Vimbra_WriteRegister(int32_t handle, int32_t reg, int32_t value) VIMBRA_NOEXCEPT;
+/* Same as Vimbra_WriteRegister. */
+VIMBRA_API int32_t Vimbra_WriteRegisterEx(int32_t handle, int32_t reg, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the identification byte `address` (0..255) of the camera's serial memory; notification 1 on failure. */
+VIMBRA_API int32_t Vimbra_ReadSromID(int32_t handle, int32_t address, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Writes an identification byte of the camera's serial memory; notification 1 on failure. */
+VIMBRA_API int32_t Vimbra_WriteSromID(int32_t handle, int32_t address, int32_t value) VIMBRA_NOEXCEPT;
+/* Not supported: records code 11 and returns -1. */
+VIMBRA_API int32_t Vimbra_GetConfigFilter(int32_t handle) VIMBRA_NOEXCEPT;
+/* Not supported: records code 11 and returns -1. */
+VIMBRA_API int32_t Vimbra_SetConfigFilter(int32_t handle, ...) VIMBRA_NOEXCEPT;
+
+/* Named filter values: each pair is Vimbra_GetFilterValue / Vimbra_SetFilterValue with a fixed id. */
+/* Answers the brightness (filter value 1). */
+VIMBRA_API int32_t Vimbra_GetBrightness(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the brightness, -255..255 (filter value 1). */
+VIMBRA_API int32_t Vimbra_SetBrightness(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the contrast (filter value 2). */
+VIMBRA_API int32_t Vimbra_GetContrast(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the contrast, -127..127 (filter value 2). */
+VIMBRA_API int32_t Vimbra_SetContrast(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the hue (filter value 3). */
+VIMBRA_API int32_t Vimbra_GetHue(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the hue, -360..360 (filter value 3). */
+VIMBRA_API int32_t Vimbra_SetHue(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the saturation (filter value 4). */
+VIMBRA_API int32_t Vimbra_GetSaturation(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the saturation, -255..255 (filter value 4). */
+VIMBRA_API int32_t Vimbra_SetSaturation(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the sharpness (filter value 5). */
+VIMBRA_API int32_t Vimbra_GetSharpness(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the sharpness, 0..30 (filter value 5). */
+VIMBRA_API int32_t Vimbra_SetSharpness(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the Bayer gains packed as red | green << 8 | blue << 16 (filter value 6). */
+VIMBRA_API int32_t Vimbra_GetBayerGainRGB(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the Bayer gains packed as red | green << 8 | blue << 16, low 8 bits each (filter value 6). */
+VIMBRA_API int32_t Vimbra_SetBayerGainRGB(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the Bayer gain red (filter value 7). */
+VIMBRA_API int32_t Vimbra_GetBayerGainRed(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the Bayer gain red, 0..400 (filter value 7). */
+VIMBRA_API int32_t Vimbra_SetBayerGainRed(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the Bayer gain green (filter value 8). */
+VIMBRA_API int32_t Vimbra_GetBayerGainGreen(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the Bayer gain green, 0..400 (filter value 8). */
+VIMBRA_API int32_t Vimbra_SetBayerGainGreen(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the Bayer gain blue (filter value 9). */
+VIMBRA_API int32_t Vimbra_GetBayerGainBlue(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the Bayer gain blue, 0..400 (filter value 9). */
+VIMBRA_API int32_t Vimbra_SetBayerGainBlue(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the automatic white balance flag (filter value 10). */
+VIMBRA_API int32_t Vimbra_GetBayerGainAuto(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the automatic white balance flag, 0 or 1 (filter value 10). */
+VIMBRA_API int32_t Vimbra_SetBayerGainAuto(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the gamma (filter value 11). */
+VIMBRA_API int32_t Vimbra_GetGamma(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the gamma, 0..200 (filter value 11). */
+VIMBRA_API int32_t Vimbra_SetGamma(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the Bayer mode (colour phase of the mosaic) (filter value 12). */
+VIMBRA_API int32_t Vimbra_GetBayerMode(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the Bayer mode (colour phase of the mosaic), 0..3 (filter value 12). */
+VIMBRA_API int32_t Vimbra_SetBayerMode(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the camera's global gain (setting it sets the four colour gains too) (filter value 13). */
+VIMBRA_API int32_t Vimbra_GetGlobalGain(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the camera's global gain (setting it sets the four colour gains too), 0..63 (filter value 13). */
+VIMBRA_API int32_t Vimbra_SetGlobalGain(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the camera's red gain (filter value 14). */
+VIMBRA_API int32_t Vimbra_GetColorGainRed(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the camera's red gain, 0..63 (filter value 14). */
+VIMBRA_API int32_t Vimbra_SetColorGainRed(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the camera's green 1 gain (filter value 15). */
+VIMBRA_API int32_t Vimbra_GetColorGainGreen1(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the camera's green 1 gain, 0..63 (filter value 15). */
+VIMBRA_API int32_t Vimbra_SetColorGainGreen1(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the camera's green 2 gain (filter value 16). */
+VIMBRA_API int32_t Vimbra_GetColorGainGreen2(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the camera's green 2 gain, 0..63 (filter value 16). */
+VIMBRA_API int32_t Vimbra_SetColorGainGreen2(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the camera's blue gain (filter value 17). */
+VIMBRA_API int32_t Vimbra_GetColorGainBlue(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the camera's blue gain, 0..63 (filter value 17). */
+VIMBRA_API int32_t Vimbra_SetColorGainBlue(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the camera's exposure in rows (filter value 18). */
+VIMBRA_API int32_t Vimbra_GetExposureTime(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the camera's exposure in rows, 1..16383 (filter value 18). */
+VIMBRA_API int32_t Vimbra_SetExposureTime(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the gray filter mode (filter value 19). */
+VIMBRA_API int32_t Vimbra_GetGrayMode(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the gray filter mode, 0..2 (filter value 19). */
+VIMBRA_API int32_t Vimbra_SetGrayMode(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the gray gain R (filter value 20). */
+VIMBRA_API int32_t Vimbra_GetGrayGainR(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the gray gain R, 0..255 (filter value 20). */
+VIMBRA_API int32_t Vimbra_SetGrayGainR(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the gray gain G1 (filter value 21). */
+VIMBRA_API int32_t Vimbra_GetGrayGainG1(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the gray gain G1, 0..255 (filter value 21). */
+VIMBRA_API int32_t Vimbra_SetGrayGainG1(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the gray gain G2 (filter value 22). */
+VIMBRA_API int32_t Vimbra_GetGrayGainG2(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the gray gain G2, 0..255 (filter value 22). */
+VIMBRA_API int32_t Vimbra_SetGrayGainG2(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the gray gain B (filter value 23). */
+VIMBRA_API int32_t Vimbra_GetGrayGainB(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the gray gain B, 0..255 (filter value 23). */
+VIMBRA_API int32_t Vimbra_SetGrayGainB(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the gray offset R (filter value 24). */
+VIMBRA_API int32_t Vimbra_GetGrayOffsetR(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the gray offset R, -255..255 (filter value 24). */
+VIMBRA_API int32_t Vimbra_SetGrayOffsetR(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the gray offset G1 (filter value 25). */
+VIMBRA_API int32_t Vimbra_GetGrayOffsetG1(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the gray offset G1, -255..255 (filter value 25). */
+VIMBRA_API int32_t Vimbra_SetGrayOffsetG1(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the gray offset G2 (filter value 26). */
+VIMBRA_API int32_t Vimbra_GetGrayOffsetG2(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the gray offset G2, -255..255 (filter value 26). */
+VIMBRA_API int32_t Vimbra_SetGrayOffsetG2(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+/* Answers the gray offset B (filter value 27). */
+VIMBRA_API int32_t Vimbra_GetGrayOffsetB(int32_t handle, int32_t* ok) VIMBRA_NOEXCEPT;
+/* Sets the gray offset B, -255..255 (filter value 27). */
+VIMBRA_API int32_t Vimbra_SetGrayOffsetB(int32_t handle, int32_t value) VIMBRA_NOEXCEPT;
+
 /* ---- Acquisition and frame delivery --------------------------------------- */
+
+/* The record whose address comes as wParam of every VIMBRA_MSG_FRAME with lParam 0; rewritten for each frame, so read it while handling the message. */
+typedef struct VimbraFrameInfo {
+    int32_t size;         /* 32 */
+    int32_t width;        /* of the output image, in pixels */
+    int32_t height;
+    int32_t bitsPerPixel; /* 8, 16, 24, 32, 48 or 64 */
+    int32_t frameRate;    /* frames per second x 10 in preview; 0 in trigger mode */
+    int32_t reserved;
+    uint8_t* data;        /* the host buffer the frame was copied into, or NULL */
+} VimbraFrameInfo;
+
+/* Starts live preview into the library's preview window (when the placement asks for one), without frame messages or host copies; code 8 when it does not start. */
+VIMBRA_API int32_t Vimbra_Preview(int32_t handle) VIMBRA_NOEXCEPT;
+/* As Vimbra_Preview, also copying each frame into `buffer` (when size is non-zero; rows top first when rowOrder is non-zero, else last first) and posting VIMBRA_MSG_FRAME to `callback`. */
+VIMBRA_API int32_t Vimbra_CallBackPreview(int32_t handle, HWND callback, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
+/* Starts preview with the delivery targets already set; 1 when preview already runs, code 1 in capture or trigger mode. */
+VIMBRA_API int32_t Vimbra_StartPreview(int32_t handle) VIMBRA_NOEXCEPT;
+/* Stops preview, capture or trigger mode (leaving trigger mode first) and waits for the worker; 1. */
+VIMBRA_API int32_t Vimbra_StopPreview(int32_t handle) VIMBRA_NOEXCEPT;
+/* Prepares the camera and keeps it open for Vimbra_SnapShot; code 1 during preview or trigger mode. */
+VIMBRA_API int32_t Vimbra_Capture(int32_t handle) VIMBRA_NOEXCEPT;
+/* Takes one frame into `buffer` (size bytes, row order as for Vimbra_CallBackPreview); code 1 during preview or trigger mode, 8 when no frame comes, 5 when it does not fit. */
+VIMBRA_API int32_t Vimbra_SnapShot(int32_t handle, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
+/* Starts hardware-trigger mode delivering each triggered frame as Vimbra_CallBackPreview does (the first one is discarded); code 1 when any acquisition runs. */
+VIMBRA_API int32_t Vimbra_Trigger(int32_t handle, HWND callback, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
+/* Closes the preview window, stops any acquisition and closes the camera; 1. */
+VIMBRA_API int32_t Vimbra_Close(int32_t handle) VIMBRA_NOEXCEPT;
+/* Copies the most recent converted frame into `buffer` (size bytes, row order as above); code 1 without an image, code 5 (twice) when it does not fit. */
+VIMBRA_API int32_t Vimbra_GetImage(int32_t handle, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
+/* Places the preview window made by the next start: a child of `parent` at (left, top) of width `right` and height `bottom`, or without parent a window of its own; NULL and all zero for none. */
+VIMBRA_API int32_t Vimbra_SetPreviewWindow(int32_t handle, HWND parent, int32_t left, int32_t top, int32_t right, int32_t bottom) VIMBRA_NOEXCEPT;
+/* Starts preview (with its window when showWindow is non-zero) and records it into the AVI file `file` for durationMs from the first frame; code 9 without a name, 12 when preview or the file fails, 3 when the recorder cannot start. */
+VIMBRA_API int32_t Vimbra_Record(int32_t handle, const char* file, int32_t durationMs, int32_t showWindow) VIMBRA_NOEXCEPT;
+/* As Vimbra_Record with a UTF-16 file name; code 12 when it cannot be converted or exceeds 1023 bytes. */
+VIMBRA_API int32_t Vimbra_RecordW(int32_t handle, const VimbraWChar* file, int32_t durationMs, int32_t showWindow) VIMBRA_NOEXCEPT;
+/* Always 0; the second argument is ignored. */
+VIMBRA_API int32_t Vimbra_GetStatus(int32_t handle, int32_t reserved) VIMBRA_NOEXCEPT;
 
 /* ---- Still images and recording ------------------------------------------- */
 
@@ -92,19 +349,19 @@ VIMBRA_API int32_t Vimbra_Height(int32_t handle);
 /* ---- Functions this camera does not support ----------------------------- */
 
 /* Not supported: posts code 11 to the notification window (nothing recorded); always 0. */
-VIMBRA_API int32_t Vimbra_SetSamplingRate(int32_t handle, ...);
+VIMBRA_API int32_t Vimbra_SetSamplingRate(int32_t handle, ...) VIMBRA_NOEXCEPT;
 /* Not supported: posts code 11 to the notification window (nothing recorded); always 0. */
-VIMBRA_API int32_t Vimbra_Fps(int32_t handle, ...);
+VIMBRA_API int32_t Vimbra_Fps(int32_t handle, ...) VIMBRA_NOEXCEPT;
 /* Not supported: posts code 11 to the notification window (nothing recorded); always 0. */
-VIMBRA_API int32_t Vimbra_Fpga_ReadRegister(int32_t handle, ...);
+VIMBRA_API int32_t Vimbra_Fpga_ReadRegister(int32_t handle, ...) VIMBRA_NOEXCEPT;
 /* Not supported: posts code 11 to the notification window (nothing recorded); always 0. */
-VIMBRA_API int32_t Vimbra_Fpga_WriteRegister(int32_t handle, ...);
+VIMBRA_API int32_t Vimbra_Fpga_WriteRegister(int32_t handle, ...) VIMBRA_NOEXCEPT;
 /* Not supported: posts code 11 to the notification window (nothing recorded); always 0. */
-VIMBRA_API int32_t Vimbra_SetCrossbar(int32_t handle, ...);
+VIMBRA_API int32_t Vimbra_SetCrossbar(int32_t handle, ...) VIMBRA_NOEXCEPT;
 /* Not supported: writes 0 to *out (when given, for a known handle); always 0. */
-VIMBRA_API int32_t Vimbra_GetSamplingRate(int32_t handle, int32_t* out);
+VIMBRA_API int32_t Vimbra_GetSamplingRate(int32_t handle, int32_t* out) VIMBRA_NOEXCEPT;
 /* Not supported: writes 0 to *out (when given, for a known handle); always 0. */
-VIMBRA_API int32_t Vimbra_GetVideoFormat(int32_t handle, int32_t* out);
+VIMBRA_API int32_t Vimbra_GetVideoFormat(int32_t handle, int32_t* out) VIMBRA_NOEXCEPT;
 
 /* ---- Host companion interface for hosts without Win32 -------------------
  * Outside Windows the library runs its own message windows: a host creates
@@ -123,18 +380,20 @@ typedef void (*VimbraHostCallback)(void* user, HWND window, uint32_t message, ui
                                    intptr_t lParam);
 
 /* Creates a message window; returns its handle, NULL on failure. */
-VIMBRA_API HWND VimbraHost_CreateWindow(void);
+VIMBRA_API HWND VimbraHost_CreateWindow(void) VIMBRA_NOEXCEPT;
 /* Destroys a window and drops its queued messages; 1, or 0 for an unknown window. */
-VIMBRA_API int32_t VimbraHost_DestroyWindow(HWND window);
+VIMBRA_API int32_t VimbraHost_DestroyWindow(HWND window) VIMBRA_NOEXCEPT;
 /* Waits up to timeoutMs (0xFFFFFFFF: no limit) for the oldest message of `window` (NULL: the calling thread's own queue); 1 with *msg filled, 0 on time-out, -1 for an unknown window or NULL msg. */
-VIMBRA_API int32_t VimbraHost_GetMessage(HWND window, VimbraHostMessage* msg, uint32_t timeoutMs);
+VIMBRA_API int32_t VimbraHost_GetMessage(HWND window, VimbraHostMessage* msg, uint32_t timeoutMs) VIMBRA_NOEXCEPT;
 /* Like VimbraHost_GetMessage without waiting: 1 with *msg filled, 0 when the queue is empty, -1 for an unknown window or NULL msg. */
-VIMBRA_API int32_t VimbraHost_PeekMessage(HWND window, VimbraHostMessage* msg);
+VIMBRA_API int32_t VimbraHost_PeekMessage(HWND window, VimbraHostMessage* msg) VIMBRA_NOEXCEPT;
 /* Delivers every message of `window` to `callback` on a library thread, in order, instead of queueing it; NULL returns to queueing. 1, or 0 for an unknown window. */
-VIMBRA_API int32_t VimbraHost_SetCallback(HWND window, VimbraHostCallback callback, void* user);
+VIMBRA_API int32_t VimbraHost_SetCallback(HWND window, VimbraHostCallback callback, void* user) VIMBRA_NOEXCEPT;
 /* Posts a message to a window (NULL: the calling thread's own queue) as PostMessageA does; 1, or 0 for an unknown window or a full queue. */
 VIMBRA_API int32_t VimbraHost_PostMessage(HWND window, uint32_t message, uintptr_t wParam,
-                                          intptr_t lParam);
+                                          intptr_t lParam) VIMBRA_NOEXCEPT;
+/* Turns the id of an X11 window of the host (an XID on the display the library shows its windows on, $DISPLAY) into an HWND to pass as the preview's parent window; the same id always gives the same HWND. NULL when the library shows no windows on X11 (no display, or VIMBRA_WINDOWS=offscreen) or no such window exists. */
+VIMBRA_API HWND VimbraHost_WindowFromX11(unsigned long xid) VIMBRA_NOEXCEPT;
 
 #ifdef __cplusplus
 }

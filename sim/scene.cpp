@@ -7,8 +7,9 @@ namespace vimbra::sim {
 namespace {
 
 enum Band { kBars = 0, kRamp = 1, kStripes = 2, kSteps = 3, kBox = 4 };
-// Colour filter of a sensor site: rows alternate G B / R G.
-enum Cfa { kG1 = 0, kB = 1, kR = 2, kG2 = 3 };
+// Colour filter of a sensor site, indexed by (row & 1) * 2 + (column & 1):
+// even rows G R, odd rows B G.
+enum Cfa { kG1 = 0, kR = 1, kB = 2, kG2 = 3 };
 
 constexpr int kFull = 4095;
 constexpr int kBarLevel = 3000;
@@ -71,7 +72,8 @@ uint16_t SceneRenderer::Sample(int band, int scene_x, int cfa, int extra) const 
     if (params_.mono) {
         // A monochrome sensor still has four site classes of slightly
         // different sensitivity; the grey calibration evens them out.
-        static constexpr int kSensitivity[4] = {128, 102, 115, 128};  // G1, B, R, G2 in 1/128
+        // In 1/128 by site: even rows 128, 102; odd rows 115, 128.
+        static constexpr int kSensitivity[4] = {128, 102, 115, 128};
         value = ((77 * r + 150 * g + 29 * b) >> 8) * kSensitivity[cfa] / 128;
         gain = params_.gain_g1;
     } else {
@@ -91,8 +93,8 @@ uint16_t SceneRenderer::Sample(int band, int scene_x, int cfa, int extra) const 
         }
     }
     // Unit gains are 14; exposure is relative to the default shutter width.
-    const double scaled = static_cast<double>(value) * (params_.global_gain / 14.0) *
-                          (gain / 14.0) * (params_.shutter / 1970.0);
+    const double scaled = static_cast<double>(value) * (gain / double{kDefaultColourGain}) *
+                          (params_.shutter / double{kDefaultShutterWidth});
     const int v = static_cast<int>(std::min(scaled, static_cast<double>(kFull)));
     return static_cast<uint16_t>(params_.depth16 ? v : v >> 4);
 }
@@ -104,7 +106,7 @@ void SceneRenderer::BuildRow(int band, int parity, std::vector<uint8_t>* row) co
     for (int j = 0; j < length; ++j) {
         // Beyond the width the columns repeat the last two phases of the mosaic.
         const int col = j < w ? column_sensor_[j] : column_sensor_[w - 2 + (j & 1)];
-        const int scene_x = j < w ? col - kOriginCol : kSceneWidth - 1;
+        const int scene_x = j < w ? col - kSensorOriginColumn : kSceneWidth - 1;
         const int cfa = parity * 2 + (col & 1);
         const uint16_t s = Sample(band, scene_x, cfa, j % scroll_period_);
         if (bps_ == 2) {
@@ -125,14 +127,14 @@ void SceneRenderer::Prepare(const SceneParams& params) {
     column_sensor_.resize(w);
     for (int j = 0; j < w; ++j) {
         const int k = params.mirror_h ? w - 1 - j : j;
-        column_sensor_[j] = SensorIndex(params.col_start, k, params.divisor);
+        column_sensor_[j] = SensorIndex(params.col_start & ~1, k, params.divisor);
     }
     row_band_.resize(h);
     row_parity_.resize(h);
     for (int i = 0; i < h; ++i) {
         const int k = params.mirror_v ? h - 1 - i : i;
-        const int row = SensorIndex(params.row_start, k, params.row_divisor);
-        row_band_[i] = BandOfSceneRow(row - kOriginRow);
+        const int row = SensorIndex(params.row_start & ~1, k, params.row_divisor);
+        row_band_[i] = BandOfSceneRow(row - kSensorOriginRow);
         row_parity_[i] = static_cast<uint8_t>(row & 1);
     }
     for (int band = 0; band < 4; ++band)

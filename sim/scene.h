@@ -1,12 +1,17 @@
 // The virtual camera's picture: colour bars, a grey ramp, a scrolling stripe
 // band, grey steps and a bouncing box, seen through the sensor's readout
-// (window, skipping, mirrors, colour mosaic) and its gains. Rows are built
+// (window, skipping, mirrors, colour mosaic) and its gains. The mosaic is
+// G R / B G from the even sensor rows and columns; a window starts on an even
+// row and column, and a mirror reverses the readout, so a mirrored frame
+// starts on the odd row or column of the last mosaic cell. Rows are built
 // once per setting change; a frame is then mostly memcpy.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "device/protocol.h"
 
 namespace vimbra::sim {
 
@@ -22,7 +27,6 @@ struct SceneParams {
     int row_divisor = 1;  // rows: 1, 2 or 4
     bool mirror_h = false;
     bool mirror_v = false;
-    int global_gain = 14;
     int gain_g1 = 14, gain_b = 14, gain_r = 14, gain_g2 = 14;
     int shutter = 1970;
 
@@ -31,11 +35,9 @@ struct SceneParams {
 
 class SceneRenderer {
   public:
-    // Active array origin: sensor row and column of scene pixel (0, 0).
-    static constexpr int kOriginRow = 54;
-    static constexpr int kOriginCol = 16;
-    static constexpr int kSceneWidth = 2592;
-    static constexpr int kSceneHeight = 1944;
+    // The scene fills the sensor's active array.
+    static constexpr int kSceneWidth = kSensorWidth;
+    static constexpr int kSceneHeight = kSensorHeight;
 
     // Writes frame `t` (motion time; constant for a still scene) into `dst`,
     // at most `dst_size` bytes: rows of params.width samples, then zeros.

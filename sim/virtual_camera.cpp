@@ -7,7 +7,8 @@
 namespace vimbra::sim {
 namespace {
 
-constexpr uint32_t kFullFrameSamples = 5039104;  // 2592 x 1944 rounded to 1024
+constexpr uint32_t kFullFrameSamples =
+    (kSensorWidth * kSensorHeight + 1023) / 1024 * 1024;  // 5,039,104
 constexpr int kVerticalBlankRows = 16;
 
 int DivisorOfAddressMode(uint16_t mode) {
@@ -24,20 +25,20 @@ int DivisorOfAddressMode(uint16_t mode) {
 }  // namespace
 
 VirtualCamera::VirtualCamera(CameraModel model, int slot) : model_(model), slot_(slot) {
-    sensor_[1] = 54;
-    sensor_[2] = 16;
-    sensor_[3] = 1943;
-    sensor_[4] = 2591;
-    sensor_[9] = 1970;
+    sensor_[kRegRowStart] = kSensorOriginRow;
+    sensor_[kRegColumnStart] = kSensorOriginColumn;
+    sensor_[kRegRowSize] = kSensorHeight - 1;
+    sensor_[kRegColumnSize] = kSensorWidth - 1;
+    sensor_[kRegShutterWidth] = kDefaultShutterWidth;
     // Bits the host must keep when it edits these registers.
-    sensor_[30] = 0x0040;
-    sensor_[32] = 0x0040;
-    sensor_[34] = 0x0040;
-    sensor_[35] = 0x0040;
-    for (int reg = 43; reg <= 46; ++reg) sensor_[reg] = 14;
-    sensor_[53] = 14;
-    for (int i = 0; i < 4; ++i) controller_[i] = static_cast<uint8_t>(kFullFrameSamples >> (8 * i));
-    controller_[14] = 0x84;
+    sensor_[kRegReadMode] = 0x0040;
+    sensor_[kRegMirror] = 0x0040;
+    sensor_[kRegRowAddressMode] = 0x0040;
+    sensor_[kRegColumnAddressMode] = 0x0040;
+    WriteSensor(kRegGlobalGain, kDefaultGlobalGain);
+    for (int i = 0; i < 4; ++i)
+        controller_[kCtlFrameSize0 + i] = static_cast<uint8_t>(kFullFrameSamples >> (8 * i));
+    controller_[kCtlDepth] = kDepthBase;
     InitialiseSrom();
 }
 
@@ -48,15 +49,17 @@ void VirtualCamera::InitialiseSrom() {
     std::snprintf(id, sizeof id, "VBX%cSIM-%04d", 1, slot_);
     std::memcpy(srom_, id, 16);
     if (model_ != CameraModel::kColor) {
-        const char* name = model_ == CameraModel::kMono740 ? "740QX-BW" : "2250KT-BW";
-        uint8_t* record = srom_ + (0x1900 - kSromBase);
-        std::memset(record, 0, 16);
+        const char* name = kMonoModelNames[model_ == CameraModel::kMono740 ? 0 : 1];
+        uint8_t* record = srom_ + (kSromModelName - kSromIdBase);
+        std::memset(record, 0, kSromModelNameSize);
         std::memcpy(record, name, std::strlen(name));
         // Mode 1 and the gains that even out the site sensitivities.
-        static constexpr uint8_t kCalibration[10] = {1, 0, 142, 128, 128, 160, 0, 0, 0, 0};
-        std::memcpy(srom_ + (0x1910 - kSromBase), kCalibration, sizeof kCalibration);
+        static constexpr uint8_t kCalibration[kSromGreyCalibrationSize] = {1,   0, 142, 128, 128,
+                                                                           160, 0, 0,   0,   0};
+        std::memcpy(srom_ + (kSromGreyCalibration - kSromIdBase), kCalibration,
+                    sizeof kCalibration);
     }
-    srom_[0x1EB0 - kSromBase] = 1;
+    srom_[kSromSensorVariant - kSromIdBase] = 1;
 }
 
 bool VirtualCamera::TakeFault(int pipe) {
@@ -71,8 +74,8 @@ bool VirtualCamera::Command(const uint8_t* data, uint32_t size, uint32_t* transf
     *transferred = 0;
     std::lock_guard<std::mutex> lock(mutex_);
     if (unplugged_ || size == 0 || TakeFault(0)) return false;
-    uint8_t block[64] = {};
-    std::memcpy(block, data, std::min<uint32_t>(size, 64));
+    uint8_t block[kCommandBlockSize] = {};
+    std::memcpy(block, data, std::min<size_t>(size, kCommandBlockSize));
     HandleCommand(block);
     *transferred = size;
     return true;
@@ -80,60 +83,69 @@ bool VirtualCamera::Command(const uint8_t* data, uint32_t size, uint32_t* transf
 
 void VirtualCamera::HandleCommand(const uint8_t* b) {
     switch (b[0]) {
-        case 0x01:  // reset: the sensor restarts, the next frame is a period away
+        case kCmdReset:  // the sensor restarts, the next frame is a period away
             last_frame_ = Clock::now();
             break;
-        case 0x02:
+        case kCmdStartFrame:
             pending_starts_ = 1;
             cv_.notify_all();
             break;
-        case 0x04:
-            sensor_[b[1]] = static_cast<uint16_t>((b[2] << 8) | b[3]);
+        case kCmdSensorWrite:
+            WriteSensor(b[1], static_cast<uint16_t>((b[2] << 8) | b[3]));
             break;
-        case 0x09:
-            for (int i = 0; i < 4; ++i) controller_[i] = b[1 + i];
+        case kCmdFrameSize:
+            for (int i = 0; i < 4; ++i) controller_[kCtlFrameSize0 + i] = b[1 + i];
             break;
-        case 0x0A:
+        case kCmdTransferDepth:
             depth16_ = b[1] != 0;
             break;
-        case 0x0C:
+        case kCmdSensorRead:
             std::memset(reply_, 0, sizeof reply_);
             reply_[0] = static_cast<uint8_t>(sensor_[b[1]] >> 8);
             reply_[1] = static_cast<uint8_t>(sensor_[b[1]]);
             break;
-        case 0x25:
+        case kCmdControllerWrite:
             WriteController(b[1], b[2]);
             break;
-        case 0x26:
+        case kCmdControllerRead:
             std::memset(reply_, 0, sizeof reply_);
             reply_[0] = controller_[b[1]];
             break;
-        case 0x40:
-            // Only the 0x18 page is reachable by a three-byte write.
-            if (b[1] == 0x51 && b[2] == 0x03 && b[3] == 0x18) srom_[b[4]] = b[5];
+        case kCmdSromWrite:
+            // Only the identification page is reachable by a three-byte write.
+            if (b[1] == kSromTag && b[2] == kSromWriteCount && b[3] == kSromWritePage)
+                srom_[b[4]] = b[5];
             break;
-        case 0x41:
+        case kCmdSromRead:
             std::memset(reply_, 0, sizeof reply_);
-            if (b[1] == 0x51 && b[2] == 0x02 && b[3] == 0x01) {
+            if (b[1] == kSromTag && b[2] == kSromReadCount && b[3] == kSromReadBack) {
                 const uint32_t address = (static_cast<uint32_t>(b[4]) << 8) | b[5];
-                reply_[0] = (address >= kSromBase && address < kSromBase + kSromSize)
-                                ? srom_[address - kSromBase]
+                reply_[0] = (address >= kSromIdBase && address < kSromIdBase + kSromSize)
+                                ? srom_[address - kSromIdBase]
                                 : 0xFF;
             }
             break;
         default:
-            break;  // prepare (0x06) and unknown codes change nothing
+            break;  // prepare and unknown codes change nothing
     }
+}
+
+void VirtualCamera::WriteSensor(int reg, uint16_t value) {
+    sensor_[reg] = value;
+    // The global gain register is a shorthand that sets the four colour gains.
+    if (reg == kRegGlobalGain)
+        for (int colour = kRegGainGreen1; colour <= kRegGainGreen2; ++colour)
+            sensor_[colour] = value;
 }
 
 void VirtualCamera::WriteController(int reg, uint8_t value) {
     const uint8_t before = controller_[reg];
     controller_[reg] = value;
-    if (reg == 14) depth16_ = (value & 1) != 0;
-    if (reg == 11) {
-        // Bit 7 rising fires one trigger; leaving trigger mode frees waiters.
-        if ((value & 0x80) && !(before & 0x80)) ++pending_triggers_;
-        if (!(value & 1)) pending_triggers_ = 0;
+    if (reg == kCtlDepth) depth16_ = (value & kDepth16) != 0;
+    if (reg == kCtlTrigger) {
+        // A rising pulse bit fires one trigger; leaving trigger mode frees waiters.
+        if ((value & kTriggerPulse) && !(before & kTriggerPulse)) ++pending_triggers_;
+        if (!(value & kTriggerOn)) pending_triggers_ = 0;
         cv_.notify_all();
     }
 }
@@ -164,30 +176,29 @@ SceneParams VirtualCamera::CurrentScene() const {
     SceneParams p;
     p.mono = model_ != CameraModel::kColor;
     p.depth16 = depth16_;
-    p.row_divisor = DivisorOfAddressMode(sensor_[34]);
-    p.divisor = DivisorOfAddressMode(sensor_[35]);
-    p.width = (sensor_[4] + 1) / p.divisor;
-    p.height = (sensor_[3] + 1) / p.row_divisor;
-    p.row_start = sensor_[1];
-    p.col_start = sensor_[2];
-    p.mirror_h = (sensor_[32] & 0x4000) != 0;
-    p.mirror_v = (sensor_[32] & 0x8000) != 0;
-    p.global_gain = sensor_[53] & 0x7F;
-    p.gain_g1 = sensor_[43] & 0xFF;
-    p.gain_b = sensor_[44] & 0xFF;
-    p.gain_r = sensor_[45] & 0xFF;
-    p.gain_g2 = sensor_[46] & 0xFF;
-    p.shutter = sensor_[9];
+    p.row_divisor = DivisorOfAddressMode(sensor_[kRegRowAddressMode]);
+    p.divisor = DivisorOfAddressMode(sensor_[kRegColumnAddressMode]);
+    p.width = (sensor_[kRegColumnSize] + 1) / p.divisor;
+    p.height = (sensor_[kRegRowSize] + 1) / p.row_divisor;
+    p.row_start = sensor_[kRegRowStart];
+    p.col_start = sensor_[kRegColumnStart];
+    p.mirror_h = (sensor_[kRegMirror] & kMirrorHorizontal) != 0;
+    p.mirror_v = (sensor_[kRegMirror] & kMirrorVertical) != 0;
+    p.gain_g1 = sensor_[kRegGainGreen1] & 0xFF;
+    p.gain_b = sensor_[kRegGainBlue] & 0xFF;
+    p.gain_r = sensor_[kRegGainRed] & 0xFF;
+    p.gain_g2 = sensor_[kRegGainGreen2] & 0xFF;
+    p.shutter = sensor_[kRegShutterWidth];
     return p;
 }
 
 VirtualCamera::Clock::duration VirtualCamera::FramePeriod() const {
     static constexpr double kClockHz[6] = {24e6, 12e6, 48e6, 40e6, 20e6, 10e6};
-    const int clock = controller_[15];
+    const int clock = controller_[kCtlClock];
     const double hz = clock < 6 ? kClockHz[clock] : 24e6;
     const SceneParams p = CurrentScene();
     int blank = 916;
-    if (sensor_[35] & 0x30) blank = p.divisor == 4 ? 2918 : 1555;
+    if (sensor_[kRegColumnAddressMode] & kAddressModeBin) blank = p.divisor == 4 ? 2918 : 1555;
     const double row_clocks = p.width + blank;
     const double rows = std::max(p.height + kVerticalBlankRows, p.shutter + 1);
     return std::chrono::duration_cast<Clock::duration>(
@@ -219,9 +230,9 @@ bool VirtualCamera::Frame(uint8_t* out, uint32_t size, uint32_t* transferred) {
             }
             if (unplugged_) return false;
         }
-        if (controller_[11] & 1) {
+        if (controller_[kCtlTrigger] & kTriggerOn) {
             auto next_auto = Clock::now() + std::chrono::milliseconds(auto_trigger_ms_);
-            while ((controller_[11] & 1) && pending_triggers_ == 0) {
+            while ((controller_[kCtlTrigger] & kTriggerOn) && pending_triggers_ == 0) {
                 if (unplugged_) return false;
                 const auto now = Clock::now();
                 if (auto_trigger_ms_ > 0 && now >= next_auto) {
@@ -255,7 +266,7 @@ bool VirtualCamera::Frame(uint8_t* out, uint32_t size, uint32_t* transferred) {
     if (short_transfer) n /= 2;
     {
         std::lock_guard<std::mutex> lock(render_mutex_);
-        if (!playback_.frames.empty())
+        if (playback_.FrameCount() > 0)
             RenderPlayback(snap, out, n);
         else
             renderer_.Render(snap.scene, snap.t, out, n);
@@ -264,9 +275,31 @@ bool VirtualCamera::Frame(uint8_t* out, uint32_t size, uint32_t* transferred) {
     return true;
 }
 
+uint64_t Playback::FrameCount() const {
+    uint64_t count = frames.size();
+    for (const auto& file : files) count += file->frames();
+    return count;
+}
+
+const uint8_t* VirtualCamera::NextPlaybackFrame() {
+    uint64_t index = playback_next_;
+    playback_next_ = (playback_next_ + 1) % playback_.FrameCount();
+    if (index < playback_.frames.size()) return playback_.frames[index].data();
+    index -= playback_.frames.size();
+    for (const auto& file : playback_.files) {
+        if (index < file->frames()) {
+            // A file cut short since it was opened gives a black frame.
+            if (!file->Read(index, playback_scratch_.data()))
+                std::fill(playback_scratch_.begin(), playback_scratch_.end(), 0);
+            return playback_scratch_.data();
+        }
+        index -= file->frames();
+    }
+    return nullptr;
+}
+
 void VirtualCamera::RenderPlayback(const Snapshot& snap, uint8_t* out, uint32_t size) {
-    const std::vector<uint8_t>& frame = playback_.frames[playback_next_];
-    playback_next_ = (playback_next_ + 1) % playback_.frames.size();
+    const uint8_t* frame = NextPlaybackFrame();
     const int out_bps = snap.scene.depth16 ? 2 : 1;
     const int in_bps = playback_.bits == 16 ? 2 : 1;
     const int w = snap.scene.width, h = snap.scene.height;
@@ -277,7 +310,7 @@ void VirtualCamera::RenderPlayback(const Snapshot& snap, uint8_t* out, uint32_t 
         const size_t n = std::min(row_bytes, size - pos);
         uint8_t* dst = out + pos;
         if (i < playback_.height && copy_w > 0) {
-            const uint8_t* src = frame.data() + static_cast<size_t>(i) * playback_.width * in_bps;
+            const uint8_t* src = frame + static_cast<size_t>(i) * playback_.width * in_bps;
             const size_t copied = std::min(n, static_cast<size_t>(copy_w) * out_bps);
             if (in_bps == out_bps) {
                 std::memcpy(dst, src, copied);
@@ -318,6 +351,10 @@ void VirtualCamera::SetPlayback(Playback playback) {
     std::lock_guard<std::mutex> lock(render_mutex_);
     playback_ = std::move(playback);
     playback_next_ = 0;
+    playback_scratch_.assign(playback_.files.empty() ? 0
+                                                     : static_cast<size_t>(playback_.width) *
+                                                           playback_.height * (playback_.bits / 8),
+                             0);
 }
 
 void VirtualCamera::SetAutoTrigger(uint32_t interval_ms) {
@@ -328,7 +365,7 @@ void VirtualCamera::SetAutoTrigger(uint32_t interval_ms) {
 
 void VirtualCamera::FireTrigger() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (controller_[11] & 1) ++pending_triggers_;
+    if (controller_[kCtlTrigger] & kTriggerOn) ++pending_triggers_;
     cv_.notify_all();
 }
 
@@ -371,13 +408,14 @@ uint8_t VirtualCamera::ControllerRegister(int reg) const {
 
 uint8_t VirtualCamera::Srom(uint32_t address) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (address < kSromBase || address >= kSromBase + kSromSize) return 0xFF;
-    return srom_[address - kSromBase];
+    if (address < kSromIdBase || address >= kSromIdBase + kSromSize) return 0xFF;
+    return srom_[address - kSromIdBase];
 }
 
 void VirtualCamera::SetSrom(uint32_t address, uint8_t value) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (address >= kSromBase && address < kSromBase + kSromSize) srom_[address - kSromBase] = value;
+    if (address >= kSromIdBase && address < kSromIdBase + kSromSize)
+        srom_[address - kSromIdBase] = value;
 }
 
 double VirtualCamera::FramePeriodMs() const {

@@ -6,30 +6,34 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "device/protocol.h"
+#include "sim/playback_file.h"
 #include "sim/scene.h"
 
 namespace vimbra::sim {
 
 enum class CameraModel { kColor, kMono740, kMono2250 };
 
-// Frames replayed instead of the synthetic scene.
+// Frames replayed instead of the synthetic scene: those held in memory, then
+// those of the files, in order.
 struct Playback {
     int width = 0;
     int height = 0;
     int bits = 8;                              // 8: one byte per sample; 16: little-endian words
     std::vector<std::vector<uint8_t>> frames;  // packed rows of width samples
+    std::vector<std::shared_ptr<const PlaybackFile>> files;
+
+    uint64_t FrameCount() const;
 };
 
 class VirtualCamera {
   public:
     using Clock = std::chrono::steady_clock;
-    static constexpr uint32_t kSromBase = 0x1800;
-    static constexpr uint32_t kSromSize = 0x800;
-
     VirtualCamera(CameraModel model, int slot);
 
     CameraModel model() const { return model_; }
@@ -72,11 +76,13 @@ class VirtualCamera {
     };
     bool TakeFault(int pipe);
     void HandleCommand(const uint8_t* block);
+    void WriteSensor(int reg, uint16_t value);
     void WriteController(int reg, uint8_t value);
     SceneParams CurrentScene() const;
     Clock::duration FramePeriod() const;
     uint32_t FrameBytes() const;
     void InitialiseSrom();
+    const uint8_t* NextPlaybackFrame();
     void RenderPlayback(const Snapshot& snap, uint8_t* out, uint32_t size);
 
     const CameraModel model_;
@@ -102,10 +108,11 @@ class VirtualCamera {
     int fail_pipe_ = -1;
     int short_count_ = 0;
     uint32_t stall_ms_ = 0;
-    Playback playback_;
-    size_t playback_next_ = 0;
+    Playback playback_;  // guarded by render_mutex_, as are the two below
+    uint64_t playback_next_ = 0;
+    std::vector<uint8_t> playback_scratch_;  // one frame read from a file
 
-    std::mutex render_mutex_;  // the renderer's cached rows
+    std::mutex render_mutex_;  // the renderer's cached rows and the playback
     SceneRenderer renderer_;
 };
 

@@ -1,18 +1,19 @@
 #include "sim/virtual_driver.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace vimbra::sim {
 namespace {
-
-constexpr char kPathPrefix[] = "\\\\.\\VmbrQX740RDL-";
-constexpr char kIndexAlphabet[] = "0123456789ABCDEFGHIJKLNMOPQRSTUV";
 
 uint32_t Le32(const void* p) {
     const auto* b = static_cast<const uint8_t*>(p);
@@ -60,6 +61,35 @@ bool ParseInt(const std::string& text, long min, long max, long* out) {
     if (*end != '\0' || v < min || v > max) return false;
     *out = v;
     return true;
+}
+
+// Reads a configuration file: a regular file of at most kMaxConfigBytes, opened
+// without waiting so that a FIFO or a device is refused rather than hung on.
+constexpr off_t kMaxConfigBytes = 64 * 1024;
+
+bool ReadConfigFile(const char* path, std::string* text, std::string* why) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *why = std::string("cannot open (") + std::strerror(errno) + ")";
+        return false;
+    }
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxConfigBytes;
+    if (!ok) {
+        *why = "not a regular file of at most 64 KiB";
+    } else {
+        text->resize(static_cast<size_t>(st.st_size));
+        size_t got = 0;
+        while (got < text->size()) {
+            const ssize_t n = ::read(fd, text->data() + got, text->size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        text->resize(got);
+    }
+    ::close(fd);
+    return ok;
 }
 
 class VirtualFile final : public platform::DriverFile {
@@ -135,13 +165,15 @@ VirtualDriver::~VirtualDriver() {
 }
 
 int VirtualDriver::SlotOfPath(const char* path) {
-    if (!path) return -1;
-    const size_t prefix = sizeof kPathPrefix - 1;
-    if (std::strncmp(path, kPathPrefix, prefix) != 0) return -1;
-    const char c = path[prefix];
-    if (c == '\0' || path[prefix + 1] != '\0') return -1;
-    const char* at = std::strchr(kIndexAlphabet, c);
-    return at ? static_cast<int>(at - kIndexAlphabet) : -1;
+    static constexpr char kDevicePrefix[] = "\\\\.\\";
+    if (!path || std::strncmp(path, kDevicePrefix, sizeof kDevicePrefix - 1) != 0) return -1;
+    const char* name = path + sizeof kDevicePrefix - 1;
+    const size_t base = sizeof kDriverBaseName - 1;
+    if (std::strncmp(name, kDriverBaseName, base) != 0 || name[base] != '-') return -1;
+    const char c = name[base + 1];
+    if (c == '\0' || name[base + 2] != '\0') return -1;
+    const char* at = std::strchr(kDeviceIndexAlphabet, c);
+    return at ? static_cast<int>(at - kDeviceIndexAlphabet) : -1;
 }
 
 std::unique_ptr<platform::DriverFile> VirtualDriver::Open(const char* path) {
@@ -267,36 +299,30 @@ void VirtualDriver::SetPlayback(int slot, Playback playback) {
 }
 
 bool VirtualDriver::LoadPlayback(int slot, int width, int height, int bits,
-                                 const std::vector<std::string>& files) {
-    if (width <= 0 || height <= 0 || (bits != 8 && bits != 16) || files.empty()) return false;
-    if (static_cast<int64_t>(width) * height > (int64_t{1} << 26)) return false;
+                                 const std::vector<std::string>& files, std::string* error) {
+    std::string ignored;
+    std::string& why = error ? *error : ignored;
+    // Frames larger than the sensor could not be shown whole anyway.
+    if (width <= 0 || height <= 0 || width > kSensorWidth || height > kSensorHeight ||
+        (bits != 8 && bits != 16) || files.empty()) {
+        why = "frames of 1..2592 x 1..1944 samples of 8 or 16 bits from at least one file";
+        return false;
+    }
     Playback playback;
     playback.width = width;
     playback.height = height;
     playback.bits = bits;
-    const size_t bps = bits / 8;
-    const size_t packed_row = width * bps;
-    // The library's raw image files pad rows to a multiple of four bytes.
-    const size_t padded_row = (packed_row + 3) & ~size_t{3};
+    const size_t packed_row = static_cast<size_t>(width) * (bits / 8);
     for (const std::string& name : files) {
-        std::ifstream in(name, std::ios::binary);
-        if (!in) return false;
-        const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>());
-        size_t row = packed_row;
-        if (data.size() % (packed_row * height) != 0 && data.size() % (padded_row * height) == 0)
-            row = padded_row;
-        const size_t frames = data.size() / (row * height);
-        if (frames == 0) return false;
-        for (size_t f = 0; f < frames; ++f) {
-            std::vector<uint8_t> frame(packed_row * height);
-            for (int i = 0; i < height; ++i)
-                std::memcpy(frame.data() + packed_row * i, data.data() + (f * height + i) * row,
-                            packed_row);
-            playback.frames.push_back(std::move(frame));
-        }
+        std::shared_ptr<const PlaybackFile> file =
+            PlaybackFile::Open(name, packed_row, height, &why);
+        if (!file) return false;
+        playback.files.push_back(std::move(file));
     }
-    if (!Camera(slot)) return false;
+    if (!Camera(slot)) {
+        why = "no camera in slot " + std::to_string(slot);
+        return false;
+    }
     SetPlayback(slot, std::move(playback));
     return true;
 }
@@ -332,7 +358,37 @@ int VirtualDriver::OpenHandles(int slot) const {
     return open_handles_[slot];
 }
 
-bool VirtualDriver::Configure(const std::string& key, const std::string& value) {
+std::string VirtualDriver::Setting(const std::string& key) const {
+    const std::string k = Lower(Trim(key));
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (k == "cameras") {
+        std::string list;
+        for (int slot = 0; slot < kSlots; ++slot) {
+            if (!cameras_[slot]) continue;
+            static constexpr const char* kModelNames[] = {"color", "740QX-BW", "2250KT-BW"};
+            if (!list.empty()) list += ',';
+            list +=
+                std::to_string(slot) + ':' + kModelNames[static_cast<int>(cameras_[slot]->model())];
+        }
+        return list.empty() ? "none" : list;
+    }
+    if (k == "timing") return timing_ ? "1" : "0";
+    if (k == "still") return still_ ? "1" : "0";
+    if (k == "trigger_ms") return std::to_string(auto_trigger_ms_);
+    return "";
+}
+
+std::string VirtualDriver::Kept(const std::string& key) const {
+    const std::string k = Lower(Trim(key));
+    if (k == "playback") return "the cameras keep the frames they had";
+    const std::string value = Setting(k);
+    return value.empty() ? "ignored" : "keeping " + k + "=" + value;
+}
+
+bool VirtualDriver::Configure(const std::string& key, const std::string& value,
+                              std::string* error) {
+    std::string ignored;
+    std::string& why = error ? *error : ignored;
     const std::string k = Lower(Trim(key));
     const std::string v = Trim(value);
     long n = 0;
@@ -342,10 +398,16 @@ bool VirtualDriver::Configure(const std::string& key, const std::string& value) 
             for (const std::string& entry : Split(v, ',')) {
                 const size_t colon = entry.find(':');
                 CameraModel model = CameraModel::kColor;
-                if (!ParseInt(Trim(entry.substr(0, colon)), 0, kSlots - 1, &n)) return false;
-                if (colon != std::string::npos &&
-                    !ParseModel(Trim(entry.substr(colon + 1)), &model))
+                const std::string slot = Trim(entry.substr(0, colon));
+                if (!ParseInt(slot, 0, kSlots - 1, &n)) {
+                    why = "slot \"" + slot + "\" is not a number in 0..31";
                     return false;
+                }
+                const std::string name = colon == std::string::npos ? "" : entry.substr(colon + 1);
+                if (colon != std::string::npos && !ParseModel(Trim(name), &model)) {
+                    why = "model \"" + Trim(name) + "\" is not color, mono, 740QX-BW or 2250KT-BW";
+                    return false;
+                }
                 plan.emplace_back(static_cast<int>(n), model);
             }
         }
@@ -354,7 +416,10 @@ bool VirtualDriver::Configure(const std::string& key, const std::string& value) 
         return true;
     }
     if (k == "timing" || k == "still") {
-        if (!ParseInt(v, 0, 1, &n)) return false;
+        if (!ParseInt(v, 0, 1, &n)) {
+            why = "\"" + v + "\" is not 0 or 1";
+            return false;
+        }
         if (k == "timing")
             SetTiming(n != 0);
         else
@@ -362,44 +427,82 @@ bool VirtualDriver::Configure(const std::string& key, const std::string& value) 
         return true;
     }
     if (k == "trigger_ms") {
-        if (!ParseInt(v, 0, 3600000, &n)) return false;
+        if (!ParseInt(v, 0, 3600000, &n)) {
+            why = "\"" + v + "\" is not a number of milliseconds in 0..3600000";
+            return false;
+        }
         SetAutoTrigger(static_cast<uint32_t>(n));
         return true;
     }
     if (k == "playback") {
         // <slot>:<width>x<height>x<bits>:<file>[:<file>...]
         const std::vector<std::string> parts = Split(v, ':');
-        if (parts.size() < 3 || !ParseInt(parts[0], 0, kSlots - 1, &n)) return false;
+        if (parts.size() < 3 || !ParseInt(parts[0], 0, kSlots - 1, &n)) {
+            why = "\"" + v + "\" is not slot:WIDTHxHEIGHTxBITS:file with a slot in 0..31";
+            return false;
+        }
         const std::vector<std::string> dims = Split(parts[1], 'x');
         long w = 0, h = 0, bits = 0;
         if (dims.size() != 3 || !ParseInt(dims[0], 1, 65535, &w) ||
-            !ParseInt(dims[1], 1, 65535, &h) || !ParseInt(dims[2], 8, 16, &bits))
+            !ParseInt(dims[1], 1, 65535, &h) || !ParseInt(dims[2], 8, 16, &bits)) {
+            why = "\"" + parts[1] + "\" is not WIDTHxHEIGHTxBITS (1..65535, 8 or 16 bits)";
             return false;
+        }
         return LoadPlayback(static_cast<int>(n), static_cast<int>(w), static_cast<int>(h),
                             static_cast<int>(bits),
-                            std::vector<std::string>(parts.begin() + 2, parts.end()));
+                            std::vector<std::string>(parts.begin() + 2, parts.end()), &why);
     }
+    why = "unknown setting (cameras, timing, still, trigger_ms, playback)";
     return false;
 }
 
-void VirtualDriver::ConfigureFromEnvironment() {
-    if (const char* file = std::getenv("VIMBRA_SIM_CONFIG")) {
-        std::ifstream in(file);
-        std::string line;
-        while (std::getline(in, line)) {
-            line = Trim(line);
-            if (line.empty() || line[0] == '#') continue;
-            const size_t eq = line.find('=');
-            if (eq != std::string::npos) Configure(line.substr(0, eq), line.substr(eq + 1));
+void VirtualDriver::ConfigureFromText(std::string_view text, const std::string& origin,
+                                      std::vector<std::string>* problems) {
+    int number = 0;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string line = Trim(std::string(text.substr(0, end)));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        ++number;
+        if (line.empty() || line[0] == '#') continue;
+        const std::string where = origin + " line " + std::to_string(number);
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) {
+            if (problems) problems->push_back(where + ": no key=value; ignored");
+            continue;
         }
+        std::string why;
+        if (!Configure(line.substr(0, eq), line.substr(eq + 1), &why) && problems) {
+            const std::string key = Trim(line.substr(0, eq));
+            problems->push_back(where + ": " + key + ": " + why + "; " + Kept(key));
+        }
+    }
+}
+
+void VirtualDriver::ConfigureFromEnvironment() {
+    std::vector<std::string> problems;
+    if (const char* file = std::getenv("VIMBRA_SIM_CONFIG")) {
+        std::string text, why;
+        if (ReadConfigFile(file, &text, &why))
+            ConfigureFromText(text, file, &problems);
+        else
+            problems.push_back(std::string("VIMBRA_SIM_CONFIG=\"") + file + "\": " + why +
+                               "; using the variables and defaults");
     }
     static constexpr const char* kKeys[][2] = {{"VIMBRA_SIM_CAMERAS", "cameras"},
                                                {"VIMBRA_SIM_TIMING", "timing"},
                                                {"VIMBRA_SIM_STILL", "still"},
                                                {"VIMBRA_SIM_TRIGGER_MS", "trigger_ms"},
                                                {"VIMBRA_SIM_PLAYBACK", "playback"}};
-    for (const auto& key : kKeys)
-        if (const char* value = std::getenv(key[0])) Configure(key[1], value);
+    for (const auto& key : kKeys) {
+        const char* value = std::getenv(key[0]);
+        std::string why;
+        if (value && !Configure(key[1], value, &why))
+            problems.push_back(std::string(key[0]) + "=\"" + value + "\": " + why + "; " +
+                               Kept(key[1]));
+    }
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "vimbra virtual camera: %s\n", problem.c_str());
 }
 
 VirtualDriver& DefaultVirtualDriver() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/driver.h"
@@ -42,10 +43,21 @@ class VirtualDriver final : public platform::DriverBackend {
     std::unique_ptr<platform::DriverFile> Open(const char* path) override;
 
     // Applies a configuration (see README.md): camera list, timing, still
-    // scene, playback, trigger interval. Text form of the environment.
-    bool Configure(const std::string& key, const std::string& value);
+    // scene, playback, trigger interval. Text form of the environment. False,
+    // with the reason in `error`, when the value is refused; nothing changes then.
+    bool Configure(const std::string& key, const std::string& value, std::string* error = nullptr);
+    // The current value of a setting as the configuration would write it
+    // ("" for an unknown key).
+    std::string Setting(const std::string& key) const;
+    // What stays when a value for `key` is refused, in words.
+    std::string Kept(const std::string& key) const;
+    // Applies key=value lines (`#` starts a comment line). Each line refused
+    // is described in `problems`, named after `origin` and its line number.
+    void ConfigureFromText(std::string_view text, const std::string& origin,
+                           std::vector<std::string>* problems);
     // Reads VIMBRA_SIM_CONFIG (a file of key=value lines), then the
-    // VIMBRA_SIM_* variables.
+    // VIMBRA_SIM_* variables; what is refused is said on standard error with
+    // the setting kept instead.
     void ConfigureFromEnvironment();
 
     // ---- control interface ----
@@ -65,10 +77,10 @@ class VirtualDriver final : public platform::DriverBackend {
     void StallNextFrame(int slot, uint32_t ms);
     // The next `count` opens of a slot fail (-1: until cleared with 0).
     void RefuseOpens(int slot, int count);
-    // Raw frames of width x height samples, 8 or 16 bits; false when a file
-    // cannot be read or holds no whole frame.
+    // Raw frames of width x height samples, 8 or 16 bits; false, with the
+    // reason in `error`, when a file cannot be read or holds no whole frame.
     bool LoadPlayback(int slot, int width, int height, int bits,
-                      const std::vector<std::string>& files);
+                      const std::vector<std::string>& files, std::string* error = nullptr);
     void SetPlayback(int slot, Playback playback);
 
     void SetLogging(bool on);

@@ -22,6 +22,7 @@
 #include "image/convert.h"
 #include "image/demosaic.h"
 #include "image/dib_image.h"
+#include "image/simd.h"
 
 #ifdef VIMBRA_BENCH_OPENCV
 #include <opencv2/core.hpp>
@@ -67,10 +68,11 @@ size_t Bytes(const vimbra::CDibImage& img) {
     return static_cast<size_t>(img.stride()) * static_cast<size_t>(img.height());
 }
 
-void Vimbra(benchmark::State& state, bool deep, vimbra::DemosaicSimd wanted) {
+void Vimbra(benchmark::State& state, bool deep, vimbra::SimdPath wanted) {
     Frames& f = GetFrames();
     vimbra::SetDemosaicThreads(static_cast<int>(state.range(0)));
-    if (vimbra::SetDemosaicSimd(wanted) != wanted) state.SetLabel("not on this CPU: lower level");
+    const vimbra::SimdPath saved = vimbra::ActiveSimd();
+    if (vimbra::SetSimdPath(wanted) != wanted) state.SetLabel("not on this CPU: best path instead");
     vimbra::ColourSettings settings;
     settings.gain_red = 130;
     settings.gain_blue = 90;
@@ -81,7 +83,7 @@ void Vimbra(benchmark::State& state, bool deep, vimbra::DemosaicSimd wanted) {
         benchmark::ClobberMemory();
     }
     vimbra::SetDemosaicThreads(0);
-    vimbra::SetDemosaicSimd(vimbra::DemosaicSimd::kAvx2);
+    vimbra::SetSimdPath(saved);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(Bytes(raw) + Bytes(out)));
 }
@@ -180,18 +182,18 @@ void Register() {
             ->UseRealTime();
         // The paths of processors without AVX2, on one core.
         benchmark::RegisterBenchmark(("vimbra_sse2/" + depth).c_str(), Vimbra, deep,
-                                     vimbra::DemosaicSimd::kSse2)
+                                     vimbra::SimdPath::kSse2)
             ->Arg(1)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
         benchmark::RegisterBenchmark(("vimbra_scalar/" + depth).c_str(), Vimbra, deep,
-                                     vimbra::DemosaicSimd::kScalar)
+                                     vimbra::SimdPath::kScalar)
             ->Arg(1)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
         for (int threads : {1, Cores()}) {
             benchmark::RegisterBenchmark(("vimbra/" + depth).c_str(), Vimbra, deep,
-                                         vimbra::DemosaicSimd::kAvx2)
+                                         vimbra::ActiveSimd())
                 ->Arg(threads)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();

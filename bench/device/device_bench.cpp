@@ -58,7 +58,7 @@ void BM_StreamingLoopFullFrame(benchmark::State& state) {
     driver.Plug(0, vimbra::sim::CameraModel::kColor);
     CVimbra740QXRDLSdk device(&driver);
     device.SetTransferDepth(static_cast<int>(state.range(0)));
-    device.SetWindow(0, 0, CVimbra740QXRDLSdk::kSensorWidth, CVimbra740QXRDLSdk::kSensorHeight, 0);
+    device.SetWindow(0, 0, vimbra::kSensorWidth, vimbra::kSensorHeight, 0);
     const size_t bytes = device.TransferSize();
     if (device.StartStreaming() != vimbra::kDevOk) {
         state.SkipWithError("streaming did not start");

@@ -27,11 +27,14 @@
 #include "image/filters.h"
 #include "image/hot_pixel.h"
 #include "image/process_frame.h"
+#include "image/simd.h"
 
 #if VIMBRA_BENCH_OPENCV
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #endif
+
+#include "fastest_run.h"
 
 namespace vimbra {
 namespace {
@@ -204,14 +207,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
-            // The fastest of repeated runs when there are repetitions (the
-            // machine is shared; slower runs were disturbed), else the one run.
-            const bool best = r.run_type == Run::RT_Aggregate && r.aggregate_name == "min";
-            if (best || (r.run_type == Run::RT_Iteration && r.repetitions <= 1)) {
-                std::string name = r.benchmark_name();
-                for (const std::string suffix : {"_min", "/real_time"}) {
-                    if (name.ends_with(suffix)) name.resize(name.size() - suffix.size());
-                }
+            const std::string name = FigureName(r);
+            if (!name.empty()) {
                 times_[name] = r.GetAdjustedRealTime();
                 cpu_[name] = r.GetAdjustedCPUTime();
             }
@@ -233,23 +230,37 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
 
     void Ratios() {
-        Ratio("ProcessFrame/mode2/default", "Demosaic/mode2");
-        Ratio("ProcessFrame/mode2/all", "Demosaic/mode2");
-        Ratio("ProcessFrame/mode4/default", "Demosaic/mode4");
-        Ratio("ProcessFrame/mode4/all", "Demosaic/mode4");
-        Net("ProcessFrame/mode2/default", "Restore/mode2", "Demosaic/mode2");
-        Net("ProcessFrame/mode2/all", "Restore/mode2", "Demosaic/mode2");
-        Net("ProcessFrame/mode4/default", "Restore/mode4", "Demosaic/mode4");
-        Net("ProcessFrame/mode4/all", "Restore/mode4", "Demosaic/mode4");
-        Ratio("Filter/GammaColour8", "OpenCV/LUT");
-        Ratio("Filter/ContrastColour8", "OpenCV/LUT");
-        Ratio("Filter/BrightnessColour8", "OpenCV/LUT");
-        Ratio("Filter/SharpenColour8", "OpenCV/blur+addWeighted");
-        Ratio("Filter/SharpenColour16", "OpenCV/blur+addWeighted16");
-        Ratio("Filter/HueSatColour8", "Demosaic/mode2");
-        Ratio("Filter/HueSatColour16", "Demosaic/mode4");
-        Ratio("Filter/GammaColour16", "Demosaic/mode4");
+        for (const std::string& path : paths_) {
+            const std::string p = path + "/";
+            std::printf("%s:\n", path.c_str());
+            Ratio(p + "ProcessFrame/mode2/default", p + "Demosaic/mode2");
+            Ratio(p + "ProcessFrame/mode2/all", p + "Demosaic/mode2");
+            Ratio(p + "ProcessFrame/mode4/default", p + "Demosaic/mode4");
+            Ratio(p + "ProcessFrame/mode4/all", p + "Demosaic/mode4");
+            Net(p + "ProcessFrame/mode2/default", "Restore/mode2", p + "Demosaic/mode2");
+            Net(p + "ProcessFrame/mode2/all", "Restore/mode2", p + "Demosaic/mode2");
+            Net(p + "ProcessFrame/mode4/default", "Restore/mode4", p + "Demosaic/mode4");
+            Net(p + "ProcessFrame/mode4/all", "Restore/mode4", p + "Demosaic/mode4");
+            Ratio(p + "Filter/GammaColour8", "OpenCV/LUT");
+            Ratio(p + "Filter/ContrastColour8", "OpenCV/LUT");
+            Ratio(p + "Filter/BrightnessColour8", "OpenCV/LUT");
+            Ratio(p + "Filter/SharpenColour8", "OpenCV/blur+addWeighted");
+            Ratio(p + "Filter/SharpenColour16", "OpenCV/blur+addWeighted16");
+            Ratio(p + "Filter/HueSatColour8", p + "Demosaic/mode2");
+            Ratio(p + "Filter/HueSatColour16", p + "Demosaic/mode4");
+            Ratio(p + "Filter/GammaColour16", p + "Demosaic/mode4");
+        }
+        // Each path against the best one, routine by routine.
+        if (paths_.size() < 2) return;
+        const std::string best = paths_.back() + "/";
+        for (size_t i = 0; i + 1 < paths_.size(); ++i) {
+            std::printf("%s / %s:\n", paths_[i].c_str(), paths_.back().c_str());
+            for (const std::string& name : routines_) Ratio(paths_[i] + "/" + name, best + name);
+        }
     }
+
+    std::vector<std::string> paths_;     // in the order run, best last
+    std::vector<std::string> routines_;  // names run on every path
 
   private:
     void Ratio(const std::string& a, const std::string& b) {
@@ -266,33 +277,58 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::map<std::string, double> cpu_;  // calling thread only
 };
 
-void Register() {
+// The paths to measure: VIMBRA_BENCH_PATHS (a comma-separated list of path
+// names), else every path of the processor but SSE2, whose filters are the
+// scalar ones.
+std::vector<SimdPath> BenchPaths() {
+    const char* wanted = std::getenv("VIMBRA_BENCH_PATHS");
+    std::vector<SimdPath> paths;
+    for (SimdPath p : AvailableSimdPaths()) {
+        const std::string name = SimdPathName(p);
+        const bool chosen =
+            wanted != nullptr
+                ? ("," + std::string(wanted) + ",").find("," + name + ",") != std::string::npos
+                : p != SimdPath::kSse2;
+        if (chosen) paths.push_back(p);
+    }
+    return paths;
+}
+
+void Register(RatioReporter& reporter) {
     using benchmark::RegisterBenchmark;
-    auto ms = [](benchmark::internal::Benchmark* b) {
-        b->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->ComputeStatistics("min", [](const std::vector<double>& v) {
-                return *std::min_element(v.begin(), v.end());
-            });
-    };
-    ms(RegisterBenchmark("Demosaic/mode2", DemosaicAlone, 2));
-    ms(RegisterBenchmark("Demosaic/mode4", DemosaicAlone, 4));
+    auto ms = FastestOfRuns;
     ms(RegisterBenchmark("Restore/mode2", RestoreOnly, 2));
     ms(RegisterBenchmark("Restore/mode4", RestoreOnly, 4));
-    ms(RegisterBenchmark("ProcessFrame/mode2/default", ProcessFrameBench, 2, false));
-    ms(RegisterBenchmark("ProcessFrame/mode2/all", ProcessFrameBench, 2, true));
-    ms(RegisterBenchmark("ProcessFrame/mode4/default", ProcessFrameBench, 4, false));
-    ms(RegisterBenchmark("ProcessFrame/mode4/all", ProcessFrameBench, 4, true));
-    ms(RegisterBenchmark("HotPixel8", HotPixelAlone, 2));
-    ms(RegisterBenchmark("HotPixel16", HotPixelAlone, 4));
-    ms(RegisterBenchmark("Filter/HueSatColour8", FilterAlone, 2, HueSatColour8, 30, true));
-    ms(RegisterBenchmark("Filter/GammaColour8", FilterAlone, 2, GammaColour8, 120, false));
-    ms(RegisterBenchmark("Filter/ContrastColour8", FilterAlone, 2, ContrastColour8, 20, false));
-    ms(RegisterBenchmark("Filter/SharpenColour8", FilterAlone, 2, SharpenColour8, 10, false));
-    ms(RegisterBenchmark("Filter/BrightnessColour8", FilterAlone, 2, BrightnessColour8, 20, false));
-    ms(RegisterBenchmark("Filter/HueSatColour16", FilterAlone, 4, HueSatColour16, 30, true));
-    ms(RegisterBenchmark("Filter/GammaColour16", FilterAlone, 4, GammaColour16, 120, false));
-    ms(RegisterBenchmark("Filter/SharpenColour16", FilterAlone, 4, SharpenColour16, 10, false));
+    // Every routine on one path, the path chosen just before its runs.
+    for (SimdPath path : BenchPaths()) {
+        const std::string prefix = std::string(SimdPathName(path)) + "/";
+        reporter.paths_.push_back(SimdPathName(path));
+        auto on = [&](const std::string& name, auto fn, auto... args) {
+            if (reporter.paths_.size() == 1) reporter.routines_.push_back(name);
+            ms(RegisterBenchmark((prefix + name).c_str(), [=](benchmark::State& state) {
+                const SimdPath saved = ActiveSimd();
+                SetSimdPath(path);
+                fn(state, args...);
+                SetSimdPath(saved);
+            }));
+        };
+        on("Demosaic/mode2", DemosaicAlone, 2);
+        on("Demosaic/mode4", DemosaicAlone, 4);
+        on("ProcessFrame/mode2/default", ProcessFrameBench, 2, false);
+        on("ProcessFrame/mode2/all", ProcessFrameBench, 2, true);
+        on("ProcessFrame/mode4/default", ProcessFrameBench, 4, false);
+        on("ProcessFrame/mode4/all", ProcessFrameBench, 4, true);
+        on("HotPixel8", HotPixelAlone, 2);
+        on("HotPixel16", HotPixelAlone, 4);
+        on("Filter/HueSatColour8", FilterAlone, 2, HueSatColour8, 30, true);
+        on("Filter/GammaColour8", FilterAlone, 2, GammaColour8, 120, false);
+        on("Filter/ContrastColour8", FilterAlone, 2, ContrastColour8, 20, false);
+        on("Filter/SharpenColour8", FilterAlone, 2, SharpenColour8, 10, false);
+        on("Filter/BrightnessColour8", FilterAlone, 2, BrightnessColour8, 20, false);
+        on("Filter/HueSatColour16", FilterAlone, 4, HueSatColour16, 30, true);
+        on("Filter/GammaColour16", FilterAlone, 4, GammaColour16, 120, false);
+        on("Filter/SharpenColour16", FilterAlone, 4, SharpenColour16, 10, false);
+    }
 #if VIMBRA_BENCH_OPENCV
     ms(RegisterBenchmark("OpenCV/LUT", CvLut));
     ms(RegisterBenchmark("OpenCV/blur+addWeighted", CvUnsharp));
@@ -311,8 +347,8 @@ int main(int argc, char** argv) {
     }
     std::printf("threads: %d\n", vimbra::DemosaicThreads());
     benchmark::Initialize(&argc, argv);
-    vimbra::Register();
     vimbra::RatioReporter reporter;
+    vimbra::Register(reporter);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -1,18 +1,17 @@
 // The exported C interface: each function looks its handle up in the registry
 // and forwards to one operation of the session.
 #include "VimbraSdk_740QX_RDL.h"
-#include "api/sdk_chain.h"
+#include "api/export_call.h"
 #include "platform/messages.h"
 #include "sim/virtual_driver.h"
 
-#define VIMBRA_EXPORT extern "C" __attribute__((visibility("default")))
-
+using vimbra::CallSession;
 using vimbra::Chain;
 using vimbra::CVimbra;
 
 namespace {
 
-constexpr int32_t kDllVersion = 26412319;  // 1.3.2.0 as 0x0193051F
+constexpr int32_t kDllVersion = VIMBRA_DLL_VERSION;  // 1.3.2.0 as 0x0193051F
 
 // The virtual camera is registered as the driver back end when the library is
 // loaded; it serves the cameras whenever no device node of a real driver exists.
@@ -20,7 +19,7 @@ const bool g_virtual_driver_installed = (vimbra::sim::InstallVirtualDriver(), tr
 
 // The shared body of the setters this camera does not support.
 int32_t Unsupported(int32_t handle) {
-    return Chain().Call(handle, 0, [](CVimbra& s) {
+    return CallSession(handle, 0, [](CVimbra& s) {
         s.NotifyError(VIMBRA_ERR_UNSUPPORTED);
         return 0;
     });
@@ -28,7 +27,7 @@ int32_t Unsupported(int32_t handle) {
 
 // The shared body of the getters this camera does not support.
 int32_t UnsupportedGet(int32_t handle, int32_t* out) {
-    return Chain().Call(handle, 0, [out](CVimbra&) {
+    return CallSession(handle, 0, [out](CVimbra&) {
         if (out != nullptr) *out = 0;
         return 0;
     });
@@ -57,103 +56,107 @@ int32_t ReceiveMessage(HWND window, VimbraHostMessage* msg, uint32_t timeout_ms)
 
 // ---- Lifecycle -------------------------------------------------------------
 
-VIMBRA_EXPORT int32_t Vimbra_Initialize(HWND notify) {
-    const int32_t handle = Chain().CreateInstance();
+VIMBRA_EXPORT int32_t Vimbra_Initialize(HWND notify) noexcept {
+    const int32_t handle = vimbra::NoThrow(0, [] { return Chain().CreateInstance(); });
     if (handle == 0) return 0;
-    Chain().Call(handle, 0, [notify](CVimbra& s) { return s.Initialize(notify); });
+    CallSession(handle, 0, [notify](CVimbra& s) { return s.Initialize(notify); });
     return handle;
 }
 
-VIMBRA_EXPORT int32_t Vimbra_Release(int32_t handle) {
-    return Chain().Release(handle);
+VIMBRA_EXPORT int32_t Vimbra_Release(int32_t handle) noexcept {
+    return vimbra::NoThrow(0, [handle] { return Chain().Release(handle); });
 }
 
-VIMBRA_EXPORT int32_t Vimbra_GetDllVersion(void) {
+VIMBRA_EXPORT int32_t Vimbra_GetDllVersion(void) noexcept {
     return kDllVersion;
 }
 
-VIMBRA_EXPORT int32_t Vimbra_GetLastError(int32_t handle) {
-    return Chain().Call(handle, 0, [](CVimbra& s) { return s.GetLastError(); });
+VIMBRA_EXPORT int32_t Vimbra_GetLastError(int32_t handle) noexcept {
+    return CallSession(handle, 0, [](CVimbra& s) { return s.GetLastError(); });
 }
 
 // ---- Format settings held by the session -------------------------------------
 
-VIMBRA_EXPORT int32_t Vimbra_GetColorMode(int32_t handle) {
-    return Chain().Call(handle, -1, [](CVimbra& s) { return s.GetColorMode(); });
+VIMBRA_EXPORT int32_t Vimbra_GetColorMode(int32_t handle) noexcept {
+    return CallSession(handle, -1, [](CVimbra& s) { return s.GetColorMode(); });
 }
 
-VIMBRA_EXPORT int32_t Vimbra_GetSubSample(int32_t handle) {
-    return Chain().Call(handle, -1, [](CVimbra& s) { return s.GetSubSample(); });
+VIMBRA_EXPORT int32_t Vimbra_GetSubSample(int32_t handle) noexcept {
+    return CallSession(handle, -1, [](CVimbra& s) { return s.GetSubSample(); });
 }
 
-VIMBRA_EXPORT int32_t Vimbra_SetWaitTime(int32_t handle, int32_t ms) {
-    return Chain().Call(handle, 0, [ms](CVimbra& s) { return s.SetWaitTime(ms); });
+VIMBRA_EXPORT int32_t Vimbra_SetWaitTime(int32_t handle, int32_t ms) noexcept {
+    return CallSession(handle, 0, [ms](CVimbra& s) { return s.SetWaitTime(ms); });
 }
 
-VIMBRA_EXPORT int32_t Vimbra_GetWaitTime(int32_t handle) {
-    return Chain().Call(handle, -1, [](CVimbra& s) { return s.GetWaitTime(); });
+VIMBRA_EXPORT int32_t Vimbra_GetWaitTime(int32_t handle) noexcept {
+    return CallSession(handle, -1, [](CVimbra& s) { return s.GetWaitTime(); });
 }
 
-VIMBRA_EXPORT int32_t Vimbra_SetHalfClock(int32_t handle, int32_t mode) {
-    return Chain().Call(handle, 0, [mode](CVimbra& s) { return s.SetHalfClock(mode); });
+VIMBRA_EXPORT int32_t Vimbra_SetHalfClock(int32_t handle, int32_t mode) noexcept {
+    return CallSession(handle, 0, [mode](CVimbra& s) { return s.SetHalfClock(mode); });
 }
 
-VIMBRA_EXPORT int32_t Vimbra_Width(int32_t handle) {
-    return Chain().Call(handle, 0, [](CVimbra& s) { return s.Width(); });
+VIMBRA_EXPORT int32_t Vimbra_Width(int32_t handle) noexcept {
+    return CallSession(handle, 0, [](CVimbra& s) { return s.Width(); });
 }
 
-VIMBRA_EXPORT int32_t Vimbra_Height(int32_t handle) {
-    return Chain().Call(handle, 0, [](CVimbra& s) { return s.Height(); });
+VIMBRA_EXPORT int32_t Vimbra_Height(int32_t handle) noexcept {
+    return CallSession(handle, 0, [](CVimbra& s) { return s.Height(); });
 }
 
 // ---- Unsupported functions -------------------------------------------------
 
-VIMBRA_EXPORT int32_t Vimbra_SetSamplingRate(int32_t handle, ...) {
+VIMBRA_EXPORT int32_t Vimbra_SetSamplingRate(int32_t handle, ...) noexcept {
     return Unsupported(handle);
 }
-VIMBRA_EXPORT int32_t Vimbra_Fps(int32_t handle, ...) {
+VIMBRA_EXPORT int32_t Vimbra_Fps(int32_t handle, ...) noexcept {
     return Unsupported(handle);
 }
-VIMBRA_EXPORT int32_t Vimbra_Fpga_ReadRegister(int32_t handle, ...) {
+VIMBRA_EXPORT int32_t Vimbra_Fpga_ReadRegister(int32_t handle, ...) noexcept {
     return Unsupported(handle);
 }
-VIMBRA_EXPORT int32_t Vimbra_Fpga_WriteRegister(int32_t handle, ...) {
+VIMBRA_EXPORT int32_t Vimbra_Fpga_WriteRegister(int32_t handle, ...) noexcept {
     return Unsupported(handle);
 }
-VIMBRA_EXPORT int32_t Vimbra_SetCrossbar(int32_t handle, ...) {
+VIMBRA_EXPORT int32_t Vimbra_SetCrossbar(int32_t handle, ...) noexcept {
     return Unsupported(handle);
 }
-VIMBRA_EXPORT int32_t Vimbra_GetSamplingRate(int32_t handle, int32_t* out) {
+VIMBRA_EXPORT int32_t Vimbra_GetSamplingRate(int32_t handle, int32_t* out) noexcept {
     return UnsupportedGet(handle, out);
 }
-VIMBRA_EXPORT int32_t Vimbra_GetVideoFormat(int32_t handle, int32_t* out) {
+VIMBRA_EXPORT int32_t Vimbra_GetVideoFormat(int32_t handle, int32_t* out) noexcept {
     return UnsupportedGet(handle, out);
 }
 
 // ---- Host companion interface ------------------------------------------------
 
-VIMBRA_EXPORT HWND VimbraHost_CreateWindow(void) {
-    return vimbra::platform::CreateMessageWindow();
+VIMBRA_EXPORT HWND VimbraHost_CreateWindow(void) noexcept {
+    return vimbra::NoThrow<HWND>(nullptr, [] { return vimbra::platform::CreateMessageWindow(); });
 }
 
-VIMBRA_EXPORT int32_t VimbraHost_DestroyWindow(HWND window) {
-    return vimbra::platform::DestroyMessageWindow(window) ? 1 : 0;
+VIMBRA_EXPORT int32_t VimbraHost_DestroyWindow(HWND window) noexcept {
+    return vimbra::NoThrow(
+        0, [window] { return vimbra::platform::DestroyMessageWindow(window) ? 1 : 0; });
 }
 
 VIMBRA_EXPORT int32_t VimbraHost_GetMessage(HWND window, VimbraHostMessage* msg,
-                                            uint32_t timeoutMs) {
-    return ReceiveMessage(window, msg, timeoutMs);
+                                            uint32_t timeoutMs) noexcept {
+    return vimbra::NoThrow(-1, [&] { return ReceiveMessage(window, msg, timeoutMs); });
 }
 
-VIMBRA_EXPORT int32_t VimbraHost_PeekMessage(HWND window, VimbraHostMessage* msg) {
-    return ReceiveMessage(window, msg, 0);
+VIMBRA_EXPORT int32_t VimbraHost_PeekMessage(HWND window, VimbraHostMessage* msg) noexcept {
+    return vimbra::NoThrow(-1, [&] { return ReceiveMessage(window, msg, 0); });
 }
 
-VIMBRA_EXPORT int32_t VimbraHost_SetCallback(HWND window, VimbraHostCallback callback, void* user) {
-    return vimbra::platform::SetMessageCallback(window, callback, user) ? 1 : 0;
+VIMBRA_EXPORT int32_t VimbraHost_SetCallback(HWND window, VimbraHostCallback callback,
+                                             void* user) noexcept {
+    return vimbra::NoThrow(
+        0, [&] { return vimbra::platform::SetMessageCallback(window, callback, user) ? 1 : 0; });
 }
 
 VIMBRA_EXPORT int32_t VimbraHost_PostMessage(HWND window, uint32_t message, uintptr_t wParam,
-                                             intptr_t lParam) {
-    return vimbra::platform::PostMessage(window, message, wParam, lParam) ? 1 : 0;
+                                             intptr_t lParam) noexcept {
+    return vimbra::NoThrow(
+        0, [&] { return vimbra::platform::PostMessage(window, message, wParam, lParam) ? 1 : 0; });
 }

@@ -10,8 +10,6 @@
 namespace vimbra {
 namespace {
 
-constexpr char kIndexAlphabet[] = "0123456789ABCDEFGHIJKLNMOPQRSTUVWXYZ";
-
 // Samples above this make a frame buffer too large to be a camera frame.
 constexpr uint64_t kMaxSampleCount = uint64_t{1} << 30;
 
@@ -36,7 +34,7 @@ CVBXSdkLib::CVBXSdkLib(platform::DriverBackend* backend)
 CVBXSdkLib::~CVBXSdkLib() {
     // A loop still running would write into the buffers freed below.
     if (loop_thread_.joinable()) {
-        idle_.store(1, std::memory_order_release);
+        stop_requested_.store(1, std::memory_order_release);
         loop_thread_.join();
     }
     FreeBuffers();
@@ -93,18 +91,22 @@ void CVBXSdkLib::FormatDevicePath(char* out, size_t out_size, const char* base, 
         out[0] = '\0';
         return;
     }
-    const char index[2] = {kIndexAlphabet[number], '\0'};
+    const char index[2] = {kDeviceIndexAlphabet[number], '\0'};
     std::snprintf(out, out_size, "\\\\.\\%s-%s", base ? base : "", index);
 }
 
 void CVBXSdkLib::EnumerateDevices() {
+    ProbeDevices();
+    selected_ = 0;
+}
+
+void CVBXSdkLib::ProbeDevices() {
     char path[kDevicePathSize];
     for (int i = 0; i < kDeviceCount; ++i) {
         FormatDevicePath(path, sizeof path, driver_name_, i);
         std::unique_ptr<platform::DriverFile> handle = backend_->Open(path);
         present_[i] = handle ? 1 : 0;
     }
-    selected_ = 0;
 }
 
 bool CVBXSdkLib::IsPresent(int number) const {
@@ -253,9 +255,9 @@ bool CVBXSdkLib::ReadSrom(uint32_t address, uint8_t* value) {
         return false;
     }
     uint8_t block[kCommandBlockSize] = {kCmdSromRead,
-                                        0x51,
-                                        0x02,
-                                        0x01,
+                                        kSromTag,
+                                        kSromReadCount,
+                                        kSromReadBack,
                                         static_cast<uint8_t>(addr >> 8),
                                         static_cast<uint8_t>(addr)};
     uint8_t reply[kCommandBlockSize] = {};
@@ -270,9 +272,9 @@ bool CVBXSdkLib::ReadSromId(uint32_t index, uint8_t* value) {
 
 bool CVBXSdkLib::WriteSrom(uint32_t address, uint32_t value) {
     uint8_t block[kCommandBlockSize] = {kCmdSromWrite,
-                                        0x51,
-                                        0x03,
-                                        0x18,
+                                        kSromTag,
+                                        kSromWriteCount,
+                                        kSromWritePage,
                                         static_cast<uint8_t>(address),
                                         static_cast<uint8_t>(value)};
     bool ok = false;
@@ -395,6 +397,7 @@ int CVBXSdkLib::StartStreaming() {
     end_code_.store(0, std::memory_order_release);
     write_index_.store(0, std::memory_order_release);
     read_index_.store(0, std::memory_order_release);
+    stop_requested_.store(0, std::memory_order_release);
     idle_.store(0, std::memory_order_release);
     try {
         loop_thread_ = std::thread(&CVBXSdkLib::StreamingLoop, this, args);
@@ -412,7 +415,7 @@ void CVBXSdkLib::StreamingLoop(LoopArgs args) {
         args.path[0] ? backend_->Open(args.path) : nullptr;
     if (!handle) {
         end_code = kDevNoHandle;
-    } else if (idle_.load(std::memory_order_acquire) == 0) {
+    } else if (stop_requested_.load(std::memory_order_acquire) == 0) {
         bool short_allowed = true;
         uint8_t start[kCommandBlockSize] = {kCmdStartFrame};
         for (;;) {
@@ -443,7 +446,7 @@ void CVBXSdkLib::StreamingLoop(LoopArgs args) {
                 if (end_code == kDevOk) frames_completed_.fetch_add(1, std::memory_order_acq_rel);
             }
             if (end_code == kDevTransferFailed) break;
-            if (idle_.load(std::memory_order_acquire) == 1) break;
+            if (stop_requested_.load(std::memory_order_acquire) == 1) break;
         }
     }
     handle.reset();
@@ -484,13 +487,16 @@ int CVBXSdkLib::StopStreaming() {
         if (loop_thread_.joinable()) loop_thread_.join();
         return kDevOk;
     }
+    // The loop reports idle itself once it has left its last transfer, so
+    // nothing can free or resize the ring while a request still fills it.
     if (idle_.load(std::memory_order_acquire) == 0) {
-        idle_.store(1, std::memory_order_release);
+        stop_requested_.store(1, std::memory_order_release);
         done_event_->Wait(platform::kInfinite);
     }
     if (loop_thread_.joinable()) loop_thread_.join();
-    idle_.store(1, std::memory_order_release);
     error_.store(0, std::memory_order_release);
+    // A reader still waiting for a frame wakes up and finds the loop stopped.
+    frame_event_->Set();
     return end_code_.load(std::memory_order_acquire);
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "device/protocol.h"
 #include "platform/driver.h"
 #include "platform/event.h"
 
@@ -32,22 +33,6 @@ inline constexpr int kWaitLoopEnded = 1;
 inline constexpr int kWaitStopped = 0;
 inline constexpr int kWaitNoFrameYet = 2;
 inline constexpr int kWaitFrameReady = 3;
-
-// Command codes (byte 0 of the 64-byte command block).
-inline constexpr uint8_t kCmdReset = 0x01;
-inline constexpr uint8_t kCmdStartFrame = 0x02;
-inline constexpr uint8_t kCmdSensorWrite = 0x04;
-inline constexpr uint8_t kCmdPrepare = 0x06;
-inline constexpr uint8_t kCmdFrameSize = 0x09;
-inline constexpr uint8_t kCmdTransferDepth = 0x0A;
-inline constexpr uint8_t kCmdSensorRead = 0x0C;
-inline constexpr uint8_t kCmdControllerWrite = 0x25;
-inline constexpr uint8_t kCmdControllerRead = 0x26;
-inline constexpr uint8_t kCmdSromWrite = 0x40;
-inline constexpr uint8_t kCmdSromRead = 0x41;
-
-inline constexpr size_t kCommandBlockSize = 64;
-inline constexpr uint32_t kSromIdBase = 0x1800;
 
 class CVBXSdkLib {
   public:
@@ -84,6 +69,8 @@ class CVBXSdkLib {
 
     // Probes camera numbers 0..31, then selects number 0 (the path stays).
     void EnumerateDevices();
+    // Probes camera numbers 0..31 again; the selected camera stays selected.
+    void ProbeDevices();
     int DeviceCount() const { return kDeviceCount; }
     bool IsPresent(int number) const;
     // 0, or 22 for a number outside 0..31. Neither opens nor checks presence.
@@ -206,7 +193,10 @@ class CVBXSdkLib {
 
     std::atomic<int> write_index_{0};
     std::atomic<int> read_index_{0};
+    // Set by the loop alone, when it has finished; a stop is asked for with
+    // stop_requested_.
     std::atomic<int> idle_{1};
+    std::atomic<int> stop_requested_{0};
     std::atomic<int> error_{0};
     std::atomic<int> end_code_{0};
     std::atomic<uint64_t> frames_completed_{0};

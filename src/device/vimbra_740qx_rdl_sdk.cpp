@@ -8,10 +8,9 @@
 namespace vimbra {
 namespace {
 
-constexpr uint16_t kMirrorVertical = 0x8000;
-constexpr uint16_t kMirrorHorizontal = 0x4000;
-constexpr uint16_t kAddressModeKeep = 0xFFC8;
-constexpr uint16_t kReadModeKeep = 0xFCEF;
+constexpr uint16_t kAddressModeKeep = static_cast<uint16_t>(~kAddressModeMask);
+constexpr uint16_t kReadModeKeep =
+    static_cast<uint16_t>(~(kReadModeTrigger | kReadModeTriggerOption));
 
 struct ModeBits {
     uint16_t bits;
@@ -54,7 +53,7 @@ CVimbra740QXRDLSdk::~CVimbra740QXRDLSdk() = default;
 int CVimbra740QXRDLSdk::SetTransferDepth(int flag) {
     depth_flag_ = flag;
     SendTransferDepthCommand(1);
-    WriteControllerRegister(kCtlDepth, static_cast<uint8_t>(0x84 | (flag ? 1 : 0)));
+    WriteControllerRegister(kCtlDepth, static_cast<uint8_t>(kDepthBase | (flag ? kDepth16 : 0)));
     platform::SleepMs(2);
     Reset();
     // The request size follows the depth, so the request kind follows it too.
@@ -105,8 +104,8 @@ int CVimbra740QXRDLSdk::SetWindow(int x, int y, int w, int h, int mode) {
 
     switch (m.divisor) {
         case 1:
-            reg_row_start_ = y + 54;
-            reg_col_start_ = x + 16;
+            reg_row_start_ = y + kSensorOriginRow;
+            reg_col_start_ = x + kSensorOriginColumn;
             reg_row_size_ = ((h + 1) & ~1) - 1;
             reg_col_size_ = ((w + 1) & ~1) - 1;
             break;
@@ -192,8 +191,8 @@ int CVimbra740QXRDLSdk::SetTrigger(int on, int option) {
     ReadSensorRegister(kRegReadMode, &mode);
     mode &= kReadModeKeep;
     if (on) {
-        mode |= 0x0300;
-        if (option == 1) mode |= 0x0010;
+        mode |= kReadModeTrigger;
+        if (option == 1) mode |= kReadModeTriggerOption;
     }
     if (!WriteSensorRegister(kRegReadMode, mode)) return 0;
     trigger_on_ = on;
@@ -202,18 +201,18 @@ int CVimbra740QXRDLSdk::SetTrigger(int on, int option) {
 }
 
 bool CVimbra740QXRDLSdk::SetGlobalGain(int gain) {
-    return WriteSensorRegister(kRegGlobalGain, static_cast<uint16_t>(gain & 0x7F));
+    return WriteSensorRegister(kRegGlobalGain, static_cast<uint16_t>(gain & kGlobalGainMask));
 }
 
 int CVimbra740QXRDLSdk::ReadGlobalGain() {
     uint16_t value = 0;
     ReadSensorRegister(kRegGlobalGain, &value);
-    return value & 0x7F;
+    return value & kGlobalGainMask;
 }
 
 bool CVimbra740QXRDLSdk::SetColorGain(int reg, int gain) {
     if (reg < kRegGainGreen1 || reg > kRegGainGreen2) return false;
-    return WriteSensorRegister(reg, static_cast<uint16_t>(gain & 0xFF));
+    return WriteSensorRegister(reg, static_cast<uint16_t>(gain & kColourGainWriteMask));
 }
 
 bool CVimbra740QXRDLSdk::ReadColorGain(int reg, int* value) {
@@ -221,12 +220,12 @@ bool CVimbra740QXRDLSdk::ReadColorGain(int reg, int* value) {
     if (reg < kRegGainGreen1 || reg > kRegGainGreen2) return false;
     uint16_t raw = 0;
     const bool ok = ReadSensorRegister(reg, &raw);
-    if (value) *value = raw & 0x7F;
+    if (value) *value = raw & kColourGainReadMask;
     return ok;
 }
 
 int CVimbra740QXRDLSdk::DefaultColorGain(int reg) const {
-    return (reg >= kRegGainGreen1 && reg <= kRegGainGreen2) ? kDefaultColorGain : 0;
+    return (reg >= kRegGainGreen1 && reg <= kRegGainGreen2) ? kDefaultColourGain : 0;
 }
 
 bool CVimbra740QXRDLSdk::SetShutterWidth(int rows) {
@@ -256,17 +255,20 @@ bool CVimbra740QXRDLSdk::ReadClock(int* value) {
 
 bool CVimbra740QXRDLSdk::ReadGrayCalibration(GrayCalibration* out) {
     uint8_t first = 0;
-    if (!ReadSrom(0x1900, &first) || first == 0xFF) return false;
+    if (!ReadSrom(kSromModelName, &first) || first == 0xFF) return false;
     char name[17] = {};
     name[0] = static_cast<char>(first);
-    for (uint32_t i = 1; i < 16; ++i) {
+    for (uint32_t i = 1; i < kSromModelNameSize; ++i) {
         uint8_t b = 0;
-        ReadSrom(0x1900 + i, &b);
+        ReadSrom(kSromModelName + i, &b);
         name[i] = static_cast<char>(b);
     }
-    if (std::strcmp(name, "740QX-BW") != 0 && std::strcmp(name, "2250KT-BW") != 0) return false;
-    uint8_t b[10] = {};
-    for (uint32_t i = 0; i < 10; ++i) ReadSrom(0x1910 + i, &b[i]);
+    bool mono = false;
+    for (const char* model : kMonoModelNames) mono = mono || std::strcmp(name, model) == 0;
+    if (!mono) return false;
+    uint8_t b[kSromGreyCalibrationSize] = {};
+    for (uint32_t i = 0; i < kSromGreyCalibrationSize; ++i)
+        ReadSrom(kSromGreyCalibration + i, &b[i]);
     if (out) {
         out->mode = b[0];
         out->gain_r1 = b[2];
@@ -283,7 +285,7 @@ bool CVimbra740QXRDLSdk::ReadGrayCalibration(GrayCalibration* out) {
 
 void CVimbra740QXRDLSdk::ApplySensorVariantFromSrom() {
     uint8_t variant = 0;
-    if (!ReadSrom(0x1EB0, &variant)) return;
+    if (!ReadSrom(kSromSensorVariant, &variant)) return;
     if (variant == 1 || variant == 2) SetSensorVariant(variant == 1 ? 0 : 1);
 }
 

@@ -19,38 +19,8 @@ struct GrayCalibration {
 
 class CVimbra740QXRDLSdk : public CVBXSdkLib {
   public:
-    static constexpr int kSensorWidth = 2592;
-    static constexpr int kSensorHeight = 1944;
-    static constexpr int kDefaultGlobalGain = 14;
-    static constexpr int kDefaultColorGain = 14;
-    static constexpr int kDefaultShutterWidth = 1970;
-    static constexpr int kMaxShutterWidth = 0x3FFF;
     static constexpr int kMinGain = 0;
     static constexpr int kMaxReportedGain = 63;
-    static constexpr const char* kDriverBaseName = "VmbrQX740RDL";
-
-    // Sensor register numbers.
-    static constexpr int kRegRowStart = 1;
-    static constexpr int kRegColumnStart = 2;
-    static constexpr int kRegRowSize = 3;
-    static constexpr int kRegColumnSize = 4;
-    static constexpr int kRegShutterWidth = 9;
-    static constexpr int kRegReadMode = 30;
-    static constexpr int kRegMirror = 32;
-    static constexpr int kRegRowAddressMode = 34;
-    static constexpr int kRegColumnAddressMode = 35;
-    static constexpr int kRegGainGreen1 = 43;
-    static constexpr int kRegGainBlue = 44;
-    static constexpr int kRegGainRed = 45;
-    static constexpr int kRegGainGreen2 = 46;
-    static constexpr int kRegGlobalGain = 53;
-
-    // Controller register numbers.
-    static constexpr int kCtlFrameSize0 = 0;
-    static constexpr int kCtlIoPort = 7;
-    static constexpr int kCtlTrigger = 11;
-    static constexpr int kCtlDepth = 14;
-    static constexpr int kCtlClock = 15;
 
     // Probes the 32 camera numbers and selects camera 0.
     explicit CVimbra740QXRDLSdk(platform::DriverBackend* backend = nullptr);

@@ -11,7 +11,9 @@
 #include <cstring>
 
 #include "image/dib_image.h"
+#include "image/parity_sums.h"
 #include "image/row_pool.h"
+#include "image/simd.h"
 
 namespace vimbra {
 
@@ -26,31 +28,22 @@ struct PhaseCell {
 constexpr PhaseCell kCells[4] = {{1, 0}, {0, 0}, {1, 1}, {0, 1}};
 
 std::atomic<int> g_threads{0};  // all cores
-std::atomic<int> g_simd{-1};    // -1: not chosen yet
 
-bool CpuHasAvx2() {
-#if defined(__x86_64__) || defined(__i386__)
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
+// Kernels of the interior pass; the AVX-512 path runs the AVX2 one.
+enum class DemosaicSimd : int { kScalar = 0, kSse2 = 1, kAvx2 = 2 };
 
-DemosaicSimd BaseSimd() {
+DemosaicSimd ActiveKernel() {
+    switch (ActiveSimd()) {
+        case SimdPath::kAvx2:
+        case SimdPath::kAvx512:
+            return DemosaicSimd::kAvx2;
 #if defined(__SSE2__)
-    return DemosaicSimd::kSse2;
-#else
-    return DemosaicSimd::kScalar;
+        case SimdPath::kSse2:
+            return DemosaicSimd::kSse2;
 #endif
-}
-
-DemosaicSimd ActiveSimd() {
-    int v = g_simd.load(std::memory_order_relaxed);
-    if (v < 0) {
-        v = static_cast<int>(CpuHasAvx2() ? DemosaicSimd::kAvx2 : BaseSimd());
-        g_simd.store(v, std::memory_order_relaxed);
+        default:
+            return DemosaicSimd::kScalar;
     }
-    return static_cast<DemosaicSimd>(v);
 }
 
 int ClampedGain(int32_t gain) {
@@ -571,6 +564,7 @@ template <typename T>
 void InteriorRow(const Job<T>& job, int y, const T* const rows[4], DemosaicSimd simd,
                  int vector_end) {
     RowPlan<T> plan = PlanRow(job, y, rows);
+    (void)simd;  // no vector kernel on other processors
     if (vector_end > 2) {
 #if defined(__x86_64__) || defined(__i386__)
         if (simd == DemosaicSimd::kAvx2) {
@@ -689,7 +683,7 @@ int Inner(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& rect, int dst_
         return 1;
     }
     if (job.width <= 4 || job.height <= 4) return 1;
-    const DemosaicSimd simd = ActiveSimd();
+    const DemosaicSimd simd = ActiveKernel();
     const int rows = job.height - 4;
     RowPool::Instance().Run(DemosaicThreads(), rows, [&](int begin, int end) {
         InteriorRows(job, 2 + begin, 2 + end, simd);
@@ -703,7 +697,7 @@ int Border(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& rect, int dst
     Job<T> job;
     if (MakeJob(job, dst_bits, src_bits, rect, dst_x, dst_row, dst_bpp, src_bpp, dst_stride,
                 src_stride, param1)) {
-        BorderAll(job, ActiveSimd());
+        BorderAll(job, ActiveKernel());
     }
     return 1;
 }
@@ -729,13 +723,14 @@ int Measure(const uint8_t* src_bits, const Rect& rect, uint16_t src_bpp, int src
         bool red_row = (y & 1) == cell.red_row;
         // Even and odd columns of this row: on a red row red and green, on a
         // blue row green and blue.
-        Sum even = 0, odd = 0;
-        int x = 0;
-        for (; x + 1 < w; x += 2) {
-            even += row[x];
-            odd += row[x + 1];
+        ParitySums row_sums;
+        if constexpr (sizeof(T) == 1) {
+            AddParitySums8(row, w, -1, row_sums);
+        } else {
+            AddParitySums16(row, w, -1, row_sums);
         }
-        if (x < w) even += row[x];
+        const auto even = static_cast<Sum>(row_sums.sum[0]);
+        const auto odd = static_cast<Sum>(row_sums.sum[1]);
         uint64_t n_even = static_cast<uint64_t>((w + 1) / 2), n_odd = static_cast<uint64_t>(w / 2);
         int even_colour = red_row ? (cell.red_col == 0 ? 2 : 1) : (cell.red_col == 0 ? 1 : 0);
         int odd_colour = red_row ? (cell.red_col == 0 ? 1 : 2) : (cell.red_col == 0 ? 0 : 1);
@@ -862,13 +857,6 @@ int SetDemosaicThreads(int threads) {
 int DemosaicThreads() {
     int t = g_threads.load(std::memory_order_relaxed);
     return t == 0 ? RowPool::Instance().Cores() : t;
-}
-
-DemosaicSimd SetDemosaicSimd(DemosaicSimd simd) {
-    if (simd == DemosaicSimd::kAvx2 && !CpuHasAvx2()) simd = BaseSimd();
-    if (simd == DemosaicSimd::kSse2) simd = BaseSimd();
-    g_simd.store(static_cast<int>(simd));
-    return simd;
 }
 
 }  // namespace vimbra

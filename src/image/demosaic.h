@@ -94,10 +94,4 @@ int ConvertToColour(CDibImage* dst, CDibImage* src, ColourSettings& settings,
 int SetDemosaicThreads(int threads);
 int DemosaicThreads();
 
-// Instruction set of the interior pass: chosen at first use from the CPU
-// (AVX2 where present, else SSE2); tests and benchmarks may force a lower
-// one. Returns the level now in use (never one the CPU lacks).
-enum class DemosaicSimd : int { kScalar = 0, kSse2 = 1, kAvx2 = 2 };
-DemosaicSimd SetDemosaicSimd(DemosaicSimd simd);
-
 }  // namespace vimbra

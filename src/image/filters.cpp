@@ -20,8 +20,6 @@ using pixel::Height;
 using pixel::Param;
 using pixel::Width;
 
-std::atomic<bool> g_vector_paths{true};
-
 int ClampDepth(int32_t depth) {
     return std::clamp<int32_t>(depth, 8, 16);
 }
@@ -132,6 +130,42 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void Lut8Avx512(uint8_t* 
         _mm512_mask_storeu_epi8(d + i, tail & write, y);
     }
 }
+// Looks up n bytes, 32 at a time; with `keep_fourth` the fourth byte of
+// every four keeps the destination's value. Returns the number done.
+__attribute__((target("avx2"))) size_t Lut8Avx2(uint8_t* d, const uint8_t* s, size_t n,
+                                                const uint8_t* lut, bool keep_fourth) {
+    pixel::ByteTableAvx2 t;
+    pixel::LoadByteTableAvx2(lut, t);
+    const __m256i keep = _mm256_set1_epi32(keep_fourth ? static_cast<int>(0xFF000000u) : 0);
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i y =
+            pixel::LookUpBytesAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i)), t);
+        if (keep_fourth) {
+            y = _mm256_blendv_epi8(y, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i)),
+                                   keep);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), y);
+    }
+    return i;
+}
+#endif
+
+#if VIMBRA_NEON_SIMD
+// Looks up n bytes, 16 at a time; with `keep_fourth` the fourth byte of
+// every four keeps the destination's value. Returns the number done.
+size_t Lut8Neon(uint8_t* d, const uint8_t* s, size_t n, const uint8_t* lut, bool keep_fourth) {
+    pixel::ByteTableNeon t;
+    pixel::LoadByteTableNeon(lut, t);
+    const uint8x16_t keep = vreinterpretq_u8_u32(vdupq_n_u32(keep_fourth ? 0xFF000000u : 0));
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        uint8x16_t y = pixel::LookUpBytesNeon(vld1q_u8(s + i), t);
+        if (keep_fourth) y = vbslq_u8(keep, vld1q_u8(d + i), y);
+        vst1q_u8(d + i, y);
+    }
+    return i;
+}
 #endif
 
 // One row of `width` pixels: `channels` samples of each pixel through the
@@ -141,8 +175,24 @@ void Lut8Row(uint8_t* d, const uint8_t* s, int width, int dst_bpp, int src_bpp, 
     if (dst_bpp == src_bpp && (dst_bpp == channels || (dst_bpp == 4 && channels == 3))) {
         const size_t n = static_cast<size_t>(width) * dst_bpp;
 #if VIMBRA_X86_SIMD
-        if (pixel::UseAvx512()) {
+        if (simd::Avx512()) {
             Lut8Avx512(d, s, n, lut, dst_bpp == 4 ? 0x7777777777777777ULL : ~uint64_t{0});
+            return;
+        }
+        if (simd::Avx2()) {
+            const bool keep = dst_bpp == 4;
+            for (size_t i = Lut8Avx2(d, s, n, lut, keep); i < n; ++i) {
+                if (!keep || (i & 3) != 3) d[i] = lut[s[i]];
+            }
+            return;
+        }
+#endif
+#if VIMBRA_NEON_SIMD
+        if (simd::Neon()) {
+            const bool keep = dst_bpp == 4;
+            for (size_t i = Lut8Neon(d, s, n, lut, keep); i < n; ++i) {
+                if (!keep || (i & 3) != 3) d[i] = lut[s[i]];
+            }
             return;
         }
 #endif
@@ -174,42 +224,16 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) inline __m256i L
                           0x36343230, 0x3E3C3A38, 0, 0, 0, 0, 0, 0, 0, 0);
     return _mm512_castsi512_si256(_mm512_permutexvar_epi8(idx, v));
 }
-
-// Looks up n 16-bit samples, 16 at a time with a gather of 32-bit words (the
-// table has one spare entry so that the last word can be read whole);
-// `write` selects the samples of each 16 that are stored. Returns the number
-// of samples done.
-__attribute__((target("avx512f,avx512bw,avx512vl"))) int Lut16Avx512(uint16_t* d, const uint16_t* s,
-                                                                     int n, const uint16_t* lut,
-                                                                     __mmask16 write) {
-    int i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m512i idx =
-            _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i)));
-        const __m512i v = _mm512_i32gather_epi32(idx, lut, 2);
-        _mm256_mask_storeu_epi16(d + i, write, LowWords(v));
-    }
-    return i;
-}
 #endif
 
+// Plain loads from the table: they beat a gather of 32-bit words on both
+// vector paths (measured on full frames).
 void Lut16Row(uint8_t* d8, const uint8_t* s8, int width, int dst_bpp, int src_bpp, int channels,
               const uint16_t* lut) {
     auto* d = reinterpret_cast<uint16_t*>(d8);
     auto* s = reinterpret_cast<const uint16_t*>(s8);
     const int dstep = dst_bpp / 2;
     const int sstep = src_bpp / 2;
-#if VIMBRA_X86_SIMD
-    if (pixel::UseAvx512() && dstep == sstep &&
-        (dstep == channels || (dstep == 4 && channels == 3))) {
-        const int n = width * dstep;
-        const int done = Lut16Avx512(d, s, n, lut, dstep == 4 ? 0x7777 : 0xFFFF);
-        for (int i = done; i < n; ++i) {
-            if (dstep != 4 || (i & 3) != 3) d[i] = lut[s[i]];
-        }
-        return;
-    }
-#endif
     if (dstep == channels && sstep == channels) {
         const int n = width * channels;
         for (int i = 0; i < n; ++i) d[i] = lut[s[i]];
@@ -457,6 +481,154 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int SharpenRow16Avx512(
     }
     return j;
 }
+
+__attribute__((target("avx2"))) inline __m256i LoadAvx2(const void* q) {
+    return _mm256_loadu_si256(static_cast<const __m256i*>(q));
+}
+__attribute__((target("avx2"))) inline __m256i Widen8Avx2(const uint8_t* q) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+}
+__attribute__((target("avx2"))) inline __m256i Widen16Avx2(const uint16_t* q) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+}
+
+// The AVX2 twin of SharpenRow8Avx512: sixteen samples per register, two
+// registers (32 samples) per step so that the table lookup works on whole
+// registers of bytes.
+template <int kStep>
+__attribute__((target("avx2"))) int SharpenRow8Avx2(uint8_t* d, const uint8_t* const rows[4],
+                                                    int width, int value, uint16_t* sums,
+                                                    const uint8_t* post) {
+    const int n = width * kStep;
+    int j = 0;
+    for (; j + 16 <= n; j += 16) {
+        const __m256i v =
+            _mm256_add_epi16(_mm256_add_epi16(Widen8Avx2(rows[0] + j), Widen8Avx2(rows[1] + j)),
+                             _mm256_add_epi16(Widen8Avx2(rows[2] + j), Widen8Avx2(rows[3] + j)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + j), v);
+    }
+    ColumnSums<uint8_t, uint16_t>(rows, n, j, sums);
+    const int last = (width - 2) * kStep;
+    const __m256i vvalue = _mm256_set1_epi16(static_cast<int16_t>(value));
+    const __m256i magic = _mm256_set1_epi16(26215);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i top = _mm256_set1_epi16(255);
+    const __m256i keep = _mm256_set1_epi32(kStep == 4 ? static_cast<int>(0xFF000000u) : 0);
+    pixel::ByteTableAvx2 t;
+    if (post != nullptr) pixel::LoadByteTableAvx2(post, t);
+    auto half = [&](int at) __attribute__((target("avx2"))) {
+        const __m256i box = _mm256_add_epi16(
+            _mm256_add_epi16(LoadAvx2(sums + at - 2 * kStep), LoadAvx2(sums + at - kStep)),
+            _mm256_add_epi16(LoadAvx2(sums + at), LoadAvx2(sums + at + kStep)));
+        const __m256i sample = Widen8Avx2(rows[2] + at);
+        const __m256i tv =
+            _mm256_mullo_epi16(_mm256_sub_epi16(sample, _mm256_srli_epi16(box, 4)), vvalue);
+        const __m256i q = _mm256_sub_epi16(_mm256_srai_epi16(_mm256_mulhi_epi16(tv, magic), 2),
+                                           _mm256_srai_epi16(tv, 15));
+        return _mm256_min_epi16(_mm256_max_epi16(_mm256_add_epi16(sample, q), zero), top);
+    };
+    for (j = 2 * kStep; j + 32 <= last; j += 32) {
+        __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(half(j), half(j + 16)), 0xD8);
+        if (post != nullptr) bytes = pixel::LookUpBytesAvx2(bytes, t);
+        if constexpr (kStep == 4) bytes = _mm256_blendv_epi8(bytes, LoadAvx2(d + j), keep);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + j), bytes);
+    }
+    return j;
+}
+
+// The AVX2 twin of SharpenRow16Avx512: eight samples per register, sixteen
+// per step.
+template <int kStep>
+__attribute__((target("avx2"))) int SharpenRow16Avx2(uint16_t* d, const uint16_t* const rows[4],
+                                                     int width, int value, int max_value,
+                                                     uint32_t* sums, const uint16_t* post,
+                                                     Brighten bright) {
+    const int n = width * kStep;
+    int j = 0;
+    for (; j + 8 <= n; j += 8) {
+        const __m256i v =
+            _mm256_add_epi32(_mm256_add_epi32(Widen16Avx2(rows[0] + j), Widen16Avx2(rows[1] + j)),
+                             _mm256_add_epi32(Widen16Avx2(rows[2] + j), Widen16Avx2(rows[3] + j)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + j), v);
+    }
+    ColumnSums<uint16_t, uint32_t>(rows, n, j, sums);
+    const int last = (width - 2) * kStep;
+    const __m256i vvalue = _mm256_set1_epi32(value);
+    const __m256 ten = _mm256_set1_ps(10.0f);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i top = _mm256_set1_epi32(max_value);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    const auto* table = reinterpret_cast<const int*>(post);
+    auto part = [&](int at) __attribute__((target("avx2"))) {
+        const __m256i box = _mm256_add_epi32(
+            _mm256_add_epi32(LoadAvx2(sums + at - 2 * kStep), LoadAvx2(sums + at - kStep)),
+            _mm256_add_epi32(LoadAvx2(sums + at), LoadAvx2(sums + at + kStep)));
+        const __m256i sample = Widen16Avx2(rows[2] + at);
+        const __m256i tv =
+            _mm256_mullo_epi32(_mm256_sub_epi32(sample, _mm256_srli_epi32(box, 4)), vvalue);
+        const __m256i q = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(tv), ten));
+        __m256i out = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(sample, q), zero), top);
+        if (bright.on) {
+            // As in SharpenRow16Avx512: held at max_value before the conversion.
+            const __m256 scaled =
+                _mm256_min_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(out), _mm256_set1_ps(bright.factor)),
+                              _mm256_set1_ps(static_cast<float>(max_value)));
+            out = _mm256_min_epi32(_mm256_max_epi32(_mm256_cvttps_epi32(scaled), zero), top);
+        }
+        if (post != nullptr) out = _mm256_and_si256(_mm256_i32gather_epi32(table, out, 2), low);
+        return out;
+    };
+    for (j = 2 * kStep; j + 16 <= last; j += 16) {
+        __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(part(j), part(j + 8)), 0xD8);
+        if constexpr (kStep == 4) words = _mm256_blend_epi16(words, LoadAvx2(d + j), 0x88);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + j), words);
+    }
+    return j;
+}
+#endif
+
+#if VIMBRA_NEON_SIMD
+// SharpenRow8Avx2 on NEON: eight samples per register, sixteen per step. The
+// division by 10 is the same exact one: (t * 26215) >> 18, formed as the
+// doubling high product shifted by 3, minus t >> 15; the saturating narrow
+// to bytes is the clamp to 0..255.
+template <int kStep>
+int SharpenRow8Neon(uint8_t* d, const uint8_t* const rows[4], int width, int value, uint16_t* sums,
+                    const uint8_t* post) {
+    const int n = width * kStep;
+    int j = 0;
+    for (; j + 16 <= n; j += 16) {
+        uint8x16_t r[4];
+        for (int k = 0; k < 4; ++k) r[k] = vld1q_u8(rows[k] + j);
+        vst1q_u16(sums + j, vaddq_u16(vaddl_u8(vget_low_u8(r[0]), vget_low_u8(r[1])),
+                                      vaddl_u8(vget_low_u8(r[2]), vget_low_u8(r[3]))));
+        vst1q_u16(sums + j + 8, vaddq_u16(vaddl_high_u8(r[0], r[1]), vaddl_high_u8(r[2], r[3])));
+    }
+    ColumnSums<uint8_t, uint16_t>(rows, n, j, sums);
+    const int last = (width - 2) * kStep;
+    const int16x8_t vvalue = vdupq_n_s16(static_cast<int16_t>(value));
+    const int16x8_t magic = vdupq_n_s16(26215);
+    const uint8x16_t keep = vreinterpretq_u8_u32(vdupq_n_u32(kStep == 4 ? 0xFF000000u : 0));
+    pixel::ByteTableNeon t;
+    if (post != nullptr) pixel::LoadByteTableNeon(post, t);
+    auto half = [&](int at) {
+        const uint16x8_t box =
+            vaddq_u16(vaddq_u16(vld1q_u16(sums + at - 2 * kStep), vld1q_u16(sums + at - kStep)),
+                      vaddq_u16(vld1q_u16(sums + at), vld1q_u16(sums + at + kStep)));
+        const int16x8_t sample = vreinterpretq_s16_u16(vmovl_u8(vld1_u8(rows[2] + at)));
+        const int16x8_t tv =
+            vmulq_s16(vsubq_s16(sample, vreinterpretq_s16_u16(vshrq_n_u16(box, 4))), vvalue);
+        const int16x8_t q = vsubq_s16(vshrq_n_s16(vqdmulhq_s16(tv, magic), 3), vshrq_n_s16(tv, 15));
+        return vqmovun_s16(vaddq_s16(sample, q));
+    };
+    for (j = 2 * kStep; j + 16 <= last; j += 16) {
+        uint8x16_t bytes = vcombine_u8(half(j), half(j + 8));
+        if (post != nullptr) bytes = pixel::LookUpBytesNeon(bytes, t);
+        if constexpr (kStep == 4) bytes = vbslq_u8(keep, vld1q_u8(d + j), bytes);
+        vst1q_u8(d + j, bytes);
+    }
+    return j;
+}
 #endif
 
 // One output row: `rows` are the source rows y-2..y+1, `d` row y of the
@@ -465,20 +637,36 @@ template <class T, int kStep>
 void SharpenOneRow(T* d, const T* const rows[4], int w, int value, int max_value, uint32_t* own32,
                    uint16_t* own16, const T* post, Brighten bright) {
     const int last = (w - 2) * kStep;
+    // The first sample the vector kernel of the path in use left, or -1.
+    int j = -1;
 #if VIMBRA_X86_SIMD
-    if (pixel::UseAvx512()) {
+    if constexpr (sizeof(T) == 1) {
+        if (simd::Avx512())
+            j = SharpenRow8Avx512<kStep>(d, rows, w, value, own16, post);
+        else if (simd::Avx2())
+            j = SharpenRow8Avx2<kStep>(d, rows, w, value, own16, post);
+    } else {
+        if (simd::Avx512()) {
+            j = SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32, post, bright);
+        } else if (simd::Avx2()) {
+            j = SharpenRow16Avx2<kStep>(d, rows, w, value, max_value, own32, post, bright);
+        }
+    }
+#endif
+#if VIMBRA_NEON_SIMD
+    if constexpr (sizeof(T) == 1) {
+        if (simd::Neon()) j = SharpenRow8Neon<kStep>(d, rows, w, value, own16, post);
+    }
+#endif
+    if (j >= 0) {
         if constexpr (sizeof(T) == 1) {
-            const int j = SharpenRow8Avx512<kStep>(d, rows, w, value, own16, post);
             SharpenSpan<T, uint16_t, kStep>(d, rows[2], own16, j, last, value, max_value, post);
         } else {
-            const int j =
-                SharpenRow16Avx512<kStep>(d, rows, w, value, max_value, own32, post, bright);
             SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, j, last, value, max_value, post,
                                             bright);
         }
         return;
     }
-#endif
     (void)own16;
     ColumnSums<T, uint32_t>(rows, w * kStep, 0, own32);
     SharpenSpan<T, uint32_t, kStep>(d, rows[2], own32, 2 * kStep, last, value, max_value, post,
@@ -955,6 +1143,256 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16A
     }
     return x;
 }
+
+// The AVX2 twin of HueSatFraction for eight 32-bit lanes.
+__attribute__((target("avx2"))) inline __m256i HueSatFractionAvx2(__m256i n, __m256i d) {
+    const __m256i q =
+        _mm256_cvttps_epi32(_mm256_div_ps(_mm256_set1_ps(16711680.0f), _mm256_cvtepi32_ps(d)));
+    return _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(n, q), _mm256_set1_epi32(0x8000)),
+                             16);
+}
+
+// One channel: the level, plus the span where `full`, plus `moving` where
+// `moves` (both masks of whole words).
+__attribute__((target("avx2"))) inline __m256i HueSatChannelAvx2(__m256i new_min, __m256i span,
+                                                                 __m256i moving, __m256i full,
+                                                                 __m256i moves) {
+    return _mm256_add_epi16(_mm256_add_epi16(new_min, _mm256_and_si256(full, span)),
+                            _mm256_and_si256(moves, moving));
+}
+
+__attribute__((target("avx2"))) inline __m256i WordsEqual(__m256i v, int k) {
+    return _mm256_cmpeq_epi16(v, _mm256_set1_epi16(static_cast<int16_t>(k)));
+}
+
+// The AVX2 twin of HueSat32Words: sixteen pixels in 16-bit lanes, with
+// compare results and blends in place of mask registers and a compare per
+// sector in place of the variable shift.
+__attribute__((target("avx2"), always_inline)) inline void HueSat16Words(
+    __m256i b, __m256i g, __m256i r, __m256i sat_plus_256, __m256i off_in, __m256i off_sec,
+    __m256i& out_b, __m256i& out_g, __m256i& out_r) {
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i zero = _mm256_setzero_si256();
+    // Samples are 0..255, so signed word compares order them.
+    const __m256i g_gt_r = _mm256_cmpgt_epi16(g, r);
+    const __m256i hi = _mm256_max_epi16(r, g);
+    const __m256i lo = _mm256_min_epi16(r, g);
+    __m256i base = _mm256_blendv_epi8(one, _mm256_set1_epi16(3), g_gt_r);
+    __m256i num = _mm256_blendv_epi8(_mm256_sub_epi16(g, b), _mm256_sub_epi16(b, r), g_gt_r);
+    const __m256i b_gt = _mm256_cmpgt_epi16(b, hi);
+    const __m256i max = _mm256_max_epi16(b, hi);
+    base = _mm256_blendv_epi8(base, _mm256_set1_epi16(5), b_gt);
+    num = _mm256_blendv_epi8(num, _mm256_sub_epi16(r, g), b_gt);
+    const __m256i min = _mm256_min_epi16(b, lo);
+    const __m256i d = _mm256_sub_epi16(max, min);
+    const __m256i sum = _mm256_add_epi16(max, min);
+    const __m256i neg = _mm256_cmpgt_epi16(zero, num);
+    base = _mm256_add_epi16(base, neg);  // neg is -1 where true
+    num = _mm256_add_epi16(num, _mm256_and_si256(neg, d));
+    const __m256i limit = _mm256_min_epi16(sum, _mm256_sub_epi16(_mm256_set1_epi16(511), sum));
+    const __m256i scaled = _mm256_mulhrs_epi16(_mm256_slli_epi16(d, 7), sat_plus_256);
+    const __m256i chroma = _mm256_min_epi16(limit, scaled);
+    const __m256i new_min = _mm256_srli_epi16(_mm256_sub_epi16(sum, chroma), 1);
+    const __m256i span =
+        _mm256_sub_epi16(_mm256_srli_epi16(_mm256_add_epi16(sum, chroma), 1), new_min);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    const __m256i even = HueSatFractionAvx2(_mm256_and_si256(num, low), _mm256_and_si256(d, low));
+    const __m256i odd = HueSatFractionAvx2(_mm256_srli_epi32(num, 16), _mm256_srli_epi32(d, 16));
+    __m256i frac = _mm256_add_epi16(_mm256_or_si256(even, _mm256_slli_epi32(odd, 16)), off_in);
+    __m256i sector = _mm256_add_epi16(base, off_sec);
+    const __m256i wrap = _mm256_cmpgt_epi16(frac, _mm256_set1_epi16(254));
+    frac = _mm256_sub_epi16(frac, _mm256_and_si256(wrap, _mm256_set1_epi16(255)));
+    sector = _mm256_sub_epi16(sector, wrap);
+    sector = _mm256_sub_epi16(
+        sector,
+        _mm256_and_si256(_mm256_cmpgt_epi16(sector, _mm256_set1_epi16(5)), _mm256_set1_epi16(6)));
+    const __m256i rise = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(span, frac), _mm256_set1_epi16(128)), 8);
+    const __m256i odd_sector = _mm256_cmpeq_epi16(_mm256_and_si256(sector, one), one);
+    const __m256i moving = _mm256_blendv_epi8(_mm256_sub_epi16(span, rise), rise, odd_sector);
+    const __m256i s0 = WordsEqual(sector, 0), s1 = WordsEqual(sector, 1);
+    const __m256i s2 = WordsEqual(sector, 2), s3 = WordsEqual(sector, 3);
+    const __m256i s4 = WordsEqual(sector, 4), s5 = WordsEqual(sector, 5);
+    out_b =
+        HueSatChannelAvx2(new_min, span, moving, _mm256_or_si256(s4, s5), _mm256_or_si256(s0, s3));
+    out_g =
+        HueSatChannelAvx2(new_min, span, moving, _mm256_or_si256(s2, s3), _mm256_or_si256(s1, s4));
+    out_r =
+        HueSatChannelAvx2(new_min, span, moving, _mm256_or_si256(s0, s1), _mm256_or_si256(s2, s5));
+}
+
+// Byte shuffles that take sixteen pixels apart into one plane per channel
+// and put them back together, for pixels of `step` samples of `size` bytes.
+// The pixels come in `step` chunks of 16 bytes per group of 16 / size
+// pixels (8-bit samples: one group; 16-bit: two, one per register half).
+// Made once per call.
+struct HueSatShufflesAvx2 {
+    alignas(16) uint8_t in[3][4][16];   // plane c's bytes that come from chunk k
+    alignas(16) uint8_t out[4][3][16];  // chunk k's bytes that come from plane c
+
+    HueSatShufflesAvx2(int step, int size) {
+        std::memset(this, 0x80, sizeof(*this));  // a set top bit gives 0
+        const int n = 16 / size;                 // samples per chunk and pixels per group
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < n; ++i) {
+                const int p = step * i + c;
+                for (int b = 0; b < size; ++b) {
+                    in[c][p / n][i * size + b] = static_cast<uint8_t>((p % n) * size + b);
+                }
+            }
+        }
+        for (int k = 0; k < step; ++k) {
+            for (int q = 0; q < 16; ++q) {
+                const int p = k * n + q / size;
+                if (p % step < 3)
+                    out[k][p % step][q] = static_cast<uint8_t>(p / step * size + q % size);
+            }
+        }
+    }
+};
+
+__attribute__((target("avx2"))) inline __m128i Load128(const void* q) {
+    return _mm_loadu_si128(static_cast<const __m128i*>(q));
+}
+__attribute__((target("avx2"))) inline __m256i Broadcast128(const uint8_t* q) {
+    return _mm256_broadcastsi128_si256(Load128(q));
+}
+
+// One row of 24/32-bit pixels, sixteen at a time, the channels taken apart
+// and put together by byte shuffles. Returns the number of pixels done.
+template <int kStep>
+__attribute__((target("avx2"))) int HueSatRow8Avx2(uint8_t* d, const uint8_t* s, int width,
+                                                   const HueSatConstants& k,
+                                                   const HueSatShufflesAvx2& sh,
+                                                   const uint8_t* post) {
+    const __m256i sat_scale = _mm256_set1_epi16(static_cast<int16_t>(k.saturation_scale >> 8));
+    const __m256i off_in = _mm256_set1_epi16(static_cast<int16_t>(k.offset_in_sector));
+    const __m256i off_sec = _mm256_set1_epi16(static_cast<int16_t>(k.offset_sectors));
+    const __m256i keep = _mm256_set1_epi32(kStep == 4 ? static_cast<int>(0xFF000000u) : 0);
+    pixel::ByteTableAvx2 t;
+    if (post != nullptr) pixel::LoadByteTableAvx2(post, t);
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const uint8_t* p = s + x * kStep;
+        __m128i chunk[kStep];
+#pragma GCC unroll 4
+        for (int j = 0; j < kStep; ++j) chunk[j] = Load128(p + 16 * j);
+        __m256i plane[3];
+#pragma GCC unroll 4
+        for (int c = 0; c < 3; ++c) {
+            __m128i v = _mm_shuffle_epi8(chunk[0], Load128(sh.in[c][0]));
+#pragma GCC unroll 4
+            for (int j = 1; j < kStep; ++j) {
+                v = _mm_or_si128(v, _mm_shuffle_epi8(chunk[j], Load128(sh.in[c][j])));
+            }
+            plane[c] = _mm256_cvtepu8_epi16(v);
+        }
+        __m256i ob, og, orr;
+        HueSat16Words(plane[0], plane[1], plane[2], sat_scale, off_in, off_sec, ob, og, orr);
+        __m128i bytes[3];
+        const __m256i outs[3] = {ob, og, orr};
+#pragma GCC unroll 4
+        for (int c = 0; c < 3; ++c) {
+            bytes[c] = _mm_packus_epi16(_mm256_castsi256_si128(outs[c]),
+                                        _mm256_extracti128_si256(outs[c], 1));
+        }
+        __m128i res[4];
+#pragma GCC unroll 4
+        for (int j = 0; j < kStep; ++j) {
+            res[j] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(bytes[0], Load128(sh.out[j][0])),
+                                               _mm_shuffle_epi8(bytes[1], Load128(sh.out[j][1]))),
+                                  _mm_shuffle_epi8(bytes[2], Load128(sh.out[j][2])));
+        }
+        uint8_t* q = d + x * kStep;
+#pragma GCC unroll 4
+        for (int j = 0; j + 1 < kStep; j += 2) {
+            __m256i v = _mm256_set_m128i(res[j + 1], res[j]);
+            if (post != nullptr) v = pixel::LookUpBytesAvx2(v, t);
+            if constexpr (kStep == 4) v = _mm256_blendv_epi8(v, LoadAvx2(q + 16 * j), keep);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 16 * j), v);
+        }
+        if constexpr (kStep == 3) {
+            __m256i v = _mm256_castsi128_si256(res[2]);
+            if (post != nullptr) v = pixel::LookUpBytesAvx2(v, t);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 32), _mm256_castsi256_si128(v));
+        }
+    }
+    return x;
+}
+
+// One row of 48/64-bit pixels, sixteen at a time: the two halves of each
+// register hold pixels 0..7 and 8..15, samples reduced by `shift` and held at
+// 255, results widened back and sent through `post`. Returns the number of
+// pixels done.
+template <int kStep>
+__attribute__((target("avx2"))) int HueSatRow16Avx2(uint16_t* d, const uint16_t* s, int width,
+                                                    const HueSatConstants& k,
+                                                    const HueSatShufflesAvx2& sh, int shift,
+                                                    const uint16_t* post) {
+    const __m256i sat_scale = _mm256_set1_epi16(static_cast<int16_t>(k.saturation_scale >> 8));
+    const __m256i off_in = _mm256_set1_epi16(static_cast<int16_t>(k.offset_in_sector));
+    const __m256i off_sec = _mm256_set1_epi16(static_cast<int16_t>(k.offset_sectors));
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    const __m256i c255 = _mm256_set1_epi16(255);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    const auto* table = reinterpret_cast<const int*>(post);
+    // Eight samples per chunk; the second group of pixels starts kStep chunks on.
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const uint16_t* p = s + x * kStep;
+        __m256i chunk[kStep];
+#pragma GCC unroll 4
+        for (int j = 0; j < kStep; ++j) {
+            chunk[j] = _mm256_set_m128i(Load128(p + 8 * (kStep + j)), Load128(p + 8 * j));
+        }
+        __m256i plane[3];
+#pragma GCC unroll 4
+        for (int c = 0; c < 3; ++c) {
+            __m256i v = _mm256_shuffle_epi8(chunk[0], Broadcast128(sh.in[c][0]));
+#pragma GCC unroll 4
+            for (int j = 1; j < kStep; ++j) {
+                v = _mm256_or_si256(v, _mm256_shuffle_epi8(chunk[j], Broadcast128(sh.in[c][j])));
+            }
+            plane[c] = _mm256_min_epu16(_mm256_srl_epi16(v, count), c255);
+        }
+        __m256i outs[3];
+        HueSat16Words(plane[0], plane[1], plane[2], sat_scale, off_in, off_sec, outs[0], outs[1],
+                      outs[2]);
+#pragma GCC unroll 4
+        for (int c = 0; c < 3; ++c) {
+            outs[c] = _mm256_sll_epi16(outs[c], count);
+            if (post != nullptr) {
+                // Two gathers of eight, packed back within each half.
+                const __m256i lo = _mm256_and_si256(
+                    _mm256_i32gather_epi32(
+                        table, _mm256_unpacklo_epi16(outs[c], _mm256_setzero_si256()), 2),
+                    low);
+                const __m256i hi = _mm256_and_si256(
+                    _mm256_i32gather_epi32(
+                        table, _mm256_unpackhi_epi16(outs[c], _mm256_setzero_si256()), 2),
+                    low);
+                outs[c] = _mm256_packus_epi32(lo, hi);
+            }
+        }
+        uint16_t* q = d + x * kStep;
+#pragma GCC unroll 4
+        for (int j = 0; j < kStep; ++j) {
+            __m256i v = _mm256_or_si256(
+                _mm256_or_si256(_mm256_shuffle_epi8(outs[0], Broadcast128(sh.out[j][0])),
+                                _mm256_shuffle_epi8(outs[1], Broadcast128(sh.out[j][1]))),
+                _mm256_shuffle_epi8(outs[2], Broadcast128(sh.out[j][2])));
+            uint16_t* lo = q + 8 * j;
+            uint16_t* hi = q + 8 * (kStep + j);
+            if constexpr (kStep == 4) {
+                const __m256i old = _mm256_set_m128i(Load128(hi), Load128(lo));
+                v = _mm256_blend_epi16(v, old, 0x88);
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(lo), _mm256_castsi256_si128(v));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(hi), _mm256_extracti128_si256(v, 1));
+        }
+    }
+    return x;
+}
 #endif
 
 template <class T>
@@ -971,9 +1409,11 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
     const int shift = sizeof(T) == 1 ? 0 : ClampDepth(p->bit_depth) - 8;
     const int w = Width(r);
 #if VIMBRA_X86_SIMD
-    const bool vector = pixel::UseAvx512();
+    const bool vector = simd::Avx512();
     std::optional<HueSatShuffles16> shuffles;
     std::optional<HueSatShuffles8> shuffles8;
+    std::optional<HueSatShufflesAvx2> shuffles_avx2;
+    if (!vector && simd::Avx2()) shuffles_avx2.emplace(step, static_cast<int>(sizeof(T)));
     if (vector) {
         if constexpr (sizeof(T) == 1) {
             shuffles8.emplace(step);
@@ -1006,6 +1446,14 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
                     x = step == 3 ? HueSatRow16Avx512<3>(d, s, w, k, *shuffles, shift, small)
                                   : HueSatRow16Avx512<4>(d, s, w, k, *shuffles, shift, small);
                 }
+            } else if (simd::Avx2()) {
+                if constexpr (sizeof(T) == 1) {
+                    x = step == 3 ? HueSatRow8Avx2<3>(d, s, w, k, *shuffles_avx2, post)
+                                  : HueSatRow8Avx2<4>(d, s, w, k, *shuffles_avx2, post);
+                } else {
+                    x = step == 3 ? HueSatRow16Avx2<3>(d, s, w, k, *shuffles_avx2, shift, post)
+                                  : HueSatRow16Avx2<4>(d, s, w, k, *shuffles_avx2, shift, post);
+                }
             }
 #endif
             for (; x < w; ++x) {
@@ -1025,31 +1473,7 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
     return 1;
 }
 
-bool DetectAvx512() {
-#if VIMBRA_X86_SIMD
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
-#else
-    return false;
-#endif
-}
-
 }  // namespace
-
-namespace pixel {
-bool UseAvx512() {
-    static const bool available = DetectAvx512();
-    return available && g_vector_paths.load(std::memory_order_relaxed);
-}
-}  // namespace pixel
-
-void SetPixelVectorPaths(bool enabled) {
-    g_vector_paths.store(enabled);
-}
-bool PixelVectorPaths() {
-    return g_vector_paths.load();
-}
 
 FilterWorkspace::FilterWorkspace()
     : table16_(new uint16_t[kToneTable16Size]()), table16b_(new uint16_t[kToneTable16Size]()) {}

@@ -171,10 +171,4 @@ float BrightnessFactor(int32_t value);
 // Gamma exponent of a filter value: 100 -> 1.0, 50 -> 0.5, 110 -> 2.0.
 double GammaExponent(int32_t value);
 
-// Turns the vector instruction paths of the filters and raw corrections off
-// (false) or back on (true, the default, where the processor has them). The
-// results are the same either way; tests use it to check both paths.
-void SetPixelVectorPaths(bool enabled);
-bool PixelVectorPaths();
-
 }  // namespace vimbra

@@ -1,5 +1,5 @@
 // Internal helpers shared by the filter and raw correction routines: row
-// addressing and the switch for the vector instruction paths.
+// addressing, the vector intrinsics and splitting rows over threads.
 #pragma once
 
 #include <algorithm>
@@ -10,9 +10,11 @@
 #include "image/demosaic.h"
 #include "image/pixel_routine.h"
 #include "image/row_pool.h"
+#include "image/simd.h"
 
 // VIMBRA_X86_SIMD tells the filter sources whether the x86 vector intrinsics
-// are there; their AVX-512 functions run only where UseAvx512() says so.
+// are there; their AVX-512 and AVX2 functions run only where simd::Avx512()
+// and simd::Avx2() say so.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define VIMBRA_X86_SIMD 1
 #include <immintrin.h>
@@ -23,11 +25,76 @@
 #define VIMBRA_X86_SIMD 0
 #endif
 
+// VIMBRA_NEON_SIMD: the Arm Advanced SIMD intrinsics are there; their
+// kernels run only where simd::Neon() says so.
+#if defined(__aarch64__)
+#define VIMBRA_NEON_SIMD 1
+#include <arm_neon.h>
+#else
+#define VIMBRA_NEON_SIMD 0
+#endif
+
 namespace vimbra::pixel {
 
-// True when the AVX-512 (BW + VBMI) paths may run: the processor has them and
-// SetPixelVectorPaths has not turned them off.
-bool UseAvx512();
+#if VIMBRA_X86_SIMD
+// A table of 256 bytes for LookUpBytesAvx2: for each half of the table, its
+// eight pieces of sixteen entries, each exclusive-ored with the next piece
+// (the last as it is), in both halves of a register.
+struct ByteTableAvx2 {
+    __m256i piece[16];
+};
+
+__attribute__((target("avx2"))) inline void LoadByteTableAvx2(const uint8_t* table,
+                                                              ByteTableAvx2& t) {
+    for (int i = 0; i < 16; ++i) {
+        const __m128i own = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * i));
+        const __m128i next =
+            i % 8 == 7 ? _mm_setzero_si128()
+                       : _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * (i + 1)));
+        t.piece[i] = _mm256_broadcastsi128_si256(_mm_xor_si128(own, next));
+    }
+}
+
+// Each byte of v looked up in the table. A byte shuffle gives 0 where the
+// index has its top bit set: adding 112 - 16 k with unsigned saturation
+// keeps that bit clear exactly for the values below 16 (k + 1), so piece k
+// of a half counts for the indexes of pieces 0..k, and the exclusive-or of
+// pieces g..7 leaves the table's piece g. Values of the upper half take the
+// same steps with their top bit flipped; the lower half's come out as 0.
+__attribute__((target("avx2"))) inline __m256i LookUpBytesAvx2(__m256i v, const ByteTableAvx2& t) {
+    const __m256i upper = _mm256_xor_si256(v, _mm256_set1_epi8(static_cast<char>(0x80)));
+    __m256i r = _mm256_setzero_si256();
+    for (int k = 0; k < 8; ++k) {
+        const __m256i step = _mm256_set1_epi8(static_cast<char>(112 - 16 * k));
+        r = _mm256_xor_si256(r, _mm256_shuffle_epi8(t.piece[k], _mm256_adds_epu8(v, step)));
+        r = _mm256_xor_si256(r, _mm256_shuffle_epi8(t.piece[8 + k], _mm256_adds_epu8(upper, step)));
+    }
+    return r;
+}
+#endif
+
+#if VIMBRA_NEON_SIMD
+// A table of 256 bytes as four quarters of four registers each.
+struct ByteTableNeon {
+    uint8x16x4_t quarter[4];
+};
+
+inline void LoadByteTableNeon(const uint8_t* table, ByteTableNeon& t) {
+    for (int q = 0; q < 4; ++q) t.quarter[q] = vld1q_u8_x4(table + 64 * q);
+}
+
+// Each byte of v looked up in the table: a table lookup gives 0 for an index
+// beyond its 64 entries, so each quarter answers only for its own indexes.
+inline uint8x16_t LookUpBytesNeon(uint8x16_t v, const ByteTableNeon& t) {
+    const uint8x16_t step = vdupq_n_u8(64);
+    uint8x16_t r = vqtbl4q_u8(t.quarter[0], v);
+    for (int q = 1; q < 4; ++q) {
+        v = vsubq_u8(v, step);
+        r = vorrq_u8(r, vqtbl4q_u8(t.quarter[q], v));
+    }
+    return r;
+}
+#endif
 
 // Reads the record that a parameter pointer refers to, or null.
 template <class T>

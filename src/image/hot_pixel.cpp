@@ -7,6 +7,7 @@
 
 #include "image/demosaic.h"
 #include "image/filters_internal.h"
+#include "image/row_pool.h"
 
 namespace vimbra {
 
@@ -93,6 +94,26 @@ inline void SetBits(uint64_t* row_bits, int x, uint32_t mask) {
     if (spill != 0) row_bits[word + 1] |= spill;
 }
 
+// Flags the candidates of one row from column 2 on with `Candidates`, which
+// gives the flags of kBlock samples, as far as whole blocks reach without
+// reading past column w - 1; the rest as one more block ending at column
+// w - 3 (the columns it shares with the last block get the same flags
+// again). Returns the first column left to the scalar test. Always inlined,
+// so that the candidate test is inlined into each path's kernel.
+template <int kBlock, class T, uint32_t (*Candidates)(const T*, ptrdiff_t, int)>
+__attribute__((always_inline)) inline int MarkInBlocks(const T* row, ptrdiff_t stride, int w,
+                                                       int threshold, uint64_t* row_bits) {
+    int x = 2;
+    for (; x + kBlock <= w - 2; x += kBlock) {
+        SetBits(row_bits, x, Candidates(row + x, stride, threshold));
+    }
+    if (x < w - 2 && w - 2 - kBlock >= 2) {
+        SetBits(row_bits, w - 2 - kBlock, Candidates(row + (w - 2 - kBlock), stride, threshold));
+        x = w - 2;
+    }
+    return x;
+}
+
 #if VIMBRA_X86_SIMD
 __attribute__((target("avx512f,avx512bw"))) inline __m512i Load8(const uint8_t* q) {
     return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)));
@@ -123,32 +144,92 @@ __attribute__((target("avx512f,avx512bw"))) inline uint32_t Candidates16(const u
     return _mm512_cmpge_epi32_mask(diff, _mm512_set1_epi32(threshold));
 }
 
-// Flags the candidates of one row from column 2 on, as far as whole blocks
-// reach without reading past column w - 1; returns the first column left.
+// MarkInBlocks with the candidate tests of each path.
 __attribute__((target("avx512f,avx512bw"))) int MarkRow8(const uint8_t* row, ptrdiff_t stride,
                                                          int w, int threshold, uint64_t* row_bits) {
-    int x = 2;
-    for (; x + 32 <= w - 2; x += 32) SetBits(row_bits, x, Candidates8(row + x, stride, threshold));
-    // The rest as one more block ending at column w - 3; the columns it shares
-    // with the last block get the same flags again.
-    if (x < w - 2 && w - 2 - 32 >= 2) {
-        SetBits(row_bits, w - 2 - 32, Candidates8(row + (w - 2 - 32), stride, threshold));
-        x = w - 2;
-    }
-    return x;
+    return MarkInBlocks<32, uint8_t, Candidates8>(row, stride, w, threshold, row_bits);
 }
 __attribute__((target("avx512f,avx512bw"))) int MarkRow16(const uint16_t* row, ptrdiff_t stride,
                                                           int w, int threshold,
                                                           uint64_t* row_bits) {
-    int x = 2;
-    for (; x + 16 <= w - 2; x += 16) {
-        SetBits(row_bits, x, Candidates16(row + x, stride, threshold));
-    }
-    if (x < w - 2 && w - 2 - 16 >= 2) {
-        SetBits(row_bits, w - 2 - 16, Candidates16(row + (w - 2 - 16), stride, threshold));
-        x = w - 2;
-    }
-    return x;
+    return MarkInBlocks<16, uint16_t, Candidates16>(row, stride, w, threshold, row_bits);
+}
+
+__attribute__((target("avx2"))) inline __m256i Load8Avx2(const uint8_t* q) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+}
+__attribute__((target("avx2"))) inline __m256i Load16Avx2(const uint16_t* q) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+}
+
+// The AVX2 twin of Candidates8: two registers of sixteen 16-bit lanes, the
+// compare results packed to one bit per sample.
+__attribute__((target("avx2"))) inline uint32_t Candidates8Avx2(const uint8_t* row,
+                                                                ptrdiff_t stride, int threshold) {
+    const __m256i limit = _mm256_set1_epi16(static_cast<int16_t>(threshold));
+    auto below = [&](const uint8_t* q) __attribute__((target("avx2"))) {
+        const __m256i sum = _mm256_add_epi16(
+            _mm256_add_epi16(Load8Avx2(q - 2), Load8Avx2(q + 2)),
+            _mm256_add_epi16(Load8Avx2(q - 2 * stride), Load8Avx2(q + 2 * stride)));
+        const __m256i diff = _mm256_sub_epi16(Load8Avx2(q), _mm256_srli_epi16(sum, 2));
+        return _mm256_cmpgt_epi16(limit, diff);  // diff < threshold
+    };
+    const __m256i packed =
+        _mm256_permute4x64_epi64(_mm256_packs_epi16(below(row), below(row + 16)), 0xD8);
+    return ~static_cast<uint32_t>(_mm256_movemask_epi8(packed));
+}
+
+// The AVX2 twin of Candidates16: two registers of eight 32-bit lanes.
+__attribute__((target("avx2"))) inline uint32_t Candidates16Avx2(const uint16_t* row,
+                                                                 ptrdiff_t stride, int threshold) {
+    const __m256i limit = _mm256_set1_epi32(threshold);
+    auto below = [&](const uint16_t* q) __attribute__((target("avx2"))) {
+        const __m256i sum = _mm256_add_epi32(
+            _mm256_add_epi32(Load16Avx2(q - 2), Load16Avx2(q + 2)),
+            _mm256_add_epi32(Load16Avx2(q - 2 * stride), Load16Avx2(q + 2 * stride)));
+        const __m256i diff =
+            _mm256_abs_epi32(_mm256_sub_epi32(Load16Avx2(q), _mm256_srli_epi32(sum, 2)));
+        return static_cast<uint32_t>(
+            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(limit, diff))));
+    };
+    return ~(below(row) | (below(row + 8) << 8)) & 0xFFFF;
+}
+
+__attribute__((target("avx2"))) int MarkRow8Avx2(const uint8_t* row, ptrdiff_t stride, int w,
+                                                 int threshold, uint64_t* row_bits) {
+    return MarkInBlocks<32, uint8_t, Candidates8Avx2>(row, stride, w, threshold, row_bits);
+}
+__attribute__((target("avx2"))) int MarkRow16Avx2(const uint16_t* row, ptrdiff_t stride, int w,
+                                                  int threshold, uint64_t* row_bits) {
+    return MarkInBlocks<16, uint16_t, Candidates16Avx2>(row, stride, w, threshold, row_bits);
+}
+#endif
+
+#if VIMBRA_NEON_SIMD
+// Candidates of HotPixel8 among the 16 samples at row[0..15], on NEON: the
+// compare results weighted by their bit and summed per half.
+inline uint32_t Candidates8Neon(const uint8_t* row, ptrdiff_t stride, int threshold) {
+    const int16x8_t limit = vdupq_n_s16(static_cast<int16_t>(threshold));
+    const uint8x16_t left = vld1q_u8(row - 2), right = vld1q_u8(row + 2);
+    const uint8x16_t up = vld1q_u8(row - 2 * stride), down = vld1q_u8(row + 2 * stride);
+    const uint8x16_t centre = vld1q_u8(row);
+    const uint16x8_t sum_lo = vaddq_u16(vaddl_u8(vget_low_u8(left), vget_low_u8(right)),
+                                        vaddl_u8(vget_low_u8(up), vget_low_u8(down)));
+    const uint16x8_t sum_hi = vaddq_u16(vaddl_high_u8(left, right), vaddl_high_u8(up, down));
+    const int16x8_t diff_lo =
+        vreinterpretq_s16_u16(vsubq_u16(vmovl_u8(vget_low_u8(centre)), vshrq_n_u16(sum_lo, 2)));
+    const int16x8_t diff_hi =
+        vreinterpretq_s16_u16(vsubq_u16(vmovl_high_u8(centre), vshrq_n_u16(sum_hi, 2)));
+    const uint8x16_t hit =
+        vcombine_u8(vmovn_u16(vcgeq_s16(diff_lo, limit)), vmovn_u16(vcgeq_s16(diff_hi, limit)));
+    static const uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    const uint8x16_t bits = vandq_u8(hit, vld1q_u8(kBits));
+    return vaddv_u8(vget_low_u8(bits)) | (static_cast<uint32_t>(vaddv_u8(vget_high_u8(bits))) << 8);
+}
+
+// MarkRow8 on NEON, sixteen samples a block.
+int MarkRow8Neon(const uint8_t* row, ptrdiff_t stride, int w, int threshold, uint64_t* row_bits) {
+    return MarkInBlocks<16, uint8_t, Candidates8Neon>(row, stride, w, threshold, row_bits);
 }
 #endif
 
@@ -157,29 +238,42 @@ __attribute__((target("avx512f,avx512bw"))) int MarkRow16(const uint16_t* row, p
 thread_local std::vector<uint64_t> t_candidates;
 thread_local std::vector<uint64_t> t_dirty;
 
-// The row-by-row scan of the repair with the mean test done by vector code.
-// Just before a row's turn, `mark(y, row_bits)` flags every sample of it
-// whose mean test passes on the frame as it is then; the scan visits, in
-// order, the flagged samples and those that a repair since may have changed
-// the outcome of (everything a repair at (y, x) can reach: columns x + 1,
-// x + 2 of its row and x - 2 .. x + 2 of the next two rows), and runs the
-// full test there (`visit(y, x)`, true when it repaired). Every other sample
-// sees exactly the data it was flagged on, so the plain scan would not have
-// repaired it either. (Flagging all rows first, split over threads, gives the
-// same result but loses to the cache: the tests then find their rows cold.)
+// The row-by-row scan of the repair with the mean test done ahead by vector
+// code. `mark(y, row_bits)` flags every sample of row y whose mean test
+// passes on the frame as it is when called; the scan visits, in order, the
+// flagged samples and those that a repair since may have changed the outcome
+// of (everything a repair at (y, x) can reach: columns x + 1, x + 2 of its
+// row and x - 2 .. x + 2 of the next two rows), and runs the full test there
+// (`visit(y, x)`, true when it repaired). Every other sample sees exactly the
+// data it was flagged on, so the plain scan would not have repaired it
+// either. On one thread each row is flagged just before its turn, while its
+// rows are in the cache; on more, all rows are flagged first, split over
+// the threads, on the unmodified frame, and the scan that repairs follows.
 template <class Mark, class Visit>
 void FlaggedScan(int w, int h, Mark mark, Visit visit) {
     const int words = (w + 63) / 64;
-    std::vector<uint64_t>& flags = t_candidates;  // the current row's
-    flags.assign(static_cast<size_t>(words), 0);
+    const int threads = pixel::RowThreads();
+    const bool ahead = threads > 1 && h - 4 >= 2 * RowPool::kMinRowsPerPart;
+    std::vector<uint64_t>& flags = t_candidates;  // the current row's, or every row's
+    flags.assign(static_cast<size_t>(ahead ? h : 1) * words, 0);
+    if (ahead) {
+        uint64_t* all = flags.data();
+        pixel::SplitRowsOver(threads, h - 4, [&](int begin, int end) {
+            for (int y = begin + 2; y < end + 2; ++y) mark(y, all + static_cast<size_t>(y) * words);
+        });
+    }
     std::vector<uint64_t>& dirty = t_dirty;  // rows y, y + 1, y + 2 in turn
     dirty.assign(static_cast<size_t>(3) * words, 0);
-    uint64_t* cand = flags.data();
     for (int y = 2; y <= h - 3; ++y) {
+        uint64_t* cand = flags.data();
+        if (ahead) {
+            cand += static_cast<size_t>(y) * words;
+        } else {
+            mark(y, cand);  // the flags of the row before were all cleared by its scan
+        }
         uint64_t* cur = &dirty[static_cast<size_t>(y % 3) * words];
         uint64_t* next1 = &dirty[static_cast<size_t>((y + 1) % 3) * words];
         uint64_t* next2 = &dirty[static_cast<size_t>((y + 2) % 3) * words];
-        mark(y, cand);  // the flags of the row before were all cleared by its scan
         for (int word = 0; word < words; ++word) {
             for (;;) {
                 const uint64_t pending = cand[word] | cur[word];
@@ -199,6 +293,42 @@ void FlaggedScan(int w, int h, Mark mark, Visit visit) {
         }
         std::fill(cur, cur + words, 0);
     }
+}
+
+// The kernel that flags a row from column 2 on for the path in use; it
+// returns the first column it left to the scalar test (2: none done).
+template <class T>
+using MarkRowFn = int (*)(const T*, ptrdiff_t, int, int, uint64_t*);
+
+int NoMark8(const uint8_t*, ptrdiff_t, int, int, uint64_t*) {
+    return 2;
+}
+int NoMark16(const uint16_t*, ptrdiff_t, int, int, uint64_t*) {
+    return 2;
+}
+
+MarkRowFn<uint8_t> MarkRow8Kernel() {
+#if VIMBRA_X86_SIMD
+    if (simd::Avx512()) return MarkRow8;
+    if (simd::Avx2()) return MarkRow8Avx2;
+#endif
+#if VIMBRA_NEON_SIMD
+    if (simd::Neon()) return MarkRow8Neon;
+#endif
+    return NoMark8;
+}
+MarkRowFn<uint16_t> MarkRow16Kernel() {
+#if VIMBRA_X86_SIMD
+    if (simd::Avx512()) return MarkRow16;
+    if (simd::Avx2()) return MarkRow16Avx2;
+#endif
+    return NoMark16;
+}
+
+// Whether the flagged scan pays: with a vector kernel, or with the rows to
+// flag split over threads; else the plain scan, which tests as it goes.
+bool UseFlaggedScan(bool vector_kernel) {
+    return vector_kernel || pixel::RowThreads() > 1;
 }
 
 }  // namespace
@@ -235,21 +365,20 @@ int HotPixel8(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect, 
         ++count;
         return true;
     };
-#if VIMBRA_X86_SIMD
-    if (pixel::UseAvx512()) {
+    const MarkRowFn<uint8_t> mark_row = MarkRow8Kernel();
+    if (UseFlaggedScan(mark_row != NoMark8)) {
         const int limit = std::clamp(threshold, -32768, 32767);
         FlaggedScan(
             w, h,
             [&](int y, uint64_t* row_bits) {
                 const uint8_t* row = p + y * stride;
-                for (int x = MarkRow8(row, stride, w, limit, row_bits); x <= w - 3; ++x) {
+                for (int x = mark_row(row, stride, w, limit, row_bits); x <= w - 3; ++x) {
                     if (row[x] - mean(row, x) >= threshold) SetBit(row_bits, x);
                 }
             },
             visit);
         return count;
     }
-#endif
     for (int y = 2; y <= h - 3; ++y) {
         for (int x = 2; x <= w - 3; ++x) visit(y, x);
     }
@@ -287,20 +416,19 @@ int HotPixel16(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& src_rect,
         row[x] = static_cast<uint16_t>(avg);
         return true;
     };
-#if VIMBRA_X86_SIMD
-    if (pixel::UseAvx512()) {
+    const MarkRowFn<uint16_t> mark_row = MarkRow16Kernel();
+    if (UseFlaggedScan(mark_row != NoMark16)) {
         FlaggedScan(
             w, h,
             [&](int y, uint64_t* row_bits) {
                 const uint16_t* row = p + y * stride;
-                for (int x = MarkRow16(row, stride, w, threshold, row_bits); x <= w - 3; ++x) {
+                for (int x = mark_row(row, stride, w, threshold, row_bits); x <= w - 3; ++x) {
                     if (std::abs(row[x] - mean(row, x)) >= threshold) SetBit(row_bits, x);
                 }
             },
             visit);
         return 0;
     }
-#endif
     for (int y = 2; y <= h - 3; ++y) {
         for (int x = 2; x <= w - 3; ++x) visit(y, x);
     }

@@ -5,6 +5,7 @@
 // and images through FrameContext and runs ProcessFrame under its image lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <string_view>
 
 namespace vimbra::platform {
@@ -72,6 +74,20 @@ bool AnyDevNodeExists() {
     return false;
 }
 
+// Says once per distinct value on standard error that VIMBRA_DRIVER was not
+// taken as given, and what is used instead.
+void ReportDriverChoice(std::string_view value, const char* used) {
+    static std::mutex mutex;
+    static std::string last;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (last == value) return;
+    last = value;
+    std::fprintf(stderr, "vimbra: VIMBRA_DRIVER=\"%.*s\" %s; using %s\n",
+                 static_cast<int>(value.size()), value.data(),
+                 value == "sim" ? "but no virtual camera is built in" : "is not sim, dev or auto",
+                 used);
+}
+
 }  // namespace
 
 void DevNodePath(const char* device_path, char* out, size_t out_size) {
@@ -106,11 +122,17 @@ DriverBackend* ActiveDriverBackend() {
     const std::string_view mode = choice ? choice : "auto";
     VirtualBackendProvider provider = g_virtual_provider.load(std::memory_order_acquire);
     if (mode == "dev") return &DevNodeBackend();
+    const bool known = mode == "sim" || mode == "auto";
     if (mode == "sim" || !AnyDevNodeExists()) {
         if (provider) {
-            if (DriverBackend* virtual_backend = provider()) return virtual_backend;
+            if (DriverBackend* virtual_backend = provider()) {
+                if (!known) ReportDriverChoice(mode, "auto: the virtual camera");
+                return virtual_backend;
+            }
         }
+        if (mode == "sim") ReportDriverChoice(mode, "the /dev nodes");
     }
+    if (!known) ReportDriverChoice(mode, "auto: the /dev nodes");
     return &DevNodeBackend();
 }
 

@@ -73,7 +73,8 @@ void SetDriverBackendOverride(DriverBackend* backend);
 // /dev nodes, "sim" for the virtual camera, "auto" or unset for the /dev nodes
 // when any /dev/VmbrQX740RDL-<c> exists and the virtual camera otherwise.
 // Never null: without a registered virtual camera it falls back to the /dev
-// back end, whose opens then fail.
+// back end, whose opens then fail. Another value is taken as "auto"; that, and
+// "sim" without a virtual camera, is said once on standard error.
 DriverBackend* ActiveDriverBackend();
 
 // Raises the calling thread's scheduling priority a little above its peers

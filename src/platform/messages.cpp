@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -22,8 +23,8 @@ struct Queue {
     MessageCallback callback = nullptr;
     void* user = nullptr;
     std::thread dispatcher;  // runs while a callback is registered
-    std::thread::id dispatcher_id;
     uint64_t callback_generation = 0;
+    bool dispatching = false;  // a dispatcher is handing out messages
 
     bool Push(const Message& m) {
         {
@@ -55,11 +56,17 @@ struct Queue {
     // the generation it was started for, without holding the queue's lock.
     void Dispatch(uint64_t generation) {
         std::unique_lock<std::mutex> lock(mutex);
+        // The dispatcher it replaces may still be inside a callback; waiting
+        // for it to leave keeps the messages in posting order.
+        cv.wait(lock,
+                [&] { return destroyed || callback_generation != generation || !dispatching; });
+        if (destroyed || callback_generation != generation) return;
+        dispatching = true;
         for (;;) {
             cv.wait(lock, [&] {
                 return destroyed || callback_generation != generation || !messages.empty();
             });
-            if (destroyed || callback_generation != generation) return;
+            if (destroyed || callback_generation != generation) break;
             const Message m = messages.front();
             messages.pop_front();
             const MessageCallback cb = callback;
@@ -68,26 +75,51 @@ struct Queue {
             cb(u, m.window, m.message, m.wparam, m.lparam);
             lock.lock();
         }
-    }
-
-    // Stops a running dispatcher; called with no lock held.
-    void StopDispatcher() {
-        std::thread t;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            ++callback_generation;
-            callback = nullptr;
-            t = std::move(dispatcher);
-        }
+        dispatching = false;
         cv.notify_all();
-        if (t.joinable()) {
-            if (t.get_id() == std::this_thread::get_id())
-                t.detach();  // a callback unregistering itself
-            else
-                t.join();
-        }
     }
 };
+
+// Installs `callback` (nullptr: none) on a window's queue, or with `destroy`
+// marks the queue destroyed. The running dispatcher is swapped out under the
+// queue's lock, so that concurrent calls never assign over a running thread
+// and none starts one once the queue is destroyed, then joined without it
+// (detached when a callback changes its own window). False when the queue is
+// already destroyed or no thread can be started.
+bool ReplaceDispatcher(const std::shared_ptr<Queue>& q, MessageCallback callback, void* user,
+                       bool destroy) {
+    std::thread old;
+    bool ok = true;
+    {
+        std::lock_guard<std::mutex> lock(q->mutex);
+        if (q->destroyed) return false;
+        ++q->callback_generation;
+        q->callback = callback;
+        q->user = user;
+        old = std::move(q->dispatcher);
+        if (destroy) {
+            q->destroyed = true;
+            q->messages.clear();
+        } else if (callback) {
+            const uint64_t generation = q->callback_generation;
+            try {
+                // The thread holds the queue alive until it has returned.
+                q->dispatcher = std::thread([q, generation] { q->Dispatch(generation); });
+            } catch (const std::system_error&) {
+                q->callback = nullptr;
+                ok = false;
+            }
+        }
+    }
+    q->cv.notify_all();
+    if (old.joinable()) {
+        if (old.get_id() == std::this_thread::get_id())
+            old.detach();
+        else
+            old.join();
+    }
+    return ok;
+}
 
 struct Registry {
     std::mutex mutex;
@@ -136,13 +168,7 @@ bool DestroyMessageWindow(HWND window) {
         q = std::move(it->second);
         r.windows.erase(it);
     }
-    q->StopDispatcher();
-    {
-        std::lock_guard<std::mutex> lock(q->mutex);
-        q->destroyed = true;
-        q->messages.clear();
-    }
-    q->cv.notify_all();
+    ReplaceDispatcher(q, nullptr, nullptr, true);
     return true;
 }
 
@@ -167,17 +193,7 @@ GetResult GetMessage(HWND window, Message* out, uint32_t timeout_ms) {
 
 bool SetMessageCallback(HWND window, MessageCallback callback, void* user) {
     std::shared_ptr<Queue> q = FindWindow(window);
-    if (!q) return false;
-    q->StopDispatcher();
-    if (callback == nullptr) return true;
-    std::lock_guard<std::mutex> lock(q->mutex);
-    if (q->destroyed) return false;
-    q->callback = callback;
-    q->user = user;
-    const uint64_t generation = q->callback_generation;
-    // The thread holds the queue alive until it has returned.
-    q->dispatcher = std::thread([q, generation] { q->Dispatch(generation); });
-    return true;
+    return q && ReplaceDispatcher(q, callback, user, false);
 }
 
 }  // namespace vimbra::platform

@@ -1,8 +1,10 @@
 // The registry on a .reg file for systems other than Windows.
 #include "platform/registry.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,6 +101,54 @@ bool MakeDirectories(const std::string& dir) {
     return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
+// The file a path names once symbolic links are followed (at most 40 of
+// them); the path itself when it is no link or cannot be read.
+std::string ResolveLinks(const std::string& path) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        std::string target(4096, '\0');
+        const ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<size_t>(n) >= target.size()) return p;
+        target.resize(static_cast<size_t>(n));
+        p = target[0] == '/' ? target : DirectoryOf(p) + "/" + target;
+    }
+    return p;
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The process id in a temporary file's name "<file>.tmp.<pid>[.<suffix>]";
+// 0 when the name is not one.
+pid_t TemporaryOwner(const std::string& name, const std::string& prefix) {
+    if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+    size_t i = prefix.size();
+    long pid = 0;
+    for (; i < name.size() && name[i] >= '0' && name[i] <= '9' && pid < (1L << 30); ++i)
+        pid = pid * 10 + (name[i] - '0');
+    if (i == prefix.size() || (i < name.size() && name[i] != '.')) return 0;
+    return static_cast<pid_t>(pid);
+}
+
+// Removes the temporary files that processes killed during a save left
+// beside `file`; those of processes still running are theirs.
+void RemoveStaleTemporaries(const std::string& file) {
+    const std::string dir = DirectoryOf(file);
+    const std::string prefix = BaseName(file) + ".tmp.";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    while (const struct dirent* entry = ::readdir(d)) {
+        const pid_t owner = TemporaryOwner(entry->d_name, prefix);
+        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(d), entry->d_name, 0);
+    }
+    ::closedir(d);
+}
+
 void SyncDirectory(const std::string& dir) {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -161,10 +211,7 @@ void Apply(RegTree& tree, const Change& c) {
             tree.Delete(c.path);
             break;
         case Change::Kind::kClearKey:
-            if (RegKeyNode* k = tree.Find(c.path)) {
-                k->subkeys.clear();
-                k->values.clear();
-            }
+            if (RegKeyNode* k = tree.Find(c.path)) k->Clear();
             break;
     }
 }
@@ -322,17 +369,19 @@ class FileRegistry {
     }
 
     void SetAside(const FileIdentity& id, const std::string& error) {
+        // A link stays a link: the file it points to is moved aside.
+        const std::string file = ResolveLinks(path_);
         for (int n = 0; n < 1000; ++n) {
-            const std::string aside = path_ + ".corrupt" + (n ? "." + std::to_string(n) : "");
+            const std::string aside = file + ".corrupt" + (n ? "." + std::to_string(n) : "");
             // link fails rather than replace an earlier copy kept aside.
-            if (::link(path_.c_str(), aside.c_str()) == 0) {
-                ::unlink(path_.c_str());
+            if (::link(file.c_str(), aside.c_str()) == 0) {
+                ::unlink(file.c_str());
             } else if (errno == EEXIST) {
                 continue;
             } else {
                 struct stat st;
                 if (::stat(aside.c_str(), &st) == 0) continue;
-                if (::rename(path_.c_str(), aside.c_str()) != 0) break;
+                if (::rename(file.c_str(), aside.c_str()) != 0) break;
             }
             std::fprintf(stderr,
                          "vimbra: the settings file %s could not be read (%s); it was kept as %s "
@@ -358,7 +407,7 @@ class FileRegistry {
 
     bool CanSave() {
         if (path_.empty() || blocked_) return false;
-        const std::string dir = DirectoryOf(path_);
+        const std::string dir = DirectoryOf(ResolveLinks(path_));
         return MakeDirectories(dir) && ::access(dir.c_str(), W_OK) == 0;
     }
 
@@ -372,11 +421,14 @@ class FileRegistry {
     }
 
     bool SaveLocked() {
-        if (path_.empty() || blocked_) return false;
-        const std::string dir = DirectoryOf(path_);
-        if (!MakeDirectories(dir)) return false;
+        if (path_.empty() || blocked_ || !MakeDirectories(DirectoryOf(path_))) return false;
         FileLock lock(path_);
         if (!lock.held()) return false;
+        // A settings file that is a symbolic link is replaced where it points.
+        const std::string file = ResolveLinks(path_);
+        const std::string dir = DirectoryOf(file);
+        if (!MakeDirectories(dir)) return false;
+        RemoveStaleTemporaries(file);
 
         std::string bytes;
         FileIdentity id;
@@ -394,13 +446,16 @@ class FileRegistry {
         // Serialised before the temporary file exists, so that nothing can
         // fail between opening it and closing it but the writes themselves.
         const std::string content = SerializeRegFile(base);
-        const std::string temp = path_ + ".tmp." + std::to_string(::getpid());
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        // Created afresh under a name of its own (mkostemp opens with O_EXCL,
+        // which refuses an existing name or a link planted there); the process
+        // id in the name lets a later save tell a stale one.
+        std::string temp = file + ".tmp." + std::to_string(::getpid()) + ".XXXXXX";
+        const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
         if (fd < 0) return false;
         struct stat st;
         bool ok = WriteAll(fd, content) && ::fsync(fd) == 0 && ::fstat(fd, &st) == 0;
         ok = (::close(fd) == 0) && ok;
-        if (!ok || ::rename(temp.c_str(), path_.c_str()) != 0) {
+        if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {
             ::unlink(temp.c_str());
             return false;
         }

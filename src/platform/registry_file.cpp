@@ -191,6 +191,9 @@ class Parser {
         // The header, not the file's encoding, says how string data in hex
         // form are stored: version 5.00 files are often saved as 8-bit text.
         ansi_ = header == kHeader4;
+        size_t last_content = lines.size();
+        while (last_content > n && TrimRight(lines[last_content - 1]).empty()) --last_content;
+        last_content = last_content == 0 ? 0 : last_content - 1;
         for (++n; n < lines.size(); ++n) {
             std::u16string_view line = TrimRight(lines[n]);
             const size_t line_no = n;
@@ -200,21 +203,21 @@ class Parser {
                 continue;
             }
             // Hex data continue on following lines while a line ends with '\'.
+            // A continuation that is blank or missing is a file cut short.
             std::u16string joined;
             if (line.back() == u'\\') {
                 joined.assign(line.substr(0, line.size() - 1));
-                while (n + 1 < lines.size()) {
+                bool complete = false;
+                while (!complete && n + 1 < lines.size()) {
                     const std::u16string_view next = TrimLeft(TrimRight(lines[++n]));
-                    if (!next.empty() && next.back() == u'\\') {
-                        joined.append(next.substr(0, next.size() - 1));
-                    } else {
-                        joined.append(next);
-                        break;
-                    }
+                    if (next.empty()) break;
+                    complete = next.back() != u'\\';
+                    joined.append(next.substr(0, next.size() - (complete ? 0 : 1)));
                 }
+                if (!complete) return Fail(line_no, "value cut short");
                 line = joined;
             }
-            if (!Value(line)) return Fail(line_no, "bad value line");
+            if (!Value(line, n >= last_content)) return Fail(line_no, "bad value line");
         }
         return true;
     }
@@ -244,8 +247,10 @@ class Parser {
         return true;
     }
 
-    bool Value(std::u16string_view line) {
-        if (!have_section_) return false;
+    // `last`: the line is the file's last content, where a list that ends
+    // in a comma was cut short.
+    bool Value(std::u16string_view line, bool last) {
+        if (!have_section_ || line.empty()) return false;
         std::u16string name;
         if (line.front() == u'@') {
             line.remove_prefix(1);
@@ -271,7 +276,8 @@ class Parser {
             data = Utf16Bytes(text, true);
         } else if (StartsWithNoCase(line, u"dword:")) {
             line.remove_prefix(6);
-            if (line.empty() || line.size() > 8) return false;
+            // Always eight digits: fewer are a value cut short.
+            if (line.size() != 8) return false;
             uint32_t v = 0;
             for (char16_t c : line) {
                 const int d = HexDigit(c);
@@ -297,7 +303,7 @@ class Parser {
             }
             if (line.empty() || line.front() != u':') return false;
             line.remove_prefix(1);
-            if (!HexBytes(line, &data)) return false;
+            if (!HexBytes(line, last, &data)) return false;
             // Version 4 files hold expandable and multi-strings as 8-bit text.
             if (ansi_ && (type == kRegExpandSz || type == kRegMultiSz)) {
                 const std::string narrow(data.begin(), data.end());
@@ -310,25 +316,20 @@ class Parser {
         return true;
     }
 
-    static bool HexBytes(std::u16string_view s, std::vector<uint8_t>* out) {
+    // Bytes of two hex digits each, separated by commas. A trailing comma is
+    // tolerated, except at the end of the file, where the list was cut.
+    static bool HexBytes(std::u16string_view s, bool last, std::vector<uint8_t>* out) {
         s = TrimLeft(s);
         if (s.empty()) return true;
         while (true) {
             s = TrimLeft(s);
-            int value = 0, digits = 0;
-            while (!s.empty() && HexDigit(s.front()) >= 0 && digits < 2) {
-                value = value * 16 + HexDigit(s.front());
-                ++digits;
-                s.remove_prefix(1);
-            }
-            if (digits == 0) return false;
-            out->push_back(static_cast<uint8_t>(value));
-            s = TrimLeft(s);
+            if (s.size() < 2 || HexDigit(s[0]) < 0 || HexDigit(s[1]) < 0) return false;
+            out->push_back(static_cast<uint8_t>(HexDigit(s[0]) * 16 + HexDigit(s[1])));
+            s = TrimLeft(s.substr(2));
             if (s.empty()) return true;
             if (s.front() != u',') return false;
             s.remove_prefix(1);
-            // A trailing comma before the end is tolerated.
-            if (TrimLeft(s).empty()) return true;
+            if (TrimLeft(s).empty()) return !last;
         }
     }
 
@@ -454,10 +455,47 @@ bool RegNamesEqual(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
+namespace {
+
+std::u16string Folded(std::u16string_view name) {
+    std::u16string out(name);
+    for (char16_t& c : out) c = FoldAscii(c);
+    return out;
+}
+
+}  // namespace
+
+template <typename T>
+T* RegKeyNode::Lookup(std::vector<T>& items, Index& index, std::u16string_view name) {
+    if (index.size != items.size() || index.storage != items.data()) {
+        index.at.clear();
+        for (size_t i = 0; i < items.size(); ++i) index.at.emplace(Folded(items[i].name), i);
+        index.size = items.size();
+        index.storage = items.data();
+    }
+    const auto it = index.at.find(Folded(name));
+    return it == index.at.end() ? nullptr : &items[it->second];
+}
+
+template <typename T>
+void RegKeyNode::Indexed(const std::vector<T>& items, Index& index, std::u16string_view name) {
+    // Called after appending `name` to an index that was current before.
+    index.at.emplace(Folded(name), items.size() - 1);
+    index.size = items.size();
+    index.storage = items.data();
+}
+
+template <typename T>
+bool RegKeyNode::Erase(std::vector<T>& items, Index& index, std::u16string_view name) {
+    T* item = Lookup(items, index, name);
+    if (!item) return false;
+    items.erase(items.begin() + (item - items.data()));
+    index.size = ~size_t{0};  // positions moved: rebuilt on the next lookup
+    return true;
+}
+
 RegKeyNode* RegKeyNode::FindSubkey(std::u16string_view subkey_name) {
-    for (RegKeyNode& k : subkeys)
-        if (RegNamesEqual(k.name, subkey_name)) return &k;
-    return nullptr;
+    return Lookup(subkeys, subkey_index_, subkey_name);
 }
 
 const RegKeyNode* RegKeyNode::FindSubkey(std::u16string_view subkey_name) const {
@@ -466,23 +504,17 @@ const RegKeyNode* RegKeyNode::FindSubkey(std::u16string_view subkey_name) const 
 
 RegKeyNode& RegKeyNode::CreateSubkey(std::u16string_view subkey_name) {
     if (RegKeyNode* k = FindSubkey(subkey_name)) return *k;
-    subkeys.push_back(RegKeyNode{std::u16string(subkey_name), {}, {}, false});
+    subkeys.emplace_back().name = subkey_name;
+    Indexed(subkeys, subkey_index_, subkey_name);
     return subkeys.back();
 }
 
 bool RegKeyNode::DeleteSubkey(std::u16string_view subkey_name) {
-    const auto it = std::find_if(subkeys.begin(), subkeys.end(), [&](const RegKeyNode& k) {
-        return RegNamesEqual(k.name, subkey_name);
-    });
-    if (it == subkeys.end()) return false;
-    subkeys.erase(it);
-    return true;
+    return Erase(subkeys, subkey_index_, subkey_name);
 }
 
 RegValue* RegKeyNode::FindValue(std::u16string_view value_name) {
-    for (RegValue& v : values)
-        if (RegNamesEqual(v.name, value_name)) return &v;
-    return nullptr;
+    return Lookup(values, value_index_, value_name);
 }
 
 const RegValue* RegKeyNode::FindValue(std::u16string_view value_name) const {
@@ -496,16 +528,19 @@ void RegKeyNode::SetValue(std::u16string_view value_name, uint32_t type,
         v->data = std::move(data);
     } else {
         values.push_back(RegValue{std::u16string(value_name), type, std::move(data)});
+        Indexed(values, value_index_, value_name);
     }
 }
 
 bool RegKeyNode::DeleteValue(std::u16string_view value_name) {
-    const auto it = std::find_if(values.begin(), values.end(), [&](const RegValue& v) {
-        return RegNamesEqual(v.name, value_name);
-    });
-    if (it == values.end()) return false;
-    values.erase(it);
-    return true;
+    return Erase(values, value_index_, value_name);
+}
+
+void RegKeyNode::Clear() {
+    values.clear();
+    subkeys.clear();
+    value_index_ = Index{};
+    subkey_index_ = Index{};
 }
 
 RegKeyNode* RegTree::Find(const RegPath& path) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vimbra::platform {
@@ -56,6 +57,8 @@ struct RegKeyNode {
     // they hold values or nothing at all.
     bool listed = false;
 
+    // Lookups by name take constant time through an index of the folded
+    // names, so that reading or building a key of n entries takes time in n.
     RegKeyNode* FindSubkey(std::u16string_view subkey_name);
     const RegKeyNode* FindSubkey(std::u16string_view subkey_name) const;
     RegKeyNode& CreateSubkey(std::u16string_view subkey_name);
@@ -65,8 +68,31 @@ struct RegKeyNode {
     const RegValue* FindValue(std::u16string_view value_name) const;
     void SetValue(std::u16string_view value_name, uint32_t type, std::vector<uint8_t> data);
     bool DeleteValue(std::u16string_view value_name);
+    // Removes every value and subkey.
+    void Clear();
 
-    bool operator==(const RegKeyNode&) const = default;
+    bool operator==(const RegKeyNode& other) const {
+        return name == other.name && values == other.values && subkeys == other.subkeys &&
+               listed == other.listed;
+    }
+
+  private:
+    // Position of each entry by folded name; rebuilt when the vector was
+    // changed other than through the methods above (its size or storage moved).
+    struct Index {
+        std::unordered_map<std::u16string, size_t> at;
+        size_t size = 0;
+        const void* storage = nullptr;
+    };
+    template <typename T>
+    static T* Lookup(std::vector<T>& items, Index& index, std::u16string_view name);
+    template <typename T>
+    static void Indexed(const std::vector<T>& items, Index& index, std::u16string_view name);
+    template <typename T>
+    static bool Erase(std::vector<T>& items, Index& index, std::u16string_view name);
+
+    Index value_index_;
+    Index subkey_index_;
 };
 
 // A key path: the root ("HKEY_CURRENT_USER") followed by the subkey names.

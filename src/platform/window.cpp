@@ -110,7 +110,7 @@ constexpr size_t kMaxClassName = 255;
 constexpr uintptr_t kDisplayHandleBase = 0x40000001;
 
 struct Registry {
-    std::mutex mutex;
+    std::mutex mutex;  // guards every member below
     std::unique_ptr<WindowBackend> backend;
     std::unordered_map<uintptr_t, std::shared_ptr<Window>> windows;
     std::map<std::string, int> classes;  // name -> windows of the class
@@ -121,14 +121,24 @@ struct Registry {
     uintptr_t NewHandle() { return kDisplayHandleBase + 2 * next++; }
 
     WindowBackend& Backend() {
-        if (backend == nullptr) {
-            const char* choice = std::getenv("VIMBRA_WINDOWS");
-            if (choice == nullptr || std::strcmp(choice, "offscreen") != 0) {
-                backend = MakeX11Backend(nullptr);
-            }
-            if (backend == nullptr) backend = MakeOffscreenBackend();
-        }
+        if (backend == nullptr) backend = DefaultBackend();
         return *backend;
+    }
+
+    static std::unique_ptr<WindowBackend> DefaultBackend() {
+        std::unique_ptr<WindowBackend> b;
+        const char* choice = std::getenv("VIMBRA_WINDOWS");
+        if (choice == nullptr || std::strcmp(choice, "offscreen") != 0) b = MakeX11Backend(nullptr);
+        return b != nullptr ? std::move(b) : MakeOffscreenBackend();
+    }
+
+    // Replaces the back end while no window exists.
+    bool Replace(std::unique_ptr<WindowBackend> b) {
+        if (!windows.empty() || b == nullptr) return false;
+        backend = std::move(b);
+        x11_by_xid.clear();
+        x11_by_handle.clear();
+        return true;
     }
 
     std::shared_ptr<Window> Find(HWND window) {
@@ -172,13 +182,15 @@ bool SelectWindowBackend(WindowBackendKind kind, const char* display) {
     Registry& r = Windows();
     std::lock_guard<std::mutex> lock(r.mutex);
     if (!r.windows.empty()) return false;
-    std::unique_ptr<WindowBackend> b =
-        kind == WindowBackendKind::kX11 ? MakeX11Backend(display) : MakeOffscreenBackend();
-    if (b == nullptr) return false;
-    r.backend = std::move(b);
-    r.x11_by_xid.clear();
-    r.x11_by_handle.clear();
-    return true;
+    return r.Replace(kind == WindowBackendKind::kX11 ? MakeX11Backend(display)
+                                                     : MakeOffscreenBackend());
+}
+
+bool SelectDefaultWindowBackend() {
+    Registry& r = Windows();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (!r.windows.empty()) return false;
+    return r.Replace(Registry::DefaultBackend());
 }
 
 bool RegisterWindowClass(const char* name) {
@@ -262,7 +274,13 @@ HWND CreateWindow(const WindowParams& p) {
     spec.y = p.y + in.top;
     spec.width = w->client_w;
     spec.height = w->client_h;
-    if (!backend.CreateNative(spec, w.get(), &w->native)) return nullptr;
+    std::unique_ptr<NativeWindow> native;
+    if (!backend.CreateNative(spec, w.get(), &native)) return nullptr;
+    {
+        // The native side may already report events from its own thread.
+        std::lock_guard<std::mutex> window_lock(w->mutex);
+        w->native = std::move(native);
+    }
     const uintptr_t handle = r.NewHandle();
     r.windows.emplace(handle, w);
     ++cls->second;

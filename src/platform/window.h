@@ -33,6 +33,9 @@ WindowBackendKind ActiveWindowBackend();
 // for kX11 (nullptr: $DISPLAY). False, and nothing changes, while windows
 // exist or when the X display cannot be used.
 bool SelectWindowBackend(WindowBackendKind kind, const char* display = nullptr);
+// Chooses the back end again as on first use, from the environment as it is
+// now; false while windows exist.
+bool SelectDefaultWindowBackend();
 
 // Registers a class name; false when it is empty, too long or taken.
 bool RegisterWindowClass(const char* name);

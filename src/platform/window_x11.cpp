@@ -193,15 +193,26 @@ class X11Window final : public NativeWindow {
                          static_cast<unsigned>(pixels.width), static_cast<unsigned>(pixels.height),
                          False);
         } else {
-            XImage* image = XCreateImage(d_, DefaultVisual(d_, DefaultScreen(d_)), 24, ZPixmap, 0,
-                                         reinterpret_cast<char*>(pixels.bits),
-                                         static_cast<unsigned>(pixels.width),
-                                         static_cast<unsigned>(pixels.height), 32, pixels.stride);
-            if (image == nullptr) return;
-            XPutImage(d_, window_, gc_, image, 0, 0, 0, 0, static_cast<unsigned>(pixels.width),
+            // An image record over the caller's pixels, made without
+            // allocating anything per frame.
+            XImage image{};
+            image.width = pixels.width;
+            image.height = pixels.height;
+            image.format = ZPixmap;
+            image.data = reinterpret_cast<char*>(pixels.bits);
+            image.byte_order = LSBFirst;
+            image.bitmap_unit = 32;
+            image.bitmap_bit_order = LSBFirst;
+            image.bitmap_pad = 32;
+            image.depth = 24;
+            image.bytes_per_line = pixels.stride;
+            image.bits_per_pixel = 32;
+            image.red_mask = 0xFF0000;
+            image.green_mask = 0xFF00;
+            image.blue_mask = 0xFF;
+            if (XInitImage(&image) == 0) return;
+            XPutImage(d_, window_, gc_, &image, 0, 0, 0, 0, static_cast<unsigned>(pixels.width),
                       static_cast<unsigned>(pixels.height));
-            image->data = nullptr;  // the pixels belong to the caller
-            XDestroyImage(image);
         }
         // The shared image may be written again once the server has read it;
         // waiting here also keeps a fast producer from flooding the server.

@@ -346,6 +346,27 @@ TEST_F(DeviceTest, SetWindowWhileStreamingChangesNothing) {
     EXPECT_EQ(dev.EffectiveWidth(), 128);
 }
 
+// While a stop waits for the loop's last transfer, the device still reports
+// streaming, so nothing may resize the ring the transfer is filling.
+TEST_F(DeviceTest, StreamingUntilTheLoopHasLeftItsLastTransfer) {
+    CVimbra740QXRDLSdk& dev = Device();
+    ASSERT_EQ(dev.SetWindow(0, 0, 64, 48, 0), 0);
+    ASSERT_EQ(dev.StartStreaming(), kDevOk);
+    ASSERT_TRUE(Eventually([&] { return dev.FramesCompleted() >= 1; }));
+    driver_.StallNextFrame(0, 1000);
+    // The loop, asking for frames without pause, is soon inside the stall.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::thread stopper([&] { EXPECT_EQ(dev.StopStreaming(), kDevOk); });
+    // Well inside the stall the stop is still waiting for the transfer.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(dev.IsStreaming());
+    stopper.join();
+    EXPECT_FALSE(dev.IsStreaming());
+    EXPECT_EQ(driver_.OpenHandles(0), 0);
+    EXPECT_EQ(dev.SetWindow(0, 0, 128, 96, 0), 0);
+    EXPECT_EQ(dev.WaitForFrame(), kWaitStopped);
+}
+
 TEST_F(DeviceTest, OneShortTransferIsToleratedTheSecondEndsTheRun) {
     CVimbra740QXRDLSdk& dev = Device();
     ASSERT_EQ(dev.SetWindow(0, 0, 64, 48, 0), 0);

@@ -11,6 +11,7 @@
 
 #include "image/demosaic_reference.h"
 #include "image/dib_image.h"
+#include "image/simd.h"
 
 namespace vimbra {
 namespace {
@@ -21,10 +22,14 @@ using test::RefFrame;
 // Restores the demosaic's global choices after each test.
 class DemosaicTest : public ::testing::Test {
   protected:
+    void SetUp() override { saved_ = ActiveSimd(); }
     void TearDown() override {
         SetDemosaicThreads(0);
-        SetDemosaicSimd(DemosaicSimd::kAvx2);
+        SetSimdPath(saved_);
     }
+
+  private:
+    SimdPath saved_ = SimdPath::kScalar;
 };
 
 uint32_t RawAt(const CDibImage& img, int y, int x) {
@@ -114,7 +119,7 @@ TEST_F(DemosaicTest, FastPathsEqualReferenceOnRandomFrames) {
     const Size sizes[] = {{5, 5}, {6, 7}, {9, 6}, {36, 8}, {37, 9}, {67, 12}, {70, 13}, {131, 6}};
     const DemosaicParams gains[] = {
         {0, 100, 100, 100}, {0, 137, 100, 61}, {0, 400, 0, 0}, {0, 0, 250, 333}};
-    const DemosaicSimd paths[] = {DemosaicSimd::kScalar, DemosaicSimd::kSse2, DemosaicSimd::kAvx2};
+    const auto paths = AvailableSimdPaths();
     std::mt19937 rng(42);
     for (int raw_bits : {8, 16}) {
         const uint16_t outs[2] = {static_cast<uint16_t>(raw_bits == 8 ? 24 : 48),
@@ -131,8 +136,8 @@ TEST_F(DemosaicTest, FastPathsEqualReferenceOnRandomFrames) {
                     for (int phase = 0; phase < 4; ++phase) {
                         for (DemosaicParams p : gains) {
                             p.phase = phase;
-                            for (DemosaicSimd path : paths) {
-                                SetDemosaicSimd(path);
+                            for (SimdPath path : paths) {
+                                SetSimdPath(path);
                                 FillRandom(dst, rng, 0xFFFF);
                                 std::memcpy(before.bits(), dst.bits(),
                                             static_cast<size_t>(dst.stride()) * dst.height());
@@ -195,8 +200,8 @@ TEST_F(DemosaicTest, ConcurrentCallersGetTheirOwnPictures) {
 // lands at the clipped position, nothing else of the destination changes.
 TEST_F(DemosaicTest, SubRectangleAtAnOffset) {
     std::mt19937 rng(5);
-    for (DemosaicSimd path : {DemosaicSimd::kScalar, DemosaicSimd::kSse2, DemosaicSimd::kAvx2}) {
-        SetDemosaicSimd(path);
+    for (SimdPath path : AvailableSimdPaths()) {
+        SetSimdPath(path);
         CDibImage raw, dst;
         ASSERT_EQ(raw.Create(80, 20, 8), 1);
         ASSERT_EQ(dst.Create(90, 30, 32), 1);
@@ -263,8 +268,8 @@ TEST_F(DemosaicTest, PhaseZeroKernelOnEvenRowsAndColumns) {
     ASSERT_EQ(dst.Create(72, 12, 24), 1);
     FillRandom(raw, rng, 0xFF);
     const int red_factor = 175, blue_factor = 78;  // trunc(137 * 1.28), trunc(61 * 1.28)
-    for (DemosaicSimd path : {DemosaicSimd::kScalar, DemosaicSimd::kSse2, DemosaicSimd::kAvx2}) {
-        SetDemosaicSimd(path);
+    for (SimdPath path : AvailableSimdPaths()) {
+        SetSimdPath(path);
         Demosaic(dst, raw, DemosaicParams{0, 137, 100, 61});
         auto s = [&](int y, int x) { return static_cast<int>(RawAt(raw, y, x)); };
         for (int y = 2; y <= 12 - 3; y += 2) {
@@ -309,9 +314,8 @@ TEST_F(DemosaicTest, RedGainClampsAndZeroes) {
         uint32_t red;
     };
     for (Case c : {Case{101, 255}, Case{100, 255}, Case{0, 0}}) {
-        for (DemosaicSimd path :
-             {DemosaicSimd::kScalar, DemosaicSimd::kSse2, DemosaicSimd::kAvx2}) {
-            SetDemosaicSimd(path);
+        for (SimdPath path : AvailableSimdPaths()) {
+            SetSimdPath(path);
             CDibImage raw, dst;
             ASSERT_EQ(raw.Create(40, 8, 8), 1);
             ASSERT_EQ(dst.Create(40, 8, 32), 1);

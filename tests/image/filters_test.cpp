@@ -10,6 +10,7 @@
 
 #include "filters_test_util.h"
 #include "image/demosaic.h"
+#include "simd_paths.h"
 
 namespace vimbra {
 namespace {
@@ -226,14 +227,9 @@ void RefHueSat(Frame& f, bool wide, int hue, int saturation) {
     }
 }
 
-// Runs every test body once with the vector paths and once without.
-class BothPaths : public ::testing::TestWithParam<bool> {
-  protected:
-    void SetUp() override { SetPixelVectorPaths(GetParam()); }
-    void TearDown() override { SetPixelVectorPaths(true); }
-};
-INSTANTIATE_TEST_SUITE_P(Paths, BothPaths, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "Vector" : "Scalar"; });
+// Runs every test body once on each instruction-set path.
+using FilterPaths = test::SimdPaths;
+INSTANTIATE_TEST_SUITE_P(Paths, FilterPaths, test::EverySimdPath(), test::SimdPathTestName);
 
 // One pixel through an 8-bit routine.
 int One8(PixelRoutine routine, int value, int sample) {
@@ -381,7 +377,7 @@ TEST(HueSaturation, HueOffsets) {
     }
 }
 
-TEST_P(BothPaths, HueSaturationWorkedPixels) {
+TEST_P(FilterPaths, HueSaturationWorkedPixels) {
     struct Case {
         int hue, saturation;
         int in[3], out[3];  // B, G, R
@@ -471,7 +467,7 @@ Frame RandomFrame(const Variant& v, int w, int h, std::mt19937& rng, int limit16
     return f;
 }
 
-TEST_P(BothPaths, ToneFiltersMatchReferenceOnRandomFrames) {
+TEST_P(FilterPaths, ToneFiltersMatchReferenceOnRandomFrames) {
     std::mt19937 rng(42);
     const Variant brightness[] = {{"Brightness8", Brightness8, 1, 1, false},
                                   {"BrightnessColour8/24", BrightnessColour8, 3, 3, false},
@@ -508,7 +504,7 @@ TEST_P(BothPaths, ToneFiltersMatchReferenceOnRandomFrames) {
     }
 }
 
-TEST_P(BothPaths, SharpenMatchesReferenceOnRandomFrames) {
+TEST_P(FilterPaths, SharpenMatchesReferenceOnRandomFrames) {
     std::mt19937 rng(5);
     const Variant variants[] = {{"Sharpen8", Sharpen8, 1, 1, false},
                                 {"SharpenColour8/24", SharpenColour8, 3, 3, false},
@@ -532,7 +528,7 @@ TEST_P(BothPaths, SharpenMatchesReferenceOnRandomFrames) {
     }
 }
 
-TEST_P(BothPaths, HueSatMatchesReferenceOnRandomFrames) {
+TEST_P(FilterPaths, HueSatMatchesReferenceOnRandomFrames) {
     std::mt19937 rng(9);
     const Variant variants[] = {{"HueSatColour8/24", HueSatColour8, 3, 3, false},
                                 {"HueSatColour8/32", HueSatColour8, 4, 3, false},
@@ -628,7 +624,7 @@ namespace vimbra {
 namespace {
 
 // Frames tall enough to be split over several threads give the same result.
-TEST_P(BothPaths, FramesSplitOverThreadsMatchReference) {
+TEST_P(FilterPaths, FramesSplitOverThreadsMatchReference) {
     const int threads = SetDemosaicThreads(4);
     std::mt19937 rng(21);
     const Variant sharpen[] = {{"SharpenColour8/24", SharpenColour8, 3, 3, false},
@@ -666,7 +662,7 @@ namespace {
 
 // The routines that send their results through a table give what the filter
 // and then the table give.
-TEST_P(BothPaths, TableRoutinesEqualFilterThenTable) {
+TEST_P(FilterPaths, TableRoutinesEqualFilterThenTable) {
     std::mt19937 rng(33);
     alignas(64) uint8_t t8[256];
     std::vector<uint16_t> t16(kToneTable16Size);

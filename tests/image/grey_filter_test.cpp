@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "filters_test_util.h"
+#include "image/demosaic.h"
+#include "simd_paths.h"
 
 namespace vimbra {
 namespace {
@@ -175,6 +180,97 @@ TEST(MeasureGrey, DegenerateFramesChangeNothing) {
     Call(MeasureGrey, row, &p);
     EXPECT_EQ(p.gain_r, 128);
     EXPECT_EQ(p.gain_b, 128);
+}
+
+using GreyPaths = test::SimdPaths;
+INSTANTIATE_TEST_SUITE_P(Paths, GreyPaths, test::EverySimdPath(), test::SimdPathTestName);
+
+// The filter on random frames wide enough for the vector loops and a tail,
+// every phase, against the formula per sample; gains outside 0..32767 and
+// far offsets take the exact 64-bit route.
+TEST_P(GreyPaths, FilterMatchesFormulaOnRandomFrames) {
+    std::mt19937 rng(3);
+    const GreyParams settings[] = {
+        {0, 128, 128, 128, 128, 0, 0, 0, 0, 12},
+        {1, 200, 90, 300, 17, -40, 5, 900, -3, 12},
+        {2, 32767, 0, 1, 64, 7, -7, 1 << 30, -(1 << 30), 14},
+        {3, -5, 40000, 128, 2000000000, 0, 3, 2000000000, -2000000000, 16},
+    };
+    for (GreyParams p : settings) {
+        for (int bytes : {1, 2}) {
+            p.bit_depth = bytes == 1 ? 8 : p.bit_depth;
+            const int max_value = bytes == 1 ? 255 : GreyMaxValue(p.bit_depth);
+            Frame f(77, 3, bytes);
+            if (bytes == 1) {
+                test::Fill8(f, rng);
+            } else {
+                test::Fill16(f, rng, 65536);
+            }
+            Frame expected = f;
+            const int32_t gains[4] = {p.gain_g1, p.gain_r, p.gain_b, p.gain_g2};
+            const int32_t offsets[4] = {p.offset_g1, p.offset_r, p.offset_b, p.offset_g2};
+            for (int y = 0; y < f.height; ++y) {
+                for (int x = 0; x < f.width; ++x) {
+                    const int c = GreyPositionOf(p.phase, y, x);
+                    const int64_t in = bytes == 1 ? f.u8(y, x) : f.u16(y, x);
+                    const auto out = static_cast<int>(std::clamp<int64_t>(
+                        offsets[c] + int64_t{gains[c]} * in / 128, 0, max_value));
+                    if (bytes == 1) {
+                        expected.u8(y, x) = static_cast<uint8_t>(out);
+                    } else {
+                        expected.set16(y, x, 0, static_cast<uint16_t>(out));
+                    }
+                }
+            }
+            EXPECT_EQ(Call(bytes == 1 ? GreyFilter8 : GreyFilter16, f, &p), 1);
+            EXPECT_EQ(f, expected) << "phase " << p.phase << " bytes " << bytes;
+        }
+    }
+}
+
+// The grey and colour balance measurements on random frames with black and
+// saturated samples strewn in give what the scalar path gives.
+TEST_P(GreyPaths, MeasurementsEqualScalarPathOnRandomFrames) {
+    std::mt19937 rng(8);
+    std::uniform_int_distribution<int> pick(0, 9);
+    for (int bytes : {1, 2}) {
+        for (int width : {1, 31, 70, 133}) {
+            Frame f(width, 5, bytes);
+            const int max_value = bytes == 1 ? 255 : 4095;
+            if (bytes == 1) {
+                test::Fill8(f, rng);
+            } else {
+                test::Fill16(f, rng, 65536);
+            }
+            for (int y = 0; y < f.height; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    const int k = pick(rng);
+                    if (k > 1) continue;
+                    if (bytes == 1) {
+                        f.u8(y, x) = static_cast<uint8_t>(k == 0 ? 0 : max_value);
+                    } else {
+                        f.set16(y, x, 0, static_cast<uint16_t>(k == 0 ? 0 : max_value));
+                    }
+                }
+            }
+            auto measure = [&](int phase) {
+                GreyParams grey{phase, 1, 2, 3, 4, 0, 0, 0, 0, bytes == 1 ? 8 : 12};
+                Call(MeasureGrey, f, &grey);
+                BalanceParams balance{0, 0, 0, phase};
+                Call(bytes == 1 ? MeasureBalance8 : MeasureBalance16, f, &balance);
+                return std::vector<int32_t>{grey.gain_r,  grey.gain_g1,  grey.gain_g2, grey.gain_b,
+                                            balance.blue, balance.green, balance.red};
+            };
+            for (int phase = 0; phase < 4; ++phase) {
+                const auto vector = measure(phase);
+                const SimdPath path = ActiveSimd();
+                SetSimdPath(SimdPath::kScalar);
+                const auto scalar = measure(phase);
+                SetSimdPath(path);
+                EXPECT_EQ(vector, scalar) << "width " << width << " bytes " << bytes;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -118,6 +119,58 @@ TEST_F(MessagesTest, CallbackReceivesQueuedAndLaterMessagesInOrder) {
     Message m{};
     EXPECT_EQ(GetMessage(window, &m, 0), GetResult::kMessage);
     EXPECT_EQ(m.lparam, 101);
+}
+
+// Callbacks changed from two threads while messages arrive: every message is
+// delivered once, in posting order, whichever callback takes it.
+TEST_F(MessagesTest, CallbacksSetFromTwoThreadsKeepOneDispatcherInOrder) {
+    Collector a, b;
+    std::vector<intptr_t> accepted;  // a full queue refuses posts
+    std::thread poster([&] {
+        for (intptr_t i = 0; i < 20000; ++i)
+            if (PostMessage(window, 1, 0, i)) accepted.push_back(i);
+    });
+    auto flip = [&](Collector* first, Collector* second) {
+        for (int i = 0; i < 300; ++i) {
+            SetMessageCallback(window, Collector::Receive, i % 2 ? first : second);
+            if (i % 7 == 0) SetMessageCallback(window, nullptr, nullptr);
+        }
+    };
+    std::thread one(flip, &a, &b), two(flip, &b, &a);
+    one.join();
+    two.join();
+    poster.join();
+    ASSERT_TRUE(SetMessageCallback(window, Collector::Receive, &a));
+    ASSERT_TRUE(SetMessageCallback(window, nullptr, nullptr));
+    // Whatever is still queued is read here; together every message once.
+    std::vector<intptr_t> all;
+    all.insert(all.end(), a.seen.begin(), a.seen.end());
+    all.insert(all.end(), b.seen.begin(), b.seen.end());
+    Message m{};
+    while (GetMessage(window, &m, 0) == GetResult::kMessage) all.push_back(m.lparam);
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(all, accepted);
+    for (const Collector* c : {&a, &b}) EXPECT_TRUE(std::is_sorted(c->seen.begin(), c->seen.end()));
+}
+
+// A callback set while the window is destroyed never outlives the window:
+// setters keep replacing the callback until the window is gone.
+TEST(MessagesStress, CallbackRacingDestroyLeavesNoDispatcher) {
+    Collector c;
+    for (int round = 0; round < 300; ++round) {
+        const HWND w = CreateMessageWindow();
+        std::atomic<int> started{0};
+        std::vector<std::thread> setters;
+        for (int i = 0; i < 3; ++i)
+            setters.emplace_back([&] {
+                ++started;
+                while (SetMessageCallback(w, Collector::Receive, &c)) PostMessage(w, 1, 0, 0);
+            });
+        while (started.load() < 3) std::this_thread::yield();
+        DestroyMessageWindow(w);
+        for (auto& t : setters) t.join();
+        EXPECT_FALSE(IsMessageWindow(w));
+    }
 }
 
 TEST(MessagesStress, ManyPostersOneReaderKeepPerPosterOrder) {

@@ -219,6 +219,15 @@ TEST(RegistryFile, RejectsFilesThatDoNotParse) {
         {"empty key name", h5 + "[HKEY_CURRENT_USER\\\\A]\r\n", true},
         {"text after a value", h5 + key + "\"a\"=\"x\" y\r\n", true},
         {"stray line", h5 + key + "hello\r\n", true},
+        // A lone backslash joins into an empty value line.
+        {"lone backslash last", "REGEDIT4\n[A]\n\\", false},
+        {"backslash then blank line", h5 + key + "\\\r\n\r\n", true},
+        // Files cut inside a value line.
+        {"dword cut short", h5 + key + "\"a\"=dword:000007\r\n", true},
+        {"hex byte cut short", h5 + key + "\"a\"=hex:01,0", true},
+        {"hex list cut after a comma", h5 + key + "\"a\"=hex:01,02,", true},
+        {"hex list cut after its line break", h5 + key + "\"a\"=hex:01,02,\\\r\n", true},
+        {"hex continuation left blank", h5 + key + "\"a\"=hex:01,\\\r\n\r\n\"b\"=\"x\"\r\n", true},
         {"keys nested too deep",
          h5 + "[HKEY_CURRENT_USER" +
              [] {

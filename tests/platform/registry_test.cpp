@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -239,6 +242,68 @@ TEST_F(RegistryTest, CorruptFileIsKeptAsideOnceAndDefaultsFollow) {
     const RegKeyNode* app = tree.Find(kApp);
     ASSERT_NE(app, nullptr);
     EXPECT_NE(app->FindValue(u"B"), nullptr);
+}
+
+// A save never writes through a name someone else planted in the directory.
+TEST_F(RegistryTest, SaveDoesNotFollowAPlantedTemporaryFile) {
+    const std::string victim = registry_.dir() + "/victim";
+    std::ofstream(victim) << "precious";
+    const std::string planted = registry_.path() + ".tmp." + std::to_string(::getpid());
+    ASSERT_EQ(::symlink(victim.c_str(), planted.c_str()), 0);
+    Store("Answer", 1);
+    EXPECT_EQ(TempRegistry::Read(victim), "precious");
+    struct stat st;
+    ASSERT_EQ(::lstat(registry_.path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << "the settings file is a file of its own";
+    EXPECT_NE(registry_.Tree().Find(kApp), nullptr);
+}
+
+// Temporary files left by processes killed during a save go at the next save;
+// those of running processes stay.
+TEST_F(RegistryTest, SaveRemovesTemporariesOfDeadProcesses) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string dead = std::to_string(child), alive = std::to_string(::getppid());
+    const std::string stale[] = {registry_.path() + ".tmp." + dead,
+                                 registry_.path() + ".tmp." + dead + ".a1B2c3"};
+    const std::string kept[] = {registry_.path() + ".tmp." + alive + ".x9Y8z7",
+                                registry_.path() + ".tmp.notapid",
+                                registry_.dir() + "/other.reg.tmp." + dead};
+    for (const std::string& f : stale) std::ofstream(f) << "copy";
+    for (const std::string& f : kept) std::ofstream(f) << "copy";
+    Store("Answer", 1);
+    for (const std::string& f : stale) EXPECT_FALSE(registry_.Exists(f)) << f;
+    for (const std::string& f : kept) EXPECT_TRUE(registry_.Exists(f)) << f;
+}
+
+// A settings file that is a symbolic link keeps being one: the save replaces
+// the file it points to.
+TEST_F(RegistryTest, SettingsFileThatIsALinkIsWrittenThrough) {
+    const std::string real_dir = registry_.dir() + "/real";
+    ASSERT_EQ(::mkdir(real_dir.c_str(), 0700), 0);
+    struct Case {
+        const char* what;
+        std::string link_text;
+    };
+    const Case cases[] = {{"absolute link", real_dir + "/settings.reg"},
+                          {"relative link", "real/settings.reg"}};
+    int32_t n = 0;
+    for (const Case& c : cases) {
+        ::unlink(registry_.path().c_str());
+        ASSERT_EQ(::symlink(c.link_text.c_str(), registry_.path().c_str()), 0) << c.what;
+        Store("Answer", ++n);
+        struct stat st;
+        ASSERT_EQ(::lstat(registry_.path().c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.what;
+        RegTree target;
+        ASSERT_TRUE(ParseRegFile(TempRegistry::Read(real_dir + "/settings.reg"), target, nullptr))
+            << c.what;
+        const RegValue* v = target.Find(kApp)->FindValue(u"Answer");
+        ASSERT_NE(v, nullptr) << c.what;
+        EXPECT_EQ(v->data[0], n) << c.what;
+    }
 }
 
 TEST_F(RegistryTest, UnusableLocationRefusesKeysForWriting) {

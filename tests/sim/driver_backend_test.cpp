@@ -70,6 +70,22 @@ TEST_F(BackendChoiceTest, VariableSelectsTheBackEnd) {
     EXPECT_EQ(platform::ActiveDriverBackend(), &forced);
 }
 
+TEST_F(BackendChoiceTest, UnknownChoiceIsReportedWithTheBackEndUsed) {
+    sim::VirtualDriver driver;
+    g_test_driver = &driver;
+    platform::RegisterVirtualBackend([]() -> platform::DriverBackend* { return g_test_driver; });
+    ::setenv("VIMBRA_DRIVER", "simulator", 1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(platform::ActiveDriverBackend(), &driver) << "taken as auto";
+    platform::ActiveDriverBackend();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("VIMBRA_DRIVER=\"simulator\" is not sim, dev or auto; using auto"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("simulator", said.find("simulator") + 20), std::string::npos)
+        << "said once: " << said;
+}
+
 TEST_F(BackendChoiceTest, InstalledDefaultServesOneColourCamera) {
     sim::InstallVirtualDriver();
     sim::DefaultVirtualDriver().SetTiming(false);

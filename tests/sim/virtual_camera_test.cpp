@@ -10,6 +10,9 @@
 #include <future>
 #include <string>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/driver.h"
@@ -191,13 +194,13 @@ uint8_t At(const std::vector<uint8_t>& f, int row, int col, int width = kW) {
 TEST_F(SimTest, ColourBarsThroughTheMosaic) {
     const std::vector<uint8_t> f = Frame(5039104);
     ASSERT_EQ(f.size(), 5039104u);
-    // Row 300 is a G B row: white bar then yellow bar (no blue).
+    // Row 300 is a G R row: white bar then yellow bar (no blue).
     EXPECT_EQ(At(f, 300, 300), 187);  // G of white
-    EXPECT_EQ(At(f, 300, 301), 187);  // B of white
+    EXPECT_EQ(At(f, 300, 301), 187);  // R of white
     EXPECT_EQ(At(f, 300, 400), 187);  // G of yellow
-    EXPECT_EQ(At(f, 300, 401), 0);    // B of yellow
-    EXPECT_EQ(At(f, 301, 400), 187);  // R of yellow on an R G row
-    EXPECT_EQ(At(f, 301, 2590), 0);   // R of the black bar
+    EXPECT_EQ(At(f, 300, 401), 187);  // R of yellow
+    EXPECT_EQ(At(f, 301, 400), 0);    // B of yellow on a B G row
+    EXPECT_EQ(At(f, 300, 2591), 0);   // R of the black bar
     // The ramp rises from left to right.
     EXPECT_LT(At(f, 1000, 100), At(f, 1000, 1000));
     EXPECT_LT(At(f, 1000, 1000), At(f, 1000, 2500));
@@ -221,6 +224,8 @@ TEST_F(SimTest, MirrorsFlipThePicture) {
 TEST_F(SimTest, GainsAndExposureScaleBrightness) {
     const std::vector<uint8_t> base = Frame(5039104);
     ASSERT_TRUE(Send({0x04, 53, 0, 28}));
+    // The global gain sets the four colour gains, which shape the picture.
+    for (int reg = 43; reg <= 46; ++reg) EXPECT_EQ(driver_.Camera(0)->SensorRegister(reg), 28);
     const std::vector<uint8_t> bright = Frame(5039104);
     ASSERT_TRUE(Send({0x04, 53, 0, 14}));
     ASSERT_TRUE(Send({0x04, 9, 985 >> 8, 985 & 0xFF}));
@@ -231,7 +236,7 @@ TEST_F(SimTest, GainsAndExposureScaleBrightness) {
     EXPECT_NEAR(At(dark, 1000, 1000), v / 2, 1);
     ASSERT_TRUE(Send({0x04, 45, 0, 0}));  // red gain 0: red sites go black
     const std::vector<uint8_t> no_red = Frame(5039104);
-    EXPECT_EQ(At(no_red, 301, 400), 0);
+    EXPECT_EQ(At(no_red, 300, 401), 0);
     EXPECT_GT(At(no_red, 300, 400), 0);
 }
 
@@ -260,7 +265,8 @@ TEST_F(SimTest, SkippingShrinksTheFrame) {
     const std::vector<uint8_t> f = Frame(315392);
     ASSERT_EQ(f.size(), 315392u);
     EXPECT_EQ(At(f, 74, 100, 648), 187);  // G of yellow (sensor column 416)
-    EXPECT_EQ(At(f, 74, 101, 648), 0);    // B of yellow
+    EXPECT_EQ(At(f, 74, 101, 648), 187);  // R of yellow
+    EXPECT_EQ(At(f, 75, 100, 648), 0);    // B of yellow (sensor row 351)
     EXPECT_EQ(f[648 * 486], 0) << "padding after the last row";
 }
 
@@ -334,11 +340,54 @@ TEST_F(SimTest, PlaybackServesFilesInOrderAndLoops) {
     const std::vector<uint8_t> wide = Frame(2048);
     EXPECT_EQ(wide[0] | wide[1] << 8, 21 << 4);
 
-    EXPECT_FALSE(driver_.Configure("playback", "0:6x2x8:/no/such/file.raw"));
-    EXPECT_FALSE(driver_.Configure("playback", "0:6x2x12:" + a));
-    EXPECT_FALSE(driver_.Configure("playback", "0:600x200x8:" + a)) << "no whole frame";
     std::remove(a.c_str());
     std::remove(b.c_str());
+}
+
+// Playback reads only regular files holding whole frames no larger than the
+// sensor, and refuses the rest at once (a FIFO would block, /dev/zero never ends).
+TEST_F(SimTest, PlaybackRefusesWhatIsNotARegularFileOfWholeFrames) {
+    const std::string a = WriteFile("sim_play_small.raw", std::vector<uint8_t>(12, 7));
+    const std::string fifo = ::testing::TempDir() + "sim_play_fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, const char*> cases[] = {
+        {"0:6x2x8:/no/such/file.raw", "cannot open"},
+        {"0:6x2x12:" + a, "8 or 16 bits"},
+        {"0:600x200x8:" + a, "no whole frame"},
+        {"0:2593x1x8:" + a, "2592"},
+        {"0:6x2x8:/dev/zero", "not a regular file"},
+        {"0:6x2x8:" + ::testing::TempDir(), "not a regular file"},
+        {"0:6x2x8:" + fifo, "not a regular file"},
+        {"5:6x2x8:" + a, "no camera in slot 5"},
+    };
+    for (const auto& [value, reason] : cases) {
+        std::string why;
+        EXPECT_FALSE(driver_.Configure("playback", value, &why)) << value;
+        EXPECT_NE(why.find(reason), std::string::npos) << value << ": " << why;
+    }
+    ::unlink(fifo.c_str());
+    std::remove(a.c_str());
+}
+
+// A long recording is read a frame at a time: a sparse file of 1 GiB opens
+// without being read and serves its frames in order.
+TEST_F(SimTest, PlaybackReadsLongFilesAFrameAtATime) {
+    constexpr int kFw = 1024, kFh = 1024;
+    const std::string path = ::testing::TempDir() + "sim_play_long.raw";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.seekp(kFw * kFh);
+        std::vector<char> second(kFw * kFh, 9);
+        out.write(second.data(), static_cast<std::streamsize>(second.size()));
+    }
+    ASSERT_EQ(::truncate(path.c_str(), off_t{1} << 30), 0);
+    ASSERT_TRUE(driver_.LoadPlayback(0, kFw, kFh, 8, {path}));
+    std::remove(path.c_str());  // the open file still serves its frames
+    Window(kFw, kFh, kFw * kFh);
+    EXPECT_EQ(Frame(kFw * kFh)[0], 0);
+    EXPECT_EQ(Frame(kFw * kFh)[kFw * 5 + 3], 9);
+    EXPECT_EQ(Frame(kFw * kFh)[kFw * 5 + 3], 0);
 }
 
 TEST_F(SimTest, TriggeredFrames) {
@@ -518,6 +567,50 @@ TEST(VirtualDriverTest, EnvironmentAndConfigFile) {
     ::unsetenv("VIMBRA_SIM_CAMERAS");
     ::unsetenv("VIMBRA_SIM_CONFIG");
     std::remove(file.c_str());
+}
+
+// Each refused setting is said on standard error with the setting kept.
+TEST(VirtualDriverTest, RefusedSettingsAreReportedWithWhatIsKept) {
+    const std::string file = ::testing::TempDir() + "sim_config_bad.txt";
+    const std::string fifo = ::testing::TempDir() + "sim_config_fifo";
+    std::ofstream(file) << "timing=0\ncolour = 1\nno equals sign\ncameras=0:purple\n";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        const char* variable;
+        std::string value;
+        std::vector<std::string> said;
+    };
+    const Case cases[] = {
+        {"VIMBRA_SIM_CAMERAS",
+         "40",
+         {"VIMBRA_SIM_CAMERAS=\"40\"", "0..31", "keeping cameras=0:color"}},
+        {"VIMBRA_SIM_CAMERAS", "0:purple", {"\"purple\"", "keeping cameras=0:color"}},
+        {"VIMBRA_SIM_TIMING", "fast", {"\"fast\" is not 0 or 1", "keeping timing=1"}},
+        {"VIMBRA_SIM_TRIGGER_MS", "-5", {"keeping trigger_ms=0"}},
+        {"VIMBRA_SIM_PLAYBACK", "0:8x8x8:/no/such.raw", {"/no/such.raw: cannot open"}},
+        {"VIMBRA_SIM_CONFIG", "/no/such/config", {"cannot open", "using the variables"}},
+        {"VIMBRA_SIM_CONFIG", "/dev/zero", {"not a regular file"}},
+        {"VIMBRA_SIM_CONFIG", fifo, {"not a regular file"}},
+        {"VIMBRA_SIM_CONFIG",
+         file,
+         {"line 2: colour: unknown setting", "line 3: no key=value",
+          "line 4: cameras: model \"purple\"", "keeping cameras=0:color"}},
+    };
+    for (const Case& c : cases) {
+        ::setenv(c.variable, c.value.c_str(), 1);
+        VirtualDriver driver;
+        driver.Plug(0, CameraModel::kColor);
+        ::testing::internal::CaptureStderr();
+        driver.ConfigureFromEnvironment();
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        ::unsetenv(c.variable);
+        for (const std::string& part : c.said)
+            EXPECT_NE(said.find(part), std::string::npos) << c.variable << ": " << said;
+        EXPECT_NE(driver.Camera(0), nullptr) << c.variable;
+    }
+    std::remove(file.c_str());
+    ::unlink(fifo.c_str());
 }
 
 }  // namespace

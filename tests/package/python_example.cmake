@@ -1,0 +1,12 @@
+# Run by CTest: runs the Python example on the virtual camera. It either
+# previews and saves, or stops with one line naming the failure; a Python
+# traceback means the example itself is broken.
+execute_process(COMMAND ${PYTHON} ${EXAMPLE} --seconds 1 --output ${OUTPUT}
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+message(STATUS "exit status ${rc}\n${out}${err}")
+if(err MATCHES "Traceback")
+  message(FATAL_ERROR "the example raised an exception it does not handle")
+endif()
+if(NOT rc EQUAL 0 AND NOT err MATCHES "^preview_and_save\\.py: [^\n]+\n$")
+  message(FATAL_ERROR "the example failed without saying why")
+endif()

@@ -1,0 +1,539 @@
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/device_fixture.h"
+#include "image/dib_image.h"
+#include "platform/window.h"
+#include "session/api_fixture.h"
+
+namespace vimbra::testing {
+namespace {
+
+// Messages of one window, waited for with a time limit.
+class Inbox {
+  public:
+    Inbox() : window_(VimbraHost_CreateWindow()) {}
+    ~Inbox() { VimbraHost_DestroyWindow(window_); }
+    HWND window() const { return window_; }
+    // The next message within `ms`; message 0 when none came.
+    VimbraHostMessage Next(uint32_t ms = 5000) {
+        VimbraHostMessage m{};
+        if (VimbraHost_GetMessage(window_, &m, ms) != 1) m.message = 0;
+        return m;
+    }
+    std::vector<VimbraHostMessage> Drain() {
+        std::vector<VimbraHostMessage> out;
+        VimbraHostMessage m{};
+        while (VimbraHost_PeekMessage(window_, &m) == 1) out.push_back(m);
+        return out;
+    }
+
+  private:
+    HWND window_;
+};
+
+class AcquisitionTest : public ApiTest {
+  protected:
+    void SetUp() override {
+        ApiTest::SetUp();
+        Plug({{0, CameraModel::kColor}, {3, CameraModel::kColor}});
+        h = Open();
+        // Small frames keep every conversion quick; no preview window.
+        ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 64, 1944, 0, 48), 1);
+        ASSERT_EQ(Vimbra_SetPreviewWindow(h, nullptr, 0, 0, 0, 0), 1);
+        Codes(h);
+    }
+    AcqState State() const {
+        return static_cast<AcqState>(WithSession(h, [](CVimbra& s) { return s.State(); }));
+    }
+    // Brings the session into `state` through the commands.
+    void Enter(AcqState state) {
+        switch (state) {
+            case AcqState::kPreview:
+                ASSERT_EQ(Vimbra_StartPreview(h), 1);
+                break;
+            case AcqState::kCapture:
+                ASSERT_EQ(Vimbra_Capture(h), 1);
+                break;
+            case AcqState::kTrigger:
+                ASSERT_EQ(Vimbra_Trigger(h, nullptr, nullptr, 0, 0), 1);
+                break;
+            default:
+                break;
+        }
+        ASSERT_EQ(State(), state);
+    }
+    int32_t h = 0;
+};
+
+enum class Command { kStartPreview, kCapture, kSnapShot, kTrigger, kStopPreview, kClose };
+
+TEST_F(AcquisitionTest, EveryRowOfTheStateTable) {
+    using S = AcqState;
+    using C = Command;
+    struct Row {
+        S from;
+        C command;
+        int32_t result;
+        S to;
+    };
+    const Row rows[] = {
+        {S::kIdle, C::kStartPreview, 1, S::kPreview},
+        {S::kIdle, C::kCapture, 1, S::kCapture},
+        {S::kIdle, C::kTrigger, 1, S::kTrigger},
+        {S::kIdle, C::kSnapShot, 1, S::kIdle},
+        {S::kPreview, C::kStartPreview, 1, S::kPreview},
+        {S::kPreview, C::kCapture, 0, S::kPreview},
+        {S::kPreview, C::kSnapShot, 0, S::kPreview},
+        {S::kPreview, C::kTrigger, 0, S::kPreview},
+        {S::kCapture, C::kSnapShot, 1, S::kCapture},
+        {S::kCapture, C::kCapture, 1, S::kCapture},
+        {S::kCapture, C::kStartPreview, 0, S::kCapture},
+        {S::kCapture, C::kTrigger, 0, S::kCapture},
+        {S::kTrigger, C::kCapture, 0, S::kTrigger},
+        {S::kTrigger, C::kSnapShot, 0, S::kTrigger},
+        {S::kTrigger, C::kStartPreview, 0, S::kTrigger},
+        {S::kTrigger, C::kTrigger, 0, S::kTrigger},
+    };
+    std::vector<Row> all(std::begin(rows), std::end(rows));
+    for (S from : {S::kIdle, S::kPreview, S::kCapture, S::kTrigger})
+        for (C stop : {C::kStopPreview, C::kClose}) all.push_back({from, stop, 1, S::kIdle});
+    for (const Row& row : all) {
+        SCOPED_TRACE(::testing::Message() << "from " << static_cast<int>(row.from) << " command "
+                                          << static_cast<int>(row.command));
+        Enter(row.from);
+        std::vector<uint8_t> buffer(64 * 48 * 3);
+        int32_t result = -1;
+        switch (row.command) {
+            case C::kStartPreview:
+                result = Vimbra_StartPreview(h);
+                break;
+            case C::kCapture:
+                result = Vimbra_Capture(h);
+                break;
+            case C::kSnapShot:
+                result = Vimbra_SnapShot(h, buffer.data(), static_cast<int32_t>(buffer.size()), 0);
+                break;
+            case C::kTrigger:
+                result = Vimbra_Trigger(h, nullptr, nullptr, 0, 0);
+                break;
+            case C::kStopPreview:
+                result = Vimbra_StopPreview(h);
+                break;
+            case C::kClose:
+                result = Vimbra_Close(h);
+                break;
+        }
+        EXPECT_EQ(result, row.result);
+        EXPECT_EQ(State(), row.to);
+        EXPECT_EQ(Codes(h), row.result ? std::vector<int32_t>{} : std::vector<int32_t>{1});
+        EXPECT_EQ(Vimbra_StopPreview(h), 1);
+        EXPECT_EQ(State(), S::kIdle);
+    }
+}
+
+TEST_F(AcquisitionTest, StartingPreviewTwiceRunsOneTransfer) {
+    ASSERT_EQ(Vimbra_StartPreview(h), 1);
+    ASSERT_EQ(Vimbra_StartPreview(h), 1);
+    auto camera = Driver().Camera(0);
+    const uint64_t before = camera->FramesServed();
+    ASSERT_TRUE(Eventually([&] { return camera->FramesServed() > before + 3; }));
+    EXPECT_EQ(Driver().OpenHandles(0), 1);  // one streaming loop keeps one handle
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(Driver().OpenHandles(0), 0);
+}
+
+TEST_F(AcquisitionTest, SnapshotsOpenTheCameraPerFrameUnlessCaptureKeepsItOpen) {
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    const int32_t size = static_cast<int32_t>(buffer.size());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Vimbra_SnapShot(h, buffer.data(), size, 1), 1);
+        EXPECT_EQ(Driver().OpenHandles(0), 0);
+    }
+    ASSERT_EQ(Vimbra_Capture(h), 1);
+    Driver().SetLogging(true);
+    Driver().ClearLog();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Vimbra_SnapShot(h, buffer.data(), size, 1), 1);
+        EXPECT_EQ(Driver().OpenHandles(0), 1);
+    }
+    int frame_reads = 0;
+    for (const sim::LoggedRequest& r : Driver().Log()) {
+        if (r.kind == sim::LoggedRequest::Kind::kControl && r.pipe == 2) ++frame_reads;
+    }
+    EXPECT_EQ(frame_reads, 3);
+    EXPECT_EQ(Vimbra_Close(h), 1);
+    EXPECT_EQ(Driver().OpenHandles(0), 0);
+    Driver().SetLogging(false);
+}
+
+TEST_F(AcquisitionTest, SnapshotFailuresCarryTheirCodes) {
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    EXPECT_EQ(Vimbra_SnapShot(h, buffer.data(), static_cast<int32_t>(buffer.size()) - 1, 0), 0);
+    EXPECT_EQ(Codes(h), (std::vector<int32_t>{VIMBRA_ERR_MEMORY, VIMBRA_ERR_MEMORY}));
+    Driver().FailNextTransfers(0, 1);
+    EXPECT_EQ(Vimbra_SnapShot(h, buffer.data(), static_cast<int32_t>(buffer.size()), 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_TRANSFER});
+    EXPECT_EQ(Driver().OpenHandles(0), 0);
+    // Without a camera the preparation refuses with 2, the command with 1.
+    Driver().Unplug(0);
+    char names[32][256];
+    Vimbra_EnumDevice(h, &names[0][0]);
+    Codes(h);
+    EXPECT_EQ(Vimbra_SnapShot(h, buffer.data(), static_cast<int32_t>(buffer.size()), 0), 0);
+    EXPECT_EQ(Codes(h), (std::vector<int32_t>{VIMBRA_ERR_STATE, VIMBRA_ERR_NO_CAMERA}));
+}
+
+TEST_F(AcquisitionTest, CallbackPreviewDeliversFramesWithTheirRecord) {
+    Inbox inbox;
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), buffer.data(),
+                                     static_cast<int32_t>(buffer.size()), 1),
+              1);
+    const VimbraHostMessage m = inbox.Next();
+    ASSERT_EQ(m.message, VIMBRA_MSG_FRAME);
+    EXPECT_EQ(m.lParam, 0);
+    ASSERT_NE(m.wParam, 0u);
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    const auto* info = reinterpret_cast<const VimbraFrameInfo*>(m.wParam);
+    EXPECT_EQ(info->size, 32);
+    EXPECT_EQ(info->width, 64);
+    EXPECT_EQ(info->height, 48);
+    EXPECT_EQ(info->bitsPerPixel, 24);
+    EXPECT_EQ(info->data, buffer.data());
+    // The copy is the current image.
+    std::vector<uint8_t> image(buffer.size());
+    EXPECT_EQ(Vimbra_GetImage(h, image.data(), static_cast<int32_t>(image.size()), 1), 1);
+    EXPECT_EQ(image, buffer);
+}
+
+TEST_F(AcquisitionTest, PreviewAfterCallbackPreviewStopsFrameMessages) {
+    Inbox inbox;
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), nullptr, 0, 0), 1);
+    ASSERT_EQ(inbox.Next().message, VIMBRA_MSG_FRAME);
+    ASSERT_EQ(Vimbra_StopPreview(h), 1);
+    inbox.Drain();
+    ASSERT_EQ(Vimbra_Preview(h), 1);
+    auto camera = Driver().Camera(0);
+    const uint64_t before = camera->FramesServed();
+    ASSERT_TRUE(Eventually([&] { return camera->FramesServed() > before + 3; }));
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_TRUE(inbox.Drain().empty());
+}
+
+TEST_F(AcquisitionTest, FailedFrameWaitEndsTheWorkerButNotThePreview) {
+    Inbox inbox;
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), nullptr, 0, 0), 1);
+    ASSERT_EQ(inbox.Next().message, VIMBRA_MSG_FRAME);
+    Driver().FailNextTransfers(0, 1);
+    VimbraHostMessage m{};
+    do {
+        m = inbox.Next();
+    } while (m.message == VIMBRA_MSG_FRAME && m.wParam != 0);
+    EXPECT_EQ(m.message, VIMBRA_MSG_FRAME);
+    EXPECT_EQ(m.wParam, 0u);
+    EXPECT_EQ(m.lParam, VIMBRA_ERR_FRAME_WAIT);
+    EXPECT_EQ(State(), AcqState::kPreview);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_FRAME_WAIT});
+    EXPECT_EQ(inbox.Next(50).message, 0u);  // the worker has ended
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(State(), AcqState::kIdle);
+}
+
+TEST_F(AcquisitionTest, ShortHostBufferFailsEveryFrameButLeavesTheImage) {
+    Inbox inbox;
+    std::vector<uint8_t> buffer(64 * 48 * 3 - 1);
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), buffer.data(),
+                                     static_cast<int32_t>(buffer.size()), 0),
+              1);
+    for (int i = 0; i < 3; ++i) {
+        const VimbraHostMessage m = inbox.Next();
+        EXPECT_EQ(m.message, VIMBRA_MSG_FRAME);
+        EXPECT_EQ(m.wParam, 0u);
+        EXPECT_EQ(m.lParam, VIMBRA_ERR_MEMORY);
+    }
+    std::vector<uint8_t> image(64 * 48 * 3);
+    EXPECT_EQ(Vimbra_GetImage(h, image.data(), static_cast<int32_t>(image.size()), 0), 1);
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    for (int32_t code : Codes(h)) EXPECT_EQ(code, VIMBRA_ERR_MEMORY);
+}
+
+TEST_F(AcquisitionTest, TriggerDiscardsTheFirstFrameAndDeliversTheNext) {
+    Inbox inbox;
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    ASSERT_EQ(
+        Vimbra_Trigger(h, inbox.window(), buffer.data(), static_cast<int32_t>(buffer.size()), 0),
+        1);
+    EXPECT_EQ(WithSession(h, [](CVimbra& s) { return s.TriggerWaitTime(); }), 60000);
+    EXPECT_EQ(Driver().Camera(0)->ControllerRegister(11) & 1, 1);
+    Driver().FireTrigger(0);
+    EXPECT_EQ(inbox.Next(200).message, 0u);
+    Driver().FireTrigger(0);
+    const VimbraHostMessage m = inbox.Next();
+    ASSERT_EQ(m.message, VIMBRA_MSG_FRAME);
+    const auto* info = reinterpret_cast<const VimbraFrameInfo*>(m.wParam);
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);  // returns without another trigger
+    EXPECT_EQ(info->frameRate, 0);
+    EXPECT_EQ(info->data, buffer.data());
+    EXPECT_EQ(Driver().Camera(0)->ControllerRegister(11) & 1, 0);
+    EXPECT_TRUE(inbox.Drain().empty());
+}
+
+TEST_F(AcquisitionTest, RowOrdersCopyWholeRowsWithTheirFill) {
+    ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 641, 1944, 0, 5), 1);
+    const int32_t stride = 1924;  // 641 x 3 rounded up to 4
+    std::vector<uint8_t> top(stride * 5, 0xAA), bottom(stride * 5, 0xAA);
+    EXPECT_EQ(Vimbra_SnapShot(h, top.data(), static_cast<int32_t>(top.size()), 1), 1);
+    EXPECT_EQ(Vimbra_GetImage(h, bottom.data(), static_cast<int32_t>(bottom.size()), 0), 1);
+    for (int r = 0; r < 5; ++r) {
+        EXPECT_EQ(std::memcmp(&top[r * stride], &bottom[(4 - r) * stride], stride), 0) << r;
+        EXPECT_EQ(top[r * stride + 1923], 0);  // fill byte, copied from the image
+    }
+    EXPECT_EQ(Vimbra_GetImage(h, top.data(), stride * 5 - 1, 1), 0);
+    EXPECT_EQ(Codes(h), (std::vector<int32_t>{VIMBRA_ERR_MEMORY, VIMBRA_ERR_MEMORY}));
+    EXPECT_EQ(Vimbra_GetImage(h, nullptr, stride * 5, 1), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_MEMORY});
+}
+
+TEST_F(AcquisitionTest, FrameRateCoversWindowsOfJustOverASecond) {
+    Inbox inbox;
+    ASSERT_EQ(Vimbra_SetWaitTime(h, 5), 1);
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), nullptr, 0, 0), 1);
+    // Frames for longer than one rate window; the record is read once the
+    // worker has stopped writing it.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1300);
+    uintptr_t record = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        const VimbraHostMessage m = inbox.Next(100);
+        if (m.message == VIMBRA_MSG_FRAME && m.wParam != 0) record = m.wParam;
+    }
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    ASSERT_NE(record, 0u);
+    const int32_t rate = reinterpret_cast<const VimbraFrameInfo*>(record)->frameRate;
+    // At most one frame per 5 ms wait: 200 frames a second, 2000 in tenths.
+    EXPECT_GT(rate, 0);
+    EXPECT_LE(rate, 2000);
+}
+
+TEST_F(AcquisitionTest, PreviewWindowFollowsThePlacement) {
+    ASSERT_EQ(Vimbra_SetPreviewWindow(h, nullptr, 0, 0, 64, 48), 1);
+    ASSERT_EQ(Vimbra_Preview(h), 1);
+    EXPECT_NE(WithSession(h, [](CVimbra& s) { return s.PreviewWindowHandle() != nullptr; }), 0);
+    EXPECT_EQ(Vimbra_Close(h), 1);
+    EXPECT_EQ(WithSession(h, [](CVimbra& s) { return s.PreviewWindowHandle() != nullptr; }), 0);
+    EXPECT_EQ(Vimbra_GetStatus(h, 123), 0);
+}
+
+TEST_F(AcquisitionTest, PreviewWindowShowsTheFrameUpright) {
+    HWND parent = VimbraHost_CreateWindow();
+    ASSERT_EQ(Vimbra_SetPreviewWindow(h, parent, 10, 20, 64, 48), 1);
+    ASSERT_EQ(Vimbra_Preview(h), 1);
+    HWND window = nullptr;
+    WithSession(h, [&](CVimbra& s) {
+        window = s.PreviewWindowHandle();
+        return 0;
+    });
+    auto camera = Driver().Camera(0);
+    const uint64_t before = camera->FramesServed();
+    ASSERT_TRUE(Eventually([&] { return camera->FramesServed() > before + 2; }));
+    ASSERT_EQ(Vimbra_StopPreview(h), 1);
+    // The last frame drawn is the current image: 64 x 48 at 1:1, top row first.
+    platform::WindowPixels shown;
+    ASSERT_TRUE(platform::ReadWindowPixels(window, &shown));
+    ASSERT_EQ(shown.width, 64);
+    ASSERT_EQ(shown.height, 48);
+    std::vector<uint8_t> image(64 * 3 * 48);
+    ASSERT_EQ(Vimbra_GetImage(h, image.data(), static_cast<int32_t>(image.size()), 1), 1);
+    int mismatches = 0;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            for (int c = 0; c < 3; ++c)
+                mismatches += shown.bits[(y * 64 + x) * 4 + c] != image[(y * 64 + x) * 3 + c];
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(Vimbra_Close(h), 1);
+    VimbraHost_DestroyWindow(parent);
+}
+
+TEST_F(AcquisitionTest, TopLevelPreviewIsTheSubsampledFrameSize) {
+    ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 1280, 1944, 0, 1024), 1);
+    ASSERT_EQ(Vimbra_SetSubSample(h, 2), 1);
+    ASSERT_EQ(Vimbra_SetPreviewWindow(h, nullptr, 0, 0, 1280, 1024), 1);
+    ASSERT_EQ(Vimbra_Preview(h), 1);
+    HWND window = nullptr;
+    WithSession(h, [&](CVimbra& s) {
+        window = s.PreviewWindowHandle();
+        return 0;
+    });
+    platform::WindowRect client;
+    ASSERT_TRUE(platform::GetClientRect(window, &client));
+    EXPECT_EQ(client.right - client.left, 320);
+    EXPECT_EQ(client.bottom - client.top, 256);
+    EXPECT_EQ(Vimbra_Close(h), 1);
+}
+
+TEST_F(AcquisitionTest, ACameraInUseIsRefusedToAnotherSession) {
+    const int32_t other = Open();
+    ASSERT_EQ(Vimbra_SetCaptureWindowEx(other, 2592, 0, 64, 1944, 0, 48), 1);
+    ASSERT_EQ(Vimbra_StartPreview(h), 1);
+    Codes(other);
+    EXPECT_EQ(Vimbra_Capture(other), 0);
+    EXPECT_EQ(Codes(other), (std::vector<int32_t>{VIMBRA_ERR_STATE, VIMBRA_ERR_NO_CAMERA}));
+    EXPECT_EQ(Vimbra_SetDeviceNumber(other, 3), 1);
+    EXPECT_EQ(Vimbra_Capture(other), 1);             // another camera is free
+    EXPECT_EQ(Vimbra_SetDeviceNumber(other, 0), 0);  // not while capturing
+    EXPECT_EQ(Vimbra_StopPreview(other), 1);
+    EXPECT_EQ(Vimbra_SetDeviceNumber(other, 0), 1);
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(Vimbra_Capture(other), 1);
+}
+
+TEST_F(AcquisitionTest, CameraDialogPausesAndResumes) {
+    for (AcqState state : {AcqState::kPreview, AcqState::kCapture, AcqState::kTrigger}) {
+        Enter(state);
+        const AcqState paused =
+            static_cast<AcqState>(WithSession(h, [](CVimbra& s) { return s.PauseForDialog(); }));
+        EXPECT_EQ(paused, state);
+        EXPECT_EQ(State(), state == AcqState::kTrigger ? state : AcqState::kIdle);
+        WithSession(h, [paused](CVimbra& s) {
+            s.ResumeAfterDialog(paused);
+            return 0;
+        });
+        EXPECT_EQ(State(), state);
+        EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    }
+    EXPECT_TRUE(Codes(h).empty());
+}
+
+// Host threads start, stop, snapshot and read images of shared sessions while
+// one of them is released; run under ThreadSanitizer.
+TEST_F(AcquisitionTest, CommandsFromManyThreads) {
+    const int32_t second = Open();
+    Vimbra_SetCaptureWindowEx(second, 2592, 0, 32, 1944, 0, 24);
+    Vimbra_SetDeviceNumber(second, 3);
+    Inbox inbox;
+    // Delivery buffers outlive the threads that hand them over.
+    std::vector<uint8_t> delivered[2] = {std::vector<uint8_t>(64 * 48 * 8),
+                                         std::vector<uint8_t>(64 * 48 * 8)};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<uint8_t> buffer(64 * 48 * 8);
+            const int32_t size = static_cast<int32_t>(buffer.size());
+            for (int i = 0; i < 25; ++i) {
+                const int which = (i + t) % 2;
+                const int32_t target = which ? h : second;
+                switch ((i * 7 + t) % 6) {
+                    case 0:
+                        Vimbra_CallBackPreview(target, inbox.window(), delivered[which].data(),
+                                               size, t % 2);
+                        break;
+                    case 1:
+                        Vimbra_StopPreview(target);
+                        break;
+                    case 2:
+                        Vimbra_SnapShot(target, buffer.data(), size, 1);
+                        break;
+                    case 3:
+                        Vimbra_GetImage(target, buffer.data(), size, 0);
+                        break;
+                    case 4:
+                        Vimbra_Trigger(target, nullptr, nullptr, 0, 0);
+                        break;
+                    default:
+                        Vimbra_SetBrightness(target, i);
+                        Vimbra_Close(target);
+                        break;
+                }
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        Close(second);
+    });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(State(), AcqState::kIdle);
+}
+
+}  // namespace
+}  // namespace vimbra::testing
+
+namespace vimbra::testing {
+namespace {
+
+// Records what the session asks of its recorder.
+struct FakeRecorder : SessionRecorder {
+    struct Calls {
+        std::string file;
+        int32_t width = 0, height = 0;
+        uint32_t duration = 0;
+        int ends = 0;
+    };
+    FakeRecorder(Calls* calls, Start answer) : calls(calls), answer(answer) {}
+    Start Begin(const char* file, int32_t width, int32_t height, uint32_t duration_ms) override {
+        calls->file = file;
+        calls->width = width;
+        calls->height = height;
+        calls->duration = duration_ms;
+        return answer;
+    }
+    void End() override { ++calls->ends; }
+    Calls* calls;
+    Start answer;
+};
+
+TEST_F(AcquisitionTest, RecordStartsPreviewThenTheRecorder) {
+    EXPECT_EQ(Vimbra_Record(h, nullptr, 1000, 0), 0);
+    EXPECT_EQ(Vimbra_Record(h, "", 1000, 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>(2, VIMBRA_ERR_ARGUMENT));
+    // Without a recorder the file cannot be written.
+    EXPECT_EQ(Vimbra_Record(h, "clip.avi", 1000, 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_FILE});
+    EXPECT_EQ(State(), AcqState::kIdle);
+
+    FakeRecorder::Calls calls;
+    auto install = [&](SessionRecorder::Start answer) {
+        WithSession(h, [&](CVimbra& s) {
+            s.SetRecorder(std::make_unique<FakeRecorder>(&calls, answer));
+            return 0;
+        });
+    };
+    install(SessionRecorder::Start::kThreadFailed);
+    EXPECT_EQ(Vimbra_Record(h, "clip.avi", 1000, 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_THREAD});
+    EXPECT_EQ(State(), AcqState::kIdle);
+
+    install(SessionRecorder::Start::kStarted);
+    const std::u16string wide = u"clip\u00e9.avi";
+    EXPECT_EQ(Vimbra_RecordW(h, wide.c_str(), 5000, 1), 1);
+    EXPECT_EQ(calls.file, "clip\xC3\xA9.avi");
+    EXPECT_EQ(calls.width, 64);
+    EXPECT_EQ(calls.height, 48);
+    EXPECT_EQ(calls.duration, 5000u);
+    EXPECT_EQ(State(), AcqState::kPreview);
+    // The recorder's thread takes each new frame once.
+    int32_t taken = 0;
+    ASSERT_TRUE(Eventually([&] {
+        return WithSession(h, [&](CVimbra& s) {
+            return s.TakeNewFrame([&](CDibImage& image) { taken = image.width(); });
+        });
+    }));
+    EXPECT_EQ(taken, 64);
+    const int ends = calls.ends;
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(calls.ends, ends + 1);
+    const std::u16string broken = u"\xD800.avi";
+    EXPECT_EQ(Vimbra_RecordW(h, broken.c_str(), 5000, 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_FILE});
+    // The recorder goes before the calls it writes to.
+    WithSession(h, [](CVimbra& s) {
+        s.SetRecorder(nullptr);
+        return 0;
+    });
+}
+
+}  // namespace
+}  // namespace vimbra::testing

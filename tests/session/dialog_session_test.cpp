@@ -117,5 +117,27 @@ TEST_F(DialogSessionTest, ImageDialogCancelPutsTheFilterBack) {
     EXPECT_EQ(Vimbra_GetFilterValue(h, 3, nullptr), 45);
 }
 
+TEST_F(DialogSessionTest, WhiteBalanceOfTheRunningPreviewRefreshesTheOpenImageDialog) {
+    ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 64, 1944, 0, 48), 1);
+    ASSERT_EQ(Vimbra_SetColorMode(h, 24), 1);
+    ASSERT_EQ(Vimbra_StartPreview(h), 1);
+    ScriptedDisplay display;
+    display.image_script = [this](dialogs::ImageDialogModel& m) {
+        m.Image().TypeText(2052, "1");  // red gain, which the measurement replaces
+        m.Image().Click(dialogs::kOnceButton);
+        int32_t measured = 1;
+        for (int i = 0; i < 300 && m.Image().At(2052).text == "1"; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            m.ProcessRequests();
+            measured = Vimbra_GetFilterValue(h, 7, nullptr);
+        }
+        EXPECT_NE(measured, 1);
+        EXPECT_EQ(m.Image().At(2052).text, std::to_string(measured));
+        m.Frame().Click(dialogs::kFrameOk);
+    };
+    EXPECT_EQ(Run(dialogs::RunImageDialog, display), 1);
+    ASSERT_EQ(Vimbra_StopPreview(h), 1);
+}
+
 }  // namespace
 }  // namespace vimbra::testing

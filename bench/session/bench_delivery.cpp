@@ -51,7 +51,7 @@
 
 #if VIMBRA_BENCH_X11
 // Last: Xlib defines macros (None, Status, True) that other headers use as names.
-#include <X11/Xlib.h>
+#include "x11_host_window.h"
 #endif
 
 namespace {
@@ -213,12 +213,7 @@ enum class View { kNone, kX11OneToOne, kX11Half };
 class HostX11Window {
   public:
     HostX11Window(const char* display, int w, int h) : display_(XOpenDisplay(display)) {
-        if (display_ == nullptr) return;
-        const int s = DefaultScreen(display_);
-        window_ = XCreateSimpleWindow(display_, RootWindow(display_, s), 0, 0, w, h, 0,
-                                      BlackPixel(display_, s), BlackPixel(display_, s));
-        XMapWindow(display_, window_);
-        XSync(display_, False);
+        if (display_ != nullptr) window_ = vimbra::testing::MapHostWindow(display_, 0, 0, w, h);
     }
     ~HostX11Window() {
         if (display_ == nullptr) return;
@@ -232,7 +227,7 @@ class HostX11Window {
     Window window_ = 0;
 };
 #else
-// Without Xlib the bench cannot make a host window; the scaled run is skipped.
+// Without Xlib there is no X11 back end either: the X11 runs are skipped.
 class HostX11Window {
   public:
     HostX11Window(const char*, int, int) {}

@@ -14,6 +14,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include "x11_host_window.h"
+
 namespace vimbra::testing {
 namespace {
 
@@ -45,14 +47,7 @@ class PreviewX11Api : public ApiTest {
     }
 
     // The host's own window, mapped at (x, y) on the screen.
-    Window HostWindow(int x, int y, int w, int h) {
-        const int s = DefaultScreen(host_);
-        Window win = XCreateSimpleWindow(host_, RootWindow(host_, s), x, y, w, h, 0,
-                                         WhitePixel(host_, s), WhitePixel(host_, s));
-        XMapWindow(host_, win);
-        XSync(host_, False);
-        return win;
-    }
+    Window HostWindow(int x, int y, int w, int h) { return MapHostWindow(host_, x, y, w, h); }
 
     // Runs the preview with callback delivery until the host has a few frames,
     // then stops it; the window keeps the last frame, which is `delivered`.

@@ -19,8 +19,6 @@
 //
 //   bench_delivery
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -28,7 +26,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -38,14 +35,11 @@
 
 #include "VimbraSdk_740QX_RDL.h"
 #include "api/sdk_chain.h"
+#include "full_frame_session.h"
 #include "image/dib_image.h"
 #include "image/process_frame.h"
-#include "platform/clock.h"
-#include "platform/shared_memory.h"
 #include "platform/window.h"
-#include "session/camera_table.h"
 #include "session/vimbra.h"
-#include "sim/scene.h"
 #include "sim/virtual_driver.h"
 #include "xvfb_server.h"
 
@@ -58,7 +52,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using FrameEvent = vimbra::sim::VirtualCamera::FrameEvent;
-constexpr int32_t kWidth = 2592, kHeight = 1944;
+constexpr int32_t kWidth = vimbra::bench::FullFrameSession::kWidth;
+constexpr int32_t kHeight = vimbra::bench::FullFrameSession::kHeight;
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -68,30 +63,6 @@ std::unique_ptr<vimbra::testing::XvfbServer>& Server() {
     static std::unique_ptr<vimbra::testing::XvfbServer> server;
     return server;
 }
-
-// A private registry and camera table for the run, removed afterwards.
-class PrivateState {
-  public:
-    PrivateState() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vimbra-bench-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
-        ::setenv("VIMBRA_REGISTRY_FILE", (dir_ + "/registry.reg").c_str(), 1);
-        table_ = "vimbra-bench-" + std::to_string(::getpid());
-        vimbra::CameraTable::SetObjectNameForTesting(table_);
-        vimbra::platform::SetSleepHook([](uint32_t) {});
-    }
-    ~PrivateState() {
-        vimbra::platform::SetSleepHook(nullptr);
-        vimbra::platform::SharedMemory::Remove(table_.c_str());
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-
-  private:
-    std::string dir_;
-    std::string table_;
-};
 
 // What the camera and the host callback saw, and the lock-step gate between
 // them.
@@ -236,7 +207,6 @@ class HostX11Window {
 #endif
 
 void BM_Delivery(benchmark::State& state, Pace pace, View view) {
-    PrivateState private_state;
     std::unique_ptr<HostX11Window> host_window;
     if (view == View::kNone) {
         vimbra::platform::SelectWindowBackend(vimbra::platform::WindowBackendKind::kOffscreen);
@@ -250,66 +220,63 @@ void BM_Delivery(benchmark::State& state, Pace pace, View view) {
         if (view == View::kX11Half)
             host_window = std::make_unique<HostX11Window>(Server()->name(), kWidth, kHeight);
     }
-    auto& driver = vimbra::sim::DefaultVirtualDriver();
-    driver.UnplugAll();
-    driver.SetTiming(false);
-    driver.Plug(0, vimbra::sim::CameraModel::kColor);
     Traffic traffic;
     traffic.lock_step = pace == Pace::kLockStep;
-    driver.Camera(0)->SetFrameHook([&traffic](FrameEvent e, const uint8_t* bytes, uint32_t size) {
-        traffic.OnCamera(e, bytes, size);
-    });
-    HWND notify = VimbraHost_CreateWindow();
-    HWND callback = VimbraHost_CreateWindow();
-    VimbraHost_SetCallback(callback, OnMessage, &traffic);
-    const int32_t h = Vimbra_Initialize(notify);
-    Vimbra_SetColorMode(h, 24);
-    Vimbra_SetWaitTime(h, 0);
-    Vimbra_SetSubSample(h, 0);
-    Vimbra_SetCaptureWindowEx(h, kWidth, 0, kWidth, kHeight, 0, kHeight);
-    switch (view) {
-        case View::kNone:
-            Vimbra_SetPreviewWindow(h, nullptr, 0, 0, 0, 0);
-            break;
-        case View::kX11OneToOne:
-            Vimbra_SetPreviewWindow(h, nullptr, 0, 0, kWidth, kHeight);
-            break;
-        case View::kX11Half:
-            Vimbra_SetPreviewWindow(h, VimbraHost_WindowFromX11(host_window->xid()), 0, 0,
-                                    kWidth / 2, kHeight / 2);
-            break;
-    }
+    // The host buffer outlives the session, which writes into it until it stops.
     const int32_t stride = (kWidth * 3 + 3) & ~3;
     std::vector<uint8_t> host(static_cast<size_t>(stride) * kHeight);
-    const bool started =
-        Vimbra_CallBackPreview(h, callback, host.data(), static_cast<int32_t>(host.size()), 1) == 1;
-    auto snapshot = [&] {
-        std::lock_guard<std::mutex> lock(traffic.mutex);
-        return std::tuple(traffic.delivered, traffic.rendered, traffic.render_ms,
-                          traffic.latency_ms.size());
-    };
-    if (started) {
-        while (std::get<0>(snapshot()) < 2)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    const auto [first, first_rendered, first_render_ms, first_latency] = snapshot();
-    const auto t0 = Clock::now();
-    for (auto _ : state) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const double elapsed_ms = Ms(Clock::now() - t0);
-    const auto [last, last_rendered, last_render_ms, last_latency] = snapshot();
     vimbra::FilterRecord filter;
     vimbra::AnalogRecord analog;
-    vimbra::Chain().Call(h, 0, [&](vimbra::CVimbra& s) {
-        filter = s.Filter();
-        analog = s.Analog();
-        return 0;
-    });
-    traffic.Stop();
-    Vimbra_StopPreview(h);
-    Vimbra_Release(h);
-    VimbraHost_DestroyWindow(callback);
-    VimbraHost_DestroyWindow(notify);
-    driver.Camera(0)->SetFrameHook(nullptr);
+    bool started = false;
+    uint64_t first = 0, last = 0, first_rendered = 0, last_rendered = 0;
+    double first_render_ms = 0, last_render_ms = 0, elapsed_ms = 0;
+    size_t first_latency = 0, last_latency = 0;
+    {
+        vimbra::bench::FullFrameSession session(OnMessage, &traffic);
+        const int32_t h = session.handle();
+        vimbra::sim::DefaultVirtualDriver().Camera(0)->SetFrameHook(
+            [&traffic](FrameEvent e, const uint8_t* bytes, uint32_t size) {
+                traffic.OnCamera(e, bytes, size);
+            });
+        switch (view) {
+            case View::kNone:
+                break;
+            case View::kX11OneToOne:
+                Vimbra_SetPreviewWindow(h, nullptr, 0, 0, kWidth, kHeight);
+                break;
+            case View::kX11Half:
+                Vimbra_SetPreviewWindow(h, VimbraHost_WindowFromX11(host_window->xid()), 0, 0,
+                                        kWidth / 2, kHeight / 2);
+                break;
+        }
+        started = Vimbra_CallBackPreview(h, session.callback_window(), host.data(),
+                                         static_cast<int32_t>(host.size()), 1) == 1;
+        auto snapshot = [&](uint64_t* delivered, uint64_t* rendered, double* render_ms,
+                            size_t* latencies) {
+            std::lock_guard<std::mutex> lock(traffic.mutex);
+            *delivered = traffic.delivered;
+            *rendered = traffic.rendered;
+            *render_ms = traffic.render_ms;
+            *latencies = traffic.latency_ms.size();
+        };
+        if (started) {
+            while (first < 2) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                snapshot(&first, &first_rendered, &first_render_ms, &first_latency);
+            }
+        }
+        const auto t0 = Clock::now();
+        for (auto _ : state) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        elapsed_ms = Ms(Clock::now() - t0);
+        snapshot(&last, &last_rendered, &last_render_ms, &last_latency);
+        vimbra::Chain().Call(h, 0, [&](vimbra::CVimbra& s) {
+            filter = s.Filter();
+            analog = s.Analog();
+            return 0;
+        });
+        // The camera runs free again, so that the preview can stop.
+        traffic.Stop();
+    }
     host_window.reset();
     vimbra::platform::SelectWindowBackend(vimbra::platform::WindowBackendKind::kOffscreen);
     if (!started) {

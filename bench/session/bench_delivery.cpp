@@ -269,7 +269,7 @@ void BM_Delivery(benchmark::State& state, Pace pace, View view) {
         for (auto _ : state) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         elapsed_ms = Ms(Clock::now() - t0);
         snapshot(&last, &last_rendered, &last_render_ms, &last_latency);
-        vimbra::Chain().Call(h, 0, [&](vimbra::CVimbra& s) {
+        vimbra::Chain()->Call(h, 0, [&](vimbra::CVimbra& s) {
             filter = s.Filter();
             analog = s.Analog();
             return 0;

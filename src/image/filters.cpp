@@ -1504,9 +1504,10 @@ int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x,
     const int w = Width(r);
     pixel::SplitRows(Height(r), [&](int begin, int end) {
         for (int i = begin; i < end; ++i) {
-            rows.Row(reinterpret_cast<T*>(At(dst_bits, dst_row + i, dst_x, dst_stride, dst_bpp)),
-                     reinterpret_cast<const T*>(At(src_bits, r.top + i, r.left, src_stride, src_bpp)),
-                     w);
+            rows.Row(
+                reinterpret_cast<T*>(At(dst_bits, dst_row + i, dst_x, dst_stride, dst_bpp)),
+                reinterpret_cast<const T*>(At(src_bits, r.top + i, r.left, src_stride, src_bpp)),
+                w);
         }
     });
     return 1;

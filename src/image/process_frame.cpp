@@ -110,8 +110,8 @@ constexpr Variants kContrast{
 constexpr Variants kBrightness{{Brightness8, Brightness16, BrightnessColour8, BrightnessColour8,
                                 BrightnessColour16, BrightnessColour16}};
 
-constexpr Variants kSharpen{{Sharpen8, Sharpen16, SharpenColour8, SharpenColour8, SharpenColour16,
-                             SharpenColour16}};
+constexpr Variants kSharpen{
+    {Sharpen8, Sharpen16, SharpenColour8, SharpenColour8, SharpenColour16, SharpenColour16}};
 constexpr Variants kApplyTable{{ApplyTable8, ApplyTable16, ApplyTableColour8, ApplyTableColour8,
                                 ApplyTableColour16, ApplyTableColour16}};
 constexpr int32_t kToneDepth = 12;

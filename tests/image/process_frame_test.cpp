@@ -467,22 +467,24 @@ TEST_P(FusedToneFilters, GiveTheBytesOfOneFilterAtATime) {
             s->filter = filter;
             FrameImages images = s->Images();
             if (!with_work) images.work = nullptr;
-            FrameContext ctx{s->filter, s->analog, mode, 0, images, nullptr,
+            FrameContext ctx{s->filter,
+                             s->analog,
+                             mode,
+                             0,
+                             images,
+                             nullptr,
                              with_workspace ? &s->workspace : nullptr};
             ctx.fuse_tone_filters = s == &fused;
             ProcessFrame(ctx);
         }
-        const std::string what = "trial " + std::to_string(trial) + ", mode " +
-                                 std::to_string(mode) + ", " + std::to_string(w) + " x " +
-                                 std::to_string(h) + ", hue/sat/gamma/contrast/sharp/bright " +
-                                 std::to_string(filter[fs::kHue]) + " " +
-                                 std::to_string(filter[fs::kSaturation]) + " " +
-                                 std::to_string(filter[fs::kGamma]) + " " +
-                                 std::to_string(filter[fs::kContrast]) + " " +
-                                 std::to_string(filter[fs::kSharpness]) + " " +
-                                 std::to_string(filter[fs::kBrightness]) +
-                                 (with_workspace ? "" : ", no workspace") +
-                                 (with_work ? "" : ", no work image");
+        const std::string what =
+            "trial " + std::to_string(trial) + ", mode " + std::to_string(mode) + ", " +
+            std::to_string(w) + " x " + std::to_string(h) +
+            ", hue/sat/gamma/contrast/sharp/bright " + std::to_string(filter[fs::kHue]) + " " +
+            std::to_string(filter[fs::kSaturation]) + " " + std::to_string(filter[fs::kGamma]) +
+            " " + std::to_string(filter[fs::kContrast]) + " " +
+            std::to_string(filter[fs::kSharpness]) + " " + std::to_string(filter[fs::kBrightness]) +
+            (with_workspace ? "" : ", no workspace") + (with_work ? "" : ", no work image");
         ASSERT_EQ(Pixels(*fused.Output()), Pixels(*single.Output())) << what;
         ASSERT_EQ(Pixels(fused.work), Pixels(single.work)) << what;
     }

@@ -431,8 +431,9 @@ TEST(ProcessFrame, SharpnessWithoutAMatchingWorkImageIsSkipped) {
 }
 
 // The tone filters in shared passes against each in a pass of its own, on
-// random frames, sizes (vector tails, frames too small to sharpen), settings
-// and thread counts, on every instruction-set path.
+// random frames, sizes (vector tails, frames too small to sharpen, frames
+// tall enough to be shared out in ranges), settings and thread counts, on
+// every instruction-set path.
 using FusedToneFilters = test::SimdPaths;
 
 TEST_P(FusedToneFilters, GiveTheBytesOfOneFilterAtATime) {
@@ -443,7 +444,9 @@ TEST_P(FusedToneFilters, GiveTheBytesOfOneFilterAtATime) {
         SetDemosaicThreads(pick(1, 3));
         const int mode = pick(0, 5);
         const int w = pick(0, 5) == 0 ? pick(1, 5) : pick(6, 83);
-        const int h = pick(0, 5) == 0 ? pick(1, 5) : pick(6, 57);
+        // Tall frames are sharpened in several ranges of rows on more threads.
+        const int shape = pick(0, 5);
+        const int h = shape == 0 ? pick(1, 5) : shape == 1 ? pick(70, 160) : pick(6, 57);
         // Each filter on about two times in three, at any value it takes.
         auto maybe = [&](int off, int lo, int hi) { return pick(0, 2) == 0 ? off : pick(lo, hi); };
         std::array<int32_t, fs::kCount> filter{};

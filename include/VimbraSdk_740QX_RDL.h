@@ -351,6 +351,21 @@ VIMBRA_API int32_t Vimbra_SaveImageW(int32_t handle, const VimbraWChar* fileName
 
 /* ---- Property dialogs ----------------------------------------------------- */
 
+/* Modal dialogs on the calling thread, kept above `parent` when it stands for
+ * an X11 window. Each returns 1 once the dialog has closed (also after
+ * Cancel), or 0: code 1 without a camera, code 4 when no display can be
+ * opened (nothing is changed then). */
+/* Video format (colour, size list, sub-sampling, wait time, clock), saved on
+ * OK and Apply; preview and capture stop around it, trigger mode pauses, and
+ * after OK the session reloads the format before restarting them. */
+VIMBRA_API int32_t Vimbra_SetCameraDlg(int32_t handle, HWND parent) VIMBRA_NOEXCEPT;
+/* Gains, exposure, mirrors and auto iris, applied as they change; any ending
+ * but OK puts the camera and the settings back. */
+VIMBRA_API int32_t Vimbra_SetAnalogDlg(int32_t handle, HWND parent) VIMBRA_NOEXCEPT;
+/* The software image filter (and, for monochrome modes, the gray filter),
+ * applied from the next frame; any ending but OK puts the settings back. */
+VIMBRA_API int32_t Vimbra_SetImageDlg(int32_t handle, HWND parent) VIMBRA_NOEXCEPT;
+
 /* ---- Functions this camera does not support ----------------------------- */
 
 /* Not supported: posts code 11 to the notification window (nothing recorded); always 0. */

@@ -17,6 +17,7 @@
 
 #include "VimbraSdk_740QX_RDL.h"
 #include "device/config_file.h"
+#include "dialogs/open_dialogs.h"
 #include "image/filters.h"
 #include "image/preview_window.h"
 #include "image/process_frame.h"
@@ -215,7 +216,7 @@ class CVimbra : public FrameCallbacks {
     // Exposure or gain feedback from the raw frame, run by ProcessFrame at
     // the start of every converted frame while the auto iris mode is 1 or 2.
     void AutoIrisStep(CDibImage& raw) override;
-    void FilterRecordChanged() override {}
+    void FilterRecordChanged() override { open_dialogs_.FilterChanged(); }
 
     // ---- configuration file (config.cpp) -------------------------------
     int32_t LoadConfigFile(const char* path);
@@ -245,6 +246,9 @@ class CVimbra : public FrameCallbacks {
     ExposureCache Exposure() const;
 
   private:
+    // The property dialogs edit the records and drive the device directly.
+    friend class SessionDialogs;
+
     enum class Loop { kPreview, kTrigger };
     enum class Entry { kPrepared, kAlreadyRunning, kRefused };
 
@@ -383,6 +387,9 @@ class CVimbra : public FrameCallbacks {
     uint32_t rate_window_start_ms_ = 0;
 
     ErrorStack errors_;
+    // The analog and image filter dialogs open on this session, which the
+    // automatic iris and white balance keep up to date.
+    dialogs::OpenDialogs open_dialogs_;
 };
 
 }  // namespace vimbra

@@ -340,7 +340,7 @@ VIMBRA_API int32_t Vimbra_Close(int32_t handle) VIMBRA_NOEXCEPT;
 VIMBRA_API int32_t Vimbra_GetImage(int32_t handle, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
 /* Places the preview window made by the next start: a child of `parent` at (left, top) of width `right` and height `bottom`, or without parent a window of its own; NULL and all zero for none. */
 VIMBRA_API int32_t Vimbra_SetPreviewWindow(int32_t handle, HWND parent, int32_t left, int32_t top, int32_t right, int32_t bottom) VIMBRA_NOEXCEPT;
-/* Starts preview (with its window when showWindow is non-zero) and records it into the AVI file `file` for durationMs from the first frame; code 9 without a name, 12 when preview or the file fails, 3 when the recorder cannot start. */
+/* Starts preview (with its window when showWindow is non-zero) and records it into the AVI file `file` for durationMs from the first frame; code 9 without a name, 12 when preview or the file fails, 3 when the recorder cannot start, 1 while a recording runs (which goes on). Stopping preview, closing or releasing ends a recording early as a complete file. */
 VIMBRA_API int32_t Vimbra_Record(int32_t handle, const char* file, int32_t durationMs, int32_t showWindow) VIMBRA_NOEXCEPT;
 /* As Vimbra_Record with a UTF-16 file name; code 12 when it cannot be converted or exceeds 1023 bytes. */
 VIMBRA_API int32_t Vimbra_RecordW(int32_t handle, const VimbraWChar* file, int32_t durationMs, int32_t showWindow) VIMBRA_NOEXCEPT;
@@ -349,7 +349,27 @@ VIMBRA_API int32_t Vimbra_GetStatus(int32_t handle, int32_t reserved) VIMBRA_NOE
 
 /* ---- Still images and recording ------------------------------------------- */
 
+/* Saves the current image as BMP (format 0), raw pixel memory (1), progressive JPEG of quality 100, 70 or 20 (2, 3, 4), PNG (5) or TIFF (6); 0 without a code for other formats or a file that cannot be written; code 1 without a device or a current image, or before a frame has been converted since the acquisition was last closed. */
+VIMBRA_API int32_t Vimbra_SaveImage(int32_t handle, const char* fileName, int32_t format) VIMBRA_NOEXCEPT;
+/* As Vimbra_SaveImage with a UTF-16 name, saving whatever the current image holds even before a new frame; code 1 when the name has no narrow form of at most 1023 bytes. */
+VIMBRA_API int32_t Vimbra_SaveImageW(int32_t handle, const VimbraWChar* fileName, int32_t format) VIMBRA_NOEXCEPT;
+
 /* ---- Property dialogs ----------------------------------------------------- */
+
+/* Modal dialogs on the calling thread, kept above `parent` when it stands for
+ * an X11 window. Each returns 1 once the dialog has closed (also after
+ * Cancel), or 0: code 1 without a camera, code 4 when no display can be
+ * opened (nothing is changed then). */
+/* Video format (colour, size list, sub-sampling, wait time, clock), saved on
+ * OK and Apply; preview and capture stop around it, trigger mode pauses, and
+ * after OK the session reloads the format before restarting them. */
+VIMBRA_API int32_t Vimbra_SetCameraDlg(int32_t handle, HWND parent) VIMBRA_NOEXCEPT;
+/* Gains, exposure, mirrors and auto iris, applied as they change; any ending
+ * but OK puts the camera and the settings back. */
+VIMBRA_API int32_t Vimbra_SetAnalogDlg(int32_t handle, HWND parent) VIMBRA_NOEXCEPT;
+/* The software image filter (and, for monochrome modes, the gray filter),
+ * applied from the next frame; any ending but OK puts the settings back. */
+VIMBRA_API int32_t Vimbra_SetImageDlg(int32_t handle, HWND parent) VIMBRA_NOEXCEPT;
 
 /* ---- Functions this camera does not support ----------------------------- */
 

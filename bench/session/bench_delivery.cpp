@@ -4,58 +4,28 @@
 // in the same run: the ratio is the cost of the delivery around the
 // conversion (transfer, copy into the raw image, host copy, message).
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "VimbraSdk_740QX_RDL.h"
+#include "full_frame_session.h"
 #include "image/dib_image.h"
 #include "image/process_frame.h"
-#include "platform/clock.h"
-#include "platform/shared_memory.h"
-#include "session/camera_table.h"
-#include "sim/virtual_driver.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int32_t kWidth = 2592, kHeight = 1944;
+constexpr int32_t kWidth = vimbra::bench::FullFrameSession::kWidth;
+constexpr int32_t kHeight = vimbra::bench::FullFrameSession::kHeight;
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
-
-// A private registry and camera table for the run, removed afterwards.
-class PrivateState {
-  public:
-    PrivateState() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vimbra-bench-XXXXXX").string();
-        dir_ = ::mkdtemp(pattern.data());
-        ::setenv("VIMBRA_REGISTRY_FILE", (dir_ + "/registry.reg").c_str(), 1);
-        ::setenv("VIMBRA_WINDOWS", "offscreen", 1);
-        table_ = "vimbra-bench-" + std::to_string(::getpid());
-        vimbra::CameraTable::SetObjectNameForTesting(table_);
-        vimbra::platform::SetSleepHook([](uint32_t) {});
-    }
-    ~PrivateState() {
-        vimbra::platform::SetSleepHook(nullptr);
-        vimbra::platform::SharedMemory::Remove(table_.c_str());
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-
-  private:
-    std::string dir_;
-    std::string table_;
-};
 
 struct Delivered {
     std::atomic<uint64_t> frames{0};
@@ -106,37 +76,27 @@ double ProcessFramePerSecond() {
 }
 
 void BM_DeliveryToHostCallback(benchmark::State& state) {
-    PrivateState private_state;
-    vimbra::sim::DefaultVirtualDriver().UnplugAll();
-    vimbra::sim::DefaultVirtualDriver().SetTiming(false);
-    vimbra::sim::DefaultVirtualDriver().Plug(0, vimbra::sim::CameraModel::kColor);
-    HWND notify = VimbraHost_CreateWindow();
-    HWND callback = VimbraHost_CreateWindow();
     Delivered delivered;
-    VimbraHost_SetCallback(callback, OnMessage, &delivered);
-    const int32_t h = Vimbra_Initialize(notify);
-    Vimbra_SetColorMode(h, 24);
-    Vimbra_SetWaitTime(h, 0);
-    Vimbra_SetSubSample(h, 0);
-    Vimbra_SetCaptureWindowEx(h, kWidth, 0, kWidth, kHeight, 0, kHeight);
-    Vimbra_SetPreviewWindow(h, nullptr, 0, 0, 0, 0);
+    double fps = 0;
+    // The host buffer outlives the session, which writes into it until it stops.
     const int32_t stride = (kWidth * 3 + 3) & ~3;
     std::vector<uint8_t> host(static_cast<size_t>(stride) * kHeight);
-    if (Vimbra_CallBackPreview(h, callback, host.data(), static_cast<int32_t>(host.size()), 1) !=
-        1) {
-        state.SkipWithError("preview did not start");
-        return;
+    {
+        vimbra::bench::FullFrameSession session(OnMessage, &delivered);
+        const int32_t h = session.handle();
+        if (Vimbra_CallBackPreview(h, session.callback_window(), host.data(),
+                                   static_cast<int32_t>(host.size()), 1) != 1) {
+            state.SkipWithError("preview did not start");
+            return;
+        }
+        while (delivered.frames.load() < 2)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const uint64_t first = delivered.frames.load();
+        const auto t0 = Clock::now();
+        for (auto _ : state) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const double elapsed = Seconds(Clock::now() - t0);
+        fps = static_cast<double>(delivered.frames.load() - first) / elapsed;
     }
-    while (delivered.frames.load() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const uint64_t first = delivered.frames.load();
-    const auto t0 = Clock::now();
-    for (auto _ : state) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const double elapsed = Seconds(Clock::now() - t0);
-    const double fps = static_cast<double>(delivered.frames.load() - first) / elapsed;
-    Vimbra_StopPreview(h);
-    Vimbra_Release(h);
-    VimbraHost_DestroyWindow(callback);
-    VimbraHost_DestroyWindow(notify);
     const double reference = ProcessFramePerSecond();
     state.counters["delivered_per_s"] = fps;
     state.counters["process_frame_per_s"] = reference;

@@ -18,7 +18,11 @@ int32_t Session() {
         ::setenv("VIMBRA_DRIVER", "sim", 1);
         ::setenv("VIMBRA_REGISTRY_FILE", "/proc/vimbra-fuzz-no-settings/registry.reg", 1);
         vimbra::platform::SetSleepHook([](uint32_t) {});
-        return Vimbra_Initialize(nullptr);
+        const int32_t h = Vimbra_Initialize(nullptr);
+        // Registered after the library's first use, so it runs before the
+        // library's own statics are destroyed.
+        std::atexit([] { Vimbra_Release(Session()); });
+        return h;
     }();
     return handle;
 }

@@ -16,7 +16,9 @@ namespace vimbra {
 template <class Op>
 int32_t CallSession(int32_t handle, int32_t no_instance, Op&& op) noexcept {
     try {
-        return Chain().Call(handle, no_instance, [&op](CVimbra& s) -> int32_t {
+        CSdkChain* chain = Chain();
+        if (chain == nullptr) return no_instance;
+        return chain->Call(handle, no_instance, [&op](CVimbra& s) -> int32_t {
             try {
                 return op(s);
             } catch (...) {

@@ -7,6 +7,7 @@
 
 using vimbra::CallSession;
 using vimbra::Chain;
+using vimbra::CSdkChain;
 using vimbra::CVimbra;
 
 namespace {
@@ -57,14 +58,20 @@ int32_t ReceiveMessage(HWND window, VimbraHostMessage* msg, uint32_t timeout_ms)
 // ---- Lifecycle -------------------------------------------------------------
 
 VIMBRA_EXPORT int32_t Vimbra_Initialize(HWND notify) noexcept {
-    const int32_t handle = vimbra::NoThrow(0, [] { return Chain().CreateInstance(); });
+    const int32_t handle = vimbra::NoThrow(0, [] {
+        CSdkChain* chain = Chain();
+        return chain != nullptr ? chain->CreateInstance() : 0;
+    });
     if (handle == 0) return 0;
     CallSession(handle, 0, [notify](CVimbra& s) { return s.Initialize(notify); });
     return handle;
 }
 
 VIMBRA_EXPORT int32_t Vimbra_Release(int32_t handle) noexcept {
-    return vimbra::NoThrow(0, [handle] { return Chain().Release(handle); });
+    return vimbra::NoThrow(0, [handle] {
+        CSdkChain* chain = Chain();
+        return chain != nullptr ? chain->Release(handle) : 0;
+    });
 }
 
 VIMBRA_EXPORT int32_t Vimbra_GetDllVersion(void) noexcept {

@@ -1,5 +1,6 @@
 #include "api/sdk_chain.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
@@ -77,9 +78,24 @@ int32_t CSdkChain::HeadHandle() {
     return Head() ? Head()->data.handle : 0;
 }
 
-CSdkChain& Chain() {
-    static CSdkChain chain;
-    return chain;
+namespace {
+
+// Set when the process's registry is destroyed at exit. It has no destructor
+// of its own, so an export called later (from a host's exit handler) still
+// reads it and finds no session instead of a destroyed registry.
+constinit std::atomic<bool> g_chain_destroyed{false};
+
+class ProcessChain final : public CSdkChain {
+  public:
+    ~ProcessChain() override { g_chain_destroyed.store(true); }
+};
+
+}  // namespace
+
+CSdkChain* Chain() {
+    if (g_chain_destroyed.load()) return nullptr;
+    static ProcessChain chain;
+    return &chain;
 }
 
 }  // namespace vimbra

@@ -64,7 +64,7 @@ class CSdkChain : public CTRing<CSDKDATA> {
     std::mutex lock_;
 };
 
-// The registry of this process.
-CSdkChain& Chain();
+// The registry of this process; null once it has been destroyed at exit.
+CSdkChain* Chain();
 
 }  // namespace vimbra

@@ -386,6 +386,17 @@ HWND WindowFromX11(unsigned long xid) {
     return reinterpret_cast<HWND>(handle);
 }
 
+unsigned long X11WindowOf(HWND window) {
+    Registry& r = Windows();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    auto x11 = r.x11_by_handle.find(reinterpret_cast<uintptr_t>(window));
+    if (x11 != r.x11_by_handle.end()) return x11->second;
+    std::shared_ptr<Window> own = r.Find(window);
+    if (own == nullptr) return 0;
+    std::lock_guard<std::mutex> own_lock(own->mutex);
+    return own->native != nullptr && !own->gone ? own->native->Xid() : 0;
+}
+
 WindowDc* GetWindowDc(HWND window) {
     std::shared_ptr<Window> w = FindWindow(window);
     if (w == nullptr) return nullptr;

@@ -109,6 +109,9 @@ bool ReadWindowPixels(HWND window, WindowPixels* out);
 // parent; the same XID always gives the same handle. nullptr when the X11
 // back end is not active or the window does not exist on its display.
 HWND WindowFromX11(unsigned long xid);
+// The X11 window behind a handle: the host's window of WindowFromX11 or the
+// native window of a display window; 0 for any other handle.
+unsigned long X11WindowOf(HWND window);
 
 // The drawing surface of a window, kept from GetWindowDc to ReleaseWindowDc.
 class WindowDc;

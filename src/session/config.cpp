@@ -4,12 +4,6 @@
 #include "session/vimbra.h"
 
 namespace vimbra {
-namespace {
-
-// A converted file name and its terminator.
-constexpr size_t kPathBufferBytes = 1024;
-
-}  // namespace
 
 int32_t CVimbra::LoadConfigFile(const char* path) {
     std::vector<ConfigPair> pairs;

@@ -18,6 +18,8 @@ class SessionRecorder {
     // Ends a running recording and waits for it; nothing when idle. Never
     // called under the image lock.
     virtual void End() = 0;
+    // True while a recording runs.
+    virtual bool Running() const { return false; }
 };
 
 }  // namespace vimbra

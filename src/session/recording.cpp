@@ -4,12 +4,6 @@
 #include "session/vimbra.h"
 
 namespace vimbra {
-namespace {
-
-// A converted file name and its terminator.
-constexpr size_t kPathBufferBytes = 1024;
-
-}  // namespace
 
 void CVimbra::SetRecorder(std::unique_ptr<SessionRecorder> recorder) {
     std::lock_guard<std::recursive_mutex> control(control_);
@@ -23,6 +17,12 @@ int32_t CVimbra::Record(const char* file, int32_t duration_ms, int32_t show_wind
         return 0;
     }
     std::lock_guard<std::recursive_mutex> control(control_);
+    // A second recording is refused, and the running one goes on untouched:
+    // the recorder holds one file and one thread.
+    if (recorder_ && recorder_->Running()) {
+        RecordError(VIMBRA_ERR_STATE);
+        return 0;
+    }
     StoreHostTarget(nullptr, nullptr, 0, 0);
     if (show_window != 0 && !OpenPreviewWindow()) return 0;
     // A preview already running goes on.

@@ -495,13 +495,17 @@ void CVimbra::AutoIrisStep(CDibImage& raw) {
         int32_t n = static_cast<int32_t>(static_cast<float>(g) * f);
         if (f > 1.0f) n = std::max(n, kIrisMinGain);
         n = std::clamp(n, device_->LowestGain(), static_cast<int32_t>(Device::kMaxReportedGain));
-        if (device_->SetGlobalGain(n)) StoreGlobalGain(n);
+        if (device_->SetGlobalGain(n)) {
+            StoreGlobalGain(n);
+            open_dialogs_.AutoIrisGain(n);
+        }
     } else {
         int e = 0;
         device_->ReadShutterWidth(&e);
         int32_t n = static_cast<uint16_t>(static_cast<int32_t>(static_cast<float>(e) * f));
         n = std::clamp(n, 1, device_->HighestShutterWidth());
         if (device_->SetShutterWidth(n)) {
+            open_dialogs_.AutoIrisExposure(n);
             std::lock_guard<std::mutex> settings(settings_mutex_);
             analog_.exposure = n;
         }

@@ -4,11 +4,14 @@
 #include "image/dib_image.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "session/avi_recording.h"
 #include "settings/settings_store.h"
 
 namespace vimbra {
 
-CVimbra::CVimbra() : rate_window_start_ms_(platform::TimeGetTime()) {}
+CVimbra::CVimbra() : rate_window_start_ms_(platform::TimeGetTime()) {
+    recorder_ = MakeAviRecorder(*this);
+}
 
 CVimbra::~CVimbra() {
     if (HasDevice()) {

@@ -17,6 +17,7 @@
 
 #include "VimbraSdk_740QX_RDL.h"
 #include "device/config_file.h"
+#include "dialogs/open_dialogs.h"
 #include "image/filters.h"
 #include "image/preview_window.h"
 #include "image/process_frame.h"
@@ -97,6 +98,8 @@ class CVimbra : public FrameCallbacks {
     // Entries Vimbra_EnumDevice may write: one per camera found.
     static constexpr int kNameTableEntries = 32;
     static constexpr int kNameEntryChars = 256;
+    // Bytes a wide file name is converted into, terminator included.
+    static constexpr size_t kPathBufferBytes = 1024;
 
     CVimbra();
     ~CVimbra() override;
@@ -213,12 +216,21 @@ class CVimbra : public FrameCallbacks {
     // Exposure or gain feedback from the raw frame, run by ProcessFrame at
     // the start of every converted frame while the auto iris mode is 1 or 2.
     void AutoIrisStep(CDibImage& raw) override;
-    void FilterRecordChanged() override {}
+    void FilterRecordChanged() override { open_dialogs_.FilterChanged(); }
 
     // ---- configuration file (config.cpp) -------------------------------
     int32_t LoadConfigFile(const char* path);
     int32_t LoadConfigFileW(const char16_t* path);
     std::vector<ConfigPair> ConfigList();
+
+    // ---- still images and recording (save.cpp) -------------------------
+    // Saves the current image in the format of the code (0 BMP, 1 raw, 2 to
+    // 4 JPEG, 5 PNG, 6 TIFF). Code 1 without a device or a current image; the
+    // narrow call also refuses before a frame has been converted since the
+    // acquisition was last closed. The image lock is held only while the
+    // image is copied: encoding runs from the copy.
+    int32_t SaveImage(const char* file_name, int32_t format);
+    int32_t SaveImageW(const char16_t* file_name, int32_t format);
 
     // ---- state for the other layers and tests --------------------------
     int32_t ColorModeIndex() const;
@@ -234,6 +246,9 @@ class CVimbra : public FrameCallbacks {
     ExposureCache Exposure() const;
 
   private:
+    // The property dialogs edit the records and drive the device directly.
+    friend class SessionDialogs;
+
     enum class Loop { kPreview, kTrigger };
     enum class Entry { kPrepared, kAlreadyRunning, kRefused };
 
@@ -273,6 +288,8 @@ class CVimbra : public FrameCallbacks {
     int32_t CopyToHost(const CDibImage& image, int32_t row_order, uint8_t* buffer, int32_t size);
     void FillFrameInfo(const CDibImage& raw, bool count_rate);
     CDibImage* OutputOfMode(int32_t mode) const;
+
+    int32_t SaveCurrentImage(const char* file_name, int32_t format);
 
     // Loads the analog, filter and gray settings of the device's camera,
     // overlays a monochrome camera's gray calibration and applies the analog
@@ -370,6 +387,9 @@ class CVimbra : public FrameCallbacks {
     uint32_t rate_window_start_ms_ = 0;
 
     ErrorStack errors_;
+    // The analog and image filter dialogs open on this session, which the
+    // automatic iris and white balance keep up to date.
+    dialogs::OpenDialogs open_dialogs_;
 };
 
 }  // namespace vimbra

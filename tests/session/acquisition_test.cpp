@@ -490,6 +490,10 @@ TEST_F(AcquisitionTest, RecordStartsPreviewThenTheRecorder) {
     EXPECT_EQ(Vimbra_Record(h, "", 1000, 0), 0);
     EXPECT_EQ(Codes(h), std::vector<int32_t>(2, VIMBRA_ERR_ARGUMENT));
     // Without a recorder the file cannot be written.
+    WithSession(h, [](CVimbra& s) {
+        s.SetRecorder(nullptr);
+        return 0;
+    });
     EXPECT_EQ(Vimbra_Record(h, "clip.avi", 1000, 0), 0);
     EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_FILE});
     EXPECT_EQ(State(), AcqState::kIdle);

@@ -84,7 +84,7 @@ class ApiTest : public ::testing::Test {
     // Runs `op` on the session behind a handle.
     template <class Op>
     static int32_t WithSession(int32_t h, Op&& op) {
-        return Chain().Call(h, -1, [&](CVimbra& s) { return static_cast<int32_t>(op(s)); });
+        return Chain()->Call(h, -1, [&](CVimbra& s) { return static_cast<int32_t>(op(s)); });
     }
 
     // Writes DWORD values under a key path below HKEY_CURRENT_USER.

@@ -1,0 +1,84 @@
+#include "dialogs/dialog_flow.h"
+
+namespace vimbra::dialogs {
+namespace {
+
+// Code 1 without a device, code 4 without a display; true when the dialog may open.
+bool CanOpen(DialogSession& session, DialogDisplay& display) {
+    if (!session.HasDevice()) {
+        session.RecordError(VIMBRA_ERR_STATE);
+        return false;
+    }
+    if (!display.Available()) {
+        session.RecordError(VIMBRA_ERR_WINDOW);
+        return false;
+    }
+    return true;
+}
+
+// Connects a dialog's inbox to the session's requests for its lifetime.
+class Attachment {
+  public:
+    using Attach = void (OpenDialogs::*)(RequestInbox*);
+    Attachment(OpenDialogs& dialogs, Attach attach, RequestInbox& inbox)
+        : dialogs_(dialogs), attach_(attach) {
+        (dialogs_.*attach_)(&inbox);
+    }
+    ~Attachment() { (dialogs_.*attach_)(nullptr); }
+    Attachment(const Attachment&) = delete;
+    Attachment& operator=(const Attachment&) = delete;
+
+  private:
+    OpenDialogs& dialogs_;
+    Attach attach_;
+};
+
+}  // namespace
+
+int32_t RunCameraDialog(DialogSession& session, DialogDisplay& display, HWND owner) {
+    if (!CanOpen(session, display)) return 0;
+    session.PauseAcquisition();
+    CameraDialogModel model(session, UserLanguage());
+    model.Init();
+    const int result = display.Run(model, owner);
+    session.ResumeAcquisition(result == kResultOk);
+    return 1;
+}
+
+int32_t RunAnalogDialog(DialogSession& session, DialogDisplay& display, HWND owner) {
+    if (!CanOpen(session, display)) return 0;
+    session.ReadAnalogFromCamera();
+    const AnalogRecord kept = session.Analog();
+    const int32_t kept_bayer_mode = session.FilterField(filter_slot::kBayerMode);
+    AnalogDialogModel model(session);
+    int result = 0;
+    {
+        Attachment attachment(session.Dialogs(), &OpenDialogs::AttachAnalog, model.Inbox());
+        model.Init();
+        result = display.Run(model, owner);
+    }
+    if (result != kResultOk) {
+        WriteGainsAndExposure(session, kept);
+        session.WriteMirrorV(kept.v_mirror);
+        session.WriteMirrorH(kept.h_mirror);
+        session.SetAnalog(kept);
+        session.SetFilterField(filter_slot::kBayerMode, kept_bayer_mode);
+    }
+    return 1;
+}
+
+int32_t RunImageDialog(DialogSession& session, DialogDisplay& display, HWND owner) {
+    if (!CanOpen(session, display)) return 0;
+    const FilterRecord kept = session.Filter();
+    ImageDialogModel model(session);
+    int result = 0;
+    {
+        Attachment attachment(session.Dialogs(), &OpenDialogs::AttachImage, model.Inbox());
+        model.Init();
+        result = display.Run(model, owner);
+    }
+    if (result != kResultOk) session.SetFilter(kept);
+    return 1;
+}
+
+}  // namespace vimbra::dialogs

@@ -1,0 +1,46 @@
+#include "dialogs/open_dialogs.h"
+
+namespace vimbra::dialogs {
+
+void RequestInbox::SetWake(std::function<void()> wake) {
+    std::lock_guard lock(mutex_);
+    wake_ = std::move(wake);
+}
+
+void RequestInbox::Post(PostedRequest request) {
+    std::lock_guard lock(mutex_);
+    pending_.push_back(request);
+    if (wake_) wake_();
+}
+
+std::vector<PostedRequest> RequestInbox::Take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(pending_, {});
+}
+
+void OpenDialogs::AttachAnalog(RequestInbox* inbox) {
+    std::lock_guard lock(mutex_);
+    analog_ = inbox;
+}
+
+void OpenDialogs::AttachImage(RequestInbox* inbox) {
+    std::lock_guard lock(mutex_);
+    image_ = inbox;
+}
+
+void OpenDialogs::AutoIrisGain(int32_t gain) {
+    std::lock_guard lock(mutex_);
+    if (analog_ != nullptr) analog_->Post({DialogRequest::kGlobalGain, gain});
+}
+
+void OpenDialogs::AutoIrisExposure(int32_t rows) {
+    std::lock_guard lock(mutex_);
+    if (analog_ != nullptr) analog_->Post({DialogRequest::kExposure, rows});
+}
+
+void OpenDialogs::FilterChanged() {
+    std::lock_guard lock(mutex_);
+    if (image_ != nullptr) image_->Post({DialogRequest::kRefreshFilter});
+}
+
+}  // namespace vimbra::dialogs

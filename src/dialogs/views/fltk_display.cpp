@@ -1,0 +1,53 @@
+#include "dialogs/views/fltk_display.h"
+
+#include <FL/Fl.H>
+#include <FL/x.H>
+
+#include <mutex>
+
+#include "dialogs/views/dialog_window.h"
+#include "platform/x11_display.h"
+
+namespace vimbra::dialogs::views {
+namespace {
+
+// FLTK serves one thread at a time: dialogs opened from several host
+// threads are shown one after the other.
+std::mutex& DisplayMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+template <typename Model>
+int Show(std::unique_ptr<DialogWindow> (*make)(Model&), Model& model, HWND owner) {
+    std::lock_guard lock(DisplayMutex());
+    std::unique_ptr<DialogWindow> window = make(model);
+    return window->RunModal(owner);
+}
+
+}  // namespace
+
+bool FltkDisplay::Available() {
+    std::lock_guard lock(DisplayMutex());
+    if (fl_display != nullptr) return true;
+    // FLTK ends the process when it cannot open a display itself, so the
+    // display is opened here and handed to it.
+    void* display = platform::OpenX11Display();
+    if (display == nullptr) return false;
+    fl_open_display(static_cast<Display*>(display));
+    return true;
+}
+
+int FltkDisplay::Run(CameraDialogModel& model, HWND owner) {
+    return Show(&DialogWindow::ForCamera, model, owner);
+}
+
+int FltkDisplay::Run(AnalogDialogModel& model, HWND owner) {
+    return Show(&DialogWindow::ForAnalog, model, owner);
+}
+
+int FltkDisplay::Run(ImageDialogModel& model, HWND owner) {
+    return Show(&DialogWindow::ForImage, model, owner);
+}
+
+}  // namespace vimbra::dialogs::views

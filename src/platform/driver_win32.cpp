@@ -3,15 +3,11 @@
 // device of the driver exists.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <mutex>
-#include <string>
 #include <string_view>
 
 #include "platform/driver.h"
+#include "platform/driver_native.h"
 
 namespace vimbra::platform {
 namespace {
@@ -53,12 +49,12 @@ class DeviceBackendImpl final : public DriverBackend {
     }
 };
 
-std::atomic<VirtualBackendProvider> g_virtual_provider{nullptr};
-std::atomic<DriverBackend*> g_override{nullptr};
+}  // namespace
 
-// True when the driver answers for any camera number; a query-only open does
-// not disturb a camera another process streams from.
-bool AnyDeviceExists() {
+const char* const kNativeDevicesName = "the driver's devices";
+
+// A query-only open does not disturb a camera another process streams from.
+bool AnyNativeDeviceExists() {
     static constexpr char kAlphabet[] = "0123456789ABCDEFGHIJKLNMOPQRSTUV";
     char path[64];
     for (int i = 0; i < 32; ++i) {
@@ -72,20 +68,6 @@ bool AnyDeviceExists() {
     return false;
 }
 
-void ReportDriverChoice(std::string_view value, const char* used) {
-    static std::mutex mutex;
-    static std::string last;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (last == value) return;
-    last = value;
-    std::fprintf(stderr, "vimbra: VIMBRA_DRIVER=\"%.*s\" %s; using %s\n",
-                 static_cast<int>(value.size()), value.data(),
-                 value == "sim" ? "but no virtual camera is built in" : "is not sim, dev or auto",
-                 used);
-}
-
-}  // namespace
-
 void DevNodePath(const char* device_path, char* out, size_t out_size) {
     // Windows opens the device path itself; there is no /dev node.
     if (out_size != 0) out[0] = '\0';
@@ -95,34 +77,6 @@ void DevNodePath(const char* device_path, char* out, size_t out_size) {
 DriverBackend& DevNodeBackend() {
     static DeviceBackendImpl backend;
     return backend;
-}
-
-void RegisterVirtualBackend(VirtualBackendProvider provider) {
-    g_virtual_provider.store(provider, std::memory_order_release);
-}
-
-void SetDriverBackendOverride(DriverBackend* backend) {
-    g_override.store(backend, std::memory_order_release);
-}
-
-DriverBackend* ActiveDriverBackend() {
-    if (DriverBackend* forced = g_override.load(std::memory_order_acquire)) return forced;
-    const char* choice = std::getenv("VIMBRA_DRIVER");
-    const std::string_view mode = choice ? choice : "auto";
-    VirtualBackendProvider provider = g_virtual_provider.load(std::memory_order_acquire);
-    if (mode == "dev") return &DevNodeBackend();
-    const bool known = mode == "sim" || mode == "auto";
-    if (mode == "sim" || !AnyDeviceExists()) {
-        if (provider) {
-            if (DriverBackend* virtual_backend = provider()) {
-                if (!known) ReportDriverChoice(mode, "auto: the virtual camera");
-                return virtual_backend;
-            }
-        }
-        if (mode == "sim") ReportDriverChoice(mode, "the driver's devices");
-    }
-    if (!known) ReportDriverChoice(mode, "auto: the driver's devices");
-    return &DevNodeBackend();
 }
 
 void RaiseCurrentThreadPriority() {

@@ -81,17 +81,6 @@ RegStatus SetValue(RegKey key, const char* name, uint32_t type, const void* data
                             size);
 }
 
-RegStatus QueryDword(RegKey key, const char* name, int32_t* value) {
-    if (!value) return kRegInvalidParameter;
-    uint32_t size = sizeof *value;
-    return QueryValue(key, name, nullptr, value, &size);
-}
-
-RegStatus SetDword(RegKey key, const char* name, int32_t value) {
-    const DWORD v = static_cast<DWORD>(value);
-    return SetValue(key, name, kRegDword, &v, sizeof v);
-}
-
 RegStatus DeleteValue(RegKey key, const char* name) {
     std::u16string wide;
     if (!WideName(name, &wide)) return kRegNotFound;

@@ -130,4 +130,99 @@ TEST_F(WindowsSession, SnapshotDeliversAFrame) {
     EXPECT_TRUE(varied);
 }
 
+TEST_F(WindowsSession, SnapshotSavesAsBitmapAndRaw) {
+    std::vector<uint8_t> buffer(static_cast<size_t>(Vimbra_Width(handle_)) *
+                                Vimbra_Height(handle_) * 8);
+    ASSERT_EQ(Vimbra_SnapShot(handle_, buffer.data(), static_cast<int32_t>(buffer.size()), 0), 1);
+    struct Case {
+        const char* file;
+        int32_t format;
+    };
+    for (const Case& c : {Case{"snapshot.bmp", 0}, Case{"snapshot.raw", 1}}) {
+        ::DeleteFileA(c.file);
+        EXPECT_EQ(Vimbra_SaveImage(handle_, c.file, c.format), 1) << c.file;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(::GetFileAttributesExA(c.file, GetFileExInfoStandard, &data)) << c.file;
+        EXPECT_GT(data.nFileSizeLow, 0u) << c.file;
+        ::DeleteFileA(c.file);
+    }
+}
+
+// No dialog toolkit in this build yet: each dialog is refused with code 4
+// rather than hanging or crashing.
+TEST_F(WindowsSession, DialogsAreRefusedWithoutADisplay) {
+    using Open = int32_t (*)(int32_t, HWND);
+    for (Open open : {&Vimbra_SetCameraDlg, &Vimbra_SetAnalogDlg, &Vimbra_SetImageDlg}) {
+        EXPECT_EQ(open(handle_, window_), 0);
+        EXPECT_EQ(Vimbra_GetLastError(handle_), VIMBRA_ERR_WINDOW);
+    }
+}
+
+// The name of the test program, which a check starts again as a second
+// process holding a camera.
+char g_program[MAX_PATH];
+
+constexpr char kHoldingEvent[] = "VimbraDllTestHolding";
+constexpr char kReleaseEvent[] = "VimbraDllTestRelease";
+
+// The second process: streams from camera 0, says so, and keeps streaming
+// until told to stop.
+int HoldCamera() {
+    HANDLE holding = ::OpenEventA(EVENT_MODIFY_STATE, FALSE, kHoldingEvent);
+    HANDLE release = ::OpenEventA(SYNCHRONIZE, FALSE, kReleaseEvent);
+    if (holding == nullptr || release == nullptr) return 2;
+    const int32_t h = Vimbra_Initialize(nullptr);
+    if (h == 0 || Vimbra_StartPreview(h) != 1) return 3;
+    ::SetEvent(holding);
+    ::WaitForSingleObject(release, 60000);
+    Vimbra_StopPreview(h);
+    Vimbra_Release(h);
+    return 0;
+}
+
+// Closes a handle when it goes out of scope.
+struct ScopedHandle {
+    HANDLE h;
+    ~ScopedHandle() {
+        if (h != nullptr) ::CloseHandle(h);
+    }
+};
+
+TEST_F(WindowsSession, ACameraAnotherProcessHoldsIsRefused) {
+    ScopedHandle holding{::CreateEventA(nullptr, TRUE, FALSE, kHoldingEvent)};
+    ScopedHandle release{::CreateEventA(nullptr, TRUE, FALSE, kReleaseEvent)};
+    ASSERT_NE(holding.h, nullptr);
+    ASSERT_NE(release.h, nullptr);
+    std::string command = std::string("\"") + g_program + "\" --hold-camera";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &child));
+    ScopedHandle process{child.hProcess};
+    ScopedHandle thread{child.hThread};
+    ASSERT_EQ(::WaitForSingleObject(holding.h, 30000), WAIT_OBJECT_0);
+
+    EXPECT_EQ(Vimbra_Capture(handle_), 0);
+    std::vector<int32_t> codes;
+    for (int32_t code; (code = Vimbra_GetLastError(handle_)) != 0;) codes.push_back(code);
+    EXPECT_EQ(codes, (std::vector<int32_t>{VIMBRA_ERR_STATE, VIMBRA_ERR_NO_CAMERA}));
+
+    ::SetEvent(release.h);
+    ASSERT_EQ(::WaitForSingleObject(child.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD exit_code = 1;
+    ::GetExitCodeProcess(child.hProcess, &exit_code);
+    EXPECT_EQ(exit_code, 0u);
+    // Once the other process has let go, the camera is free.
+    EXPECT_EQ(Vimbra_Capture(handle_), 1);
+    EXPECT_EQ(Vimbra_Close(handle_), 1);
+}
+
 }  // namespace
+
+int main(int argc, char** argv) {
+    ::GetModuleFileNameA(nullptr, g_program, sizeof g_program);
+    if (argc == 2 && std::strcmp(argv[1], "--hold-camera") == 0) return HoldCamera();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -207,6 +207,12 @@ VirtualCamera::Clock::duration VirtualCamera::FramePeriod() const {
 
 bool VirtualCamera::Frame(uint8_t* out, uint32_t size, uint32_t* transferred) {
     *transferred = 0;
+    std::shared_ptr<const FrameHook> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hook = frame_hook_;
+    }
+    if (hook) (*hook)(FrameEvent::kBegin, nullptr, 0);
     Snapshot snap;
     bool short_transfer = false;
     {
@@ -272,6 +278,7 @@ bool VirtualCamera::Frame(uint8_t* out, uint32_t size, uint32_t* transferred) {
             renderer_.Render(snap.scene, snap.t, out, n);
     }
     *transferred = n;
+    if (hook) (*hook)(FrameEvent::kDone, out, n);
     return true;
 }
 
@@ -383,6 +390,11 @@ void VirtualCamera::ShortNext(int count) {
 void VirtualCamera::StallNext(uint32_t ms) {
     std::lock_guard<std::mutex> lock(mutex_);
     stall_ms_ = ms;
+}
+
+void VirtualCamera::SetFrameHook(FrameHook hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frame_hook_ = hook ? std::make_shared<const FrameHook>(std::move(hook)) : nullptr;
 }
 
 void VirtualCamera::Unplug() {

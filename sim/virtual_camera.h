@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,6 +55,14 @@ class VirtualCamera {
     void FailNext(int pipe, int count);  // pipe -1: any pipe
     void ShortNext(int count);           // frame pipe
     void StallNext(uint32_t ms);         // frame pipe
+    // Benchmark and test hook on the frame pipe, called on the transfer's
+    // thread outside the camera's locks: with kBegin when a frame request
+    // arrives (it may block there to pace the camera; it must return before
+    // the stream can stop), with kDone and the bytes written once a frame is
+    // complete.
+    enum class FrameEvent { kBegin, kDone };
+    using FrameHook = std::function<void(FrameEvent, const uint8_t* bytes, uint32_t size)>;
+    void SetFrameHook(FrameHook hook);  // an empty hook removes it
     void Unplug();
     bool unplugged() const;
 
@@ -108,6 +117,7 @@ class VirtualCamera {
     int fail_pipe_ = -1;
     int short_count_ = 0;
     uint32_t stall_ms_ = 0;
+    std::shared_ptr<const FrameHook> frame_hook_;
     Playback playback_;  // guarded by render_mutex_, as are the two below
     uint64_t playback_next_ = 0;
     std::vector<uint8_t> playback_scratch_;  // one frame read from a file

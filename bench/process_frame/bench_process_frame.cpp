@@ -71,6 +71,7 @@ struct Pipeline {
     std::array<int32_t, analog_slot::kCount> analog{};
     FilterWorkspace workspace;
     int32_t mode;
+    bool fuse = true;  // tone filters in shared passes, else one pass each
 
     Pipeline(int32_t colour_mode, bool all_filters) : mode(colour_mode) {
         CDibImage& raw = mode == 4 ? raw16 : raw8;
@@ -103,14 +104,18 @@ struct Pipeline {
                          FrameImages{&raw8, &raw16, &rgb24, nullptr, &rgb48, nullptr, &work},
                          nullptr,
                          &workspace};
+        ctx.fuse_tone_filters = fuse;
         ProcessFrame(ctx);
     }
 };
 
 // Each run starts from the unrepaired frame; restoring it is timed as well,
 // and measured on its own (RestoreOnly) so it can be taken out.
-void ProcessFrameBench(benchmark::State& state, int mode, bool all) {
+// `fuse` false runs every tone filter in a pass of its own, the reference of
+// the shared passes.
+void ProcessFrameBench(benchmark::State& state, int mode, bool all, bool fuse) {
     Pipeline p(mode, all);
+    p.fuse = fuse;
     for (auto _ : state) {
         p.Restore();
         p.Run();
@@ -237,6 +242,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
             Ratio(p + "ProcessFrame/mode2/all", p + "Demosaic/mode2");
             Ratio(p + "ProcessFrame/mode4/default", p + "Demosaic/mode4");
             Ratio(p + "ProcessFrame/mode4/all", p + "Demosaic/mode4");
+            Ratio(p + "ProcessFrame/mode2/all/one-by-one", p + "Demosaic/mode2");
+            Ratio(p + "ProcessFrame/mode4/all/one-by-one", p + "Demosaic/mode4");
+            Ratio(p + "ProcessFrame/mode2/all", p + "ProcessFrame/mode2/all/one-by-one");
+            Ratio(p + "ProcessFrame/mode4/all", p + "ProcessFrame/mode4/all/one-by-one");
             Net(p + "ProcessFrame/mode2/default", "Restore/mode2", p + "Demosaic/mode2");
             Net(p + "ProcessFrame/mode2/all", "Restore/mode2", p + "Demosaic/mode2");
             Net(p + "ProcessFrame/mode4/default", "Restore/mode4", p + "Demosaic/mode4");
@@ -314,10 +323,12 @@ void Register(RatioReporter& reporter) {
         };
         on("Demosaic/mode2", DemosaicAlone, 2);
         on("Demosaic/mode4", DemosaicAlone, 4);
-        on("ProcessFrame/mode2/default", ProcessFrameBench, 2, false);
-        on("ProcessFrame/mode2/all", ProcessFrameBench, 2, true);
-        on("ProcessFrame/mode4/default", ProcessFrameBench, 4, false);
-        on("ProcessFrame/mode4/all", ProcessFrameBench, 4, true);
+        on("ProcessFrame/mode2/default", ProcessFrameBench, 2, false, true);
+        on("ProcessFrame/mode2/all", ProcessFrameBench, 2, true, true);
+        on("ProcessFrame/mode4/default", ProcessFrameBench, 4, false, true);
+        on("ProcessFrame/mode4/all", ProcessFrameBench, 4, true, true);
+        on("ProcessFrame/mode2/all/one-by-one", ProcessFrameBench, 2, true, false);
+        on("ProcessFrame/mode4/all/one-by-one", ProcessFrameBench, 4, true, false);
         on("HotPixel8", HotPixelAlone, 2);
         on("HotPixel16", HotPixelAlone, 4);
         on("Filter/HueSatColour8", FilterAlone, 2, HueSatColour8, 30, true);

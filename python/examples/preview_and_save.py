@@ -20,14 +20,17 @@ def preview(camera, seconds):
     """Live preview into a buffer of ours; answers the last frame seen."""
     frame = camera.call_back_preview()
     count, started = 0, time.monotonic()
+    terminal = sys.stdout.isatty()  # one line rewritten on a terminal, a line per frame in a log
+    start, end = ("\r", "") if terminal else ("", "\n")
     while time.monotonic() - started < seconds:
         info = camera.next_frame(timeout_ms=6000)
         if info is None:
             raise SystemExit("no frame arrived within 6 s")
         count += 1
-        print(f"\r{count} frames, {info.frame_rate_x10 / 10:.1f} frames/s, "
-              f"{info.width} x {info.height}, mean {frame.mean():.1f}", end="", flush=True)
-    print()
+        print(f"{start}{count} frames, {info.frame_rate_x10 / 10:.1f} frames/s, "
+              f"{info.width} x {info.height}, mean {frame.mean():.1f}", end=end, flush=True)
+    if terminal:
+        print()
     camera.stop_preview()
     return frame.copy()   # the buffer is rewritten while preview runs
 

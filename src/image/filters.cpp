@@ -709,10 +709,11 @@ void SharpenRect(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int 
 // row (needed unfiltered by the range before), and the two outer rows at each
 // end. Each range then copies its other rows, each just before it is needed,
 // and no row is touched by two threads.
-template <class T, int kStep>
+// `copy_row(row)` makes row `row` of the work image from the frame.
+template <class T, int kStep, class CopyRow>
 void SharpenCopyRect(uint8_t* frame, uint8_t* work, int w, int h, int stride, int value,
                      int max_value, uint32_t* sums32, uint16_t* sums16, const T* post, int threads,
-                     Brighten bright) {
+                     Brighten bright, const CopyRow& copy_row) {
     constexpr int bpp = static_cast<int>(sizeof(T)) * kStep;
     const int outputs = h - 4;
     // Ranges: one on one thread, else enough for the pool to share out. The
@@ -722,14 +723,20 @@ void SharpenCopyRect(uint8_t* frame, uint8_t* work, int w, int h, int stride, in
                            ? 1
                            : RowPool::kMinRowsPerPart * std::max(2, threads);
     auto start = [&](int i) { return 2 + static_cast<int>(int64_t{outputs} * i / ranges); };
-    auto copy_row = [&](int row) {
-        std::memcpy(work + static_cast<ptrdiff_t>(row) * stride,
-                    frame + static_cast<ptrdiff_t>(row) * stride, static_cast<size_t>(stride));
+    // The rows come in increasing order with repeats (ranges share rows and
+    // may be empty); each is made once, as making it may change the frame.
+    int made = -1;
+    auto once = [&](int row) {
+        if (row > made) copy_row(row);
+        made = std::max(made, row);
     };
-    for (int row : {0, 1, h - 2, h - 1}) copy_row(row);
+    once(0);
+    once(1);
     for (int i = 0; i <= ranges; ++i) {
-        for (int row = start(i) - 2; row <= start(i); ++row) copy_row(row);
+        for (int row = start(i) - 2; row <= start(i); ++row) once(row);
     }
+    once(h - 2);
+    once(h - 1);
     pixel::ScratchSlots slots(threads);
     const size_t count = static_cast<size_t>(w) * kStep;
     pixel::SplitRowsOver(threads, ranges, [&](int begin, int end) {
@@ -1395,79 +1402,112 @@ __attribute__((target("avx2"))) int HueSatRow16Avx2(uint16_t* d, const uint16_t*
 }
 #endif
 
+// Hue and saturation followed by an optional table, set up once for a layout
+// of `step` samples per pixel and then run row by row.
+template <class T>
+class HueSatRows {
+  public:
+    HueSatRows(const HueSatParams& p, int step, const T* post)
+        : k_(MakeHueSat(p)),
+          step_(step),
+          shift_(sizeof(T) == 1 ? 0 : ClampDepth(p.bit_depth) - 8),
+          post_(post) {
+#if VIMBRA_X86_SIMD
+        vector_ = simd::Avx512();
+        if (!vector_ && simd::Avx2()) shuffles_avx2_.emplace(step, static_cast<int>(sizeof(T)));
+        if (vector_) {
+            if constexpr (sizeof(T) == 1) {
+                shuffles8_.emplace(step);
+            } else {
+                shuffles_.emplace(step);
+            }
+        }
+        // 16-bit results have 8-bit precision: the table that follows reduced
+        // to the 256 values they can take.
+        if constexpr (sizeof(T) == 2) {
+            if (post != nullptr) {
+                for (int v = 0; v < 256; ++v) post256_[v] = post[v << shift_];
+            }
+        }
+#endif
+    }
+
+    // `w` pixels of `s` into `d` (which may be `s`).
+    void Row(T* d, const T* s, int w) const {
+        const int step = step_;
+        const int shift = shift_;
+        const T* post = post_;
+        int x = 0;
+#if VIMBRA_X86_SIMD
+        if (vector_) {
+            if constexpr (sizeof(T) == 1) {
+                x = step == 3 ? HueSatRow8Avx512<3>(d, s, w, k_, *shuffles8_, post)
+                              : HueSatRow8Avx512<4>(d, s, w, k_, *shuffles8_, post);
+            } else {
+                const uint16_t* small = post != nullptr ? post256_ : nullptr;
+                x = step == 3 ? HueSatRow16Avx512<3>(d, s, w, k_, *shuffles_, shift, small)
+                              : HueSatRow16Avx512<4>(d, s, w, k_, *shuffles_, shift, small);
+            }
+        } else if (shuffles_avx2_) {
+            if constexpr (sizeof(T) == 1) {
+                x = step == 3 ? HueSatRow8Avx2<3>(d, s, w, k_, *shuffles_avx2_, post)
+                              : HueSatRow8Avx2<4>(d, s, w, k_, *shuffles_avx2_, post);
+            } else {
+                x = step == 3 ? HueSatRow16Avx2<3>(d, s, w, k_, *shuffles_avx2_, shift, post)
+                              : HueSatRow16Avx2<4>(d, s, w, k_, *shuffles_avx2_, shift, post);
+            }
+        }
+#endif
+        for (; x < w; ++x) {
+            const T* sp = s + x * step;
+            T* dp = d + x * step;
+            const int b = std::min(sp[0] >> shift, 255);
+            const int g = std::min(sp[1] >> shift, 255);
+            const int rr = std::min(sp[2] >> shift, 255);
+            const int32_t out = HueSatPixel(b, g, rr, k_);
+            for (int c = 0; c < 3; ++c) {
+                const int v = ((out >> (8 * c)) & 0xFF) << shift;
+                dp[c] = post != nullptr ? post[v] : static_cast<T>(v);
+            }
+        }
+    }
+
+  private:
+    HueSatConstants k_;
+    int step_;
+    int shift_;
+    const T* post_;
+#if VIMBRA_X86_SIMD
+    bool vector_ = false;
+    std::optional<HueSatShuffles16> shuffles_;
+    std::optional<HueSatShuffles8> shuffles8_;
+    std::optional<HueSatShufflesAvx2> shuffles_avx2_;
+    alignas(64) uint16_t post256_[256];
+#endif
+};
+
+// The pixel layouts hue and saturation work on: colour pixels of three or
+// four samples, the same in source and destination.
+template <class T>
+bool HueSatFits(uint16_t dst_bpp, uint16_t src_bpp) {
+    const int step = dst_bpp / static_cast<int>(sizeof(T));
+    return dst_bpp == src_bpp && step * static_cast<int>(sizeof(T)) == dst_bpp &&
+           (step == 3 || step == 4);
+}
+
 template <class T>
 int HueSat(uint8_t* dst_bits, const uint8_t* src_bits, const Rect& r, int dst_x, int dst_row,
            uint16_t dst_bpp, uint16_t src_bpp, int dst_stride, int src_stride,
            const HueSatParams* p, const T* post) {
-    if (p == nullptr) return 0;
-    const int step = dst_bpp / static_cast<int>(sizeof(T));
-    if (dst_bpp != src_bpp || step * static_cast<int>(sizeof(T)) != dst_bpp ||
-        (step != 3 && step != 4)) {
-        return 0;
-    }
-    const HueSatConstants k = MakeHueSat(*p);
-    const int shift = sizeof(T) == 1 ? 0 : ClampDepth(p->bit_depth) - 8;
+    if (p == nullptr || !HueSatFits<T>(dst_bpp, src_bpp)) return 0;
+    const HueSatRows<T> rows(*p, dst_bpp / static_cast<int>(sizeof(T)), post);
     const int w = Width(r);
-#if VIMBRA_X86_SIMD
-    const bool vector = simd::Avx512();
-    std::optional<HueSatShuffles16> shuffles;
-    std::optional<HueSatShuffles8> shuffles8;
-    std::optional<HueSatShufflesAvx2> shuffles_avx2;
-    if (!vector && simd::Avx2()) shuffles_avx2.emplace(step, static_cast<int>(sizeof(T)));
-    if (vector) {
-        if constexpr (sizeof(T) == 1) {
-            shuffles8.emplace(step);
-        } else {
-            shuffles.emplace(step);
-        }
-    }
-    // 16-bit results have 8-bit precision: the table that follows reduced to
-    // the 256 values they can take.
-    alignas(64) uint16_t post256[256];
-    if constexpr (sizeof(T) == 2) {
-        if (post != nullptr) {
-            for (int v = 0; v < 256; ++v) post256[v] = post[v << shift];
-        }
-    }
-#endif
     pixel::SplitRows(Height(r), [&](int begin, int end) {
         for (int i = begin; i < end; ++i) {
-            T* d = reinterpret_cast<T*>(At(dst_bits, dst_row + i, dst_x, dst_stride, dst_bpp));
-            const T* s =
-                reinterpret_cast<const T*>(At(src_bits, r.top + i, r.left, src_stride, src_bpp));
-            int x = 0;
-#if VIMBRA_X86_SIMD
-            if (vector) {
-                if constexpr (sizeof(T) == 1) {
-                    x = step == 3 ? HueSatRow8Avx512<3>(d, s, w, k, *shuffles8, post)
-                                  : HueSatRow8Avx512<4>(d, s, w, k, *shuffles8, post);
-                } else {
-                    const uint16_t* small = post != nullptr ? post256 : nullptr;
-                    x = step == 3 ? HueSatRow16Avx512<3>(d, s, w, k, *shuffles, shift, small)
-                                  : HueSatRow16Avx512<4>(d, s, w, k, *shuffles, shift, small);
-                }
-            } else if (simd::Avx2()) {
-                if constexpr (sizeof(T) == 1) {
-                    x = step == 3 ? HueSatRow8Avx2<3>(d, s, w, k, *shuffles_avx2, post)
-                                  : HueSatRow8Avx2<4>(d, s, w, k, *shuffles_avx2, post);
-                } else {
-                    x = step == 3 ? HueSatRow16Avx2<3>(d, s, w, k, *shuffles_avx2, shift, post)
-                                  : HueSatRow16Avx2<4>(d, s, w, k, *shuffles_avx2, shift, post);
-                }
-            }
-#endif
-            for (; x < w; ++x) {
-                const T* sp = s + x * step;
-                T* dp = d + x * step;
-                const int b = std::min(sp[0] >> shift, 255);
-                const int g = std::min(sp[1] >> shift, 255);
-                const int rr = std::min(sp[2] >> shift, 255);
-                const int32_t out = HueSatPixel(b, g, rr, k);
-                for (int c = 0; c < 3; ++c) {
-                    const int v = ((out >> (8 * c)) & 0xFF) << shift;
-                    dp[c] = post != nullptr ? post[v] : static_cast<T>(v);
-                }
-            }
+            rows.Row(
+                reinterpret_cast<T*>(At(dst_bits, dst_row + i, dst_x, dst_stride, dst_bpp)),
+                reinterpret_cast<const T*>(At(src_bits, r.top + i, r.left, src_stride, src_bpp)),
+                w);
         }
     });
     return 1;
@@ -1698,7 +1738,10 @@ int SharpenFrameFromCopy(uint8_t* frame, uint8_t* work, int width, int height, i
     const int step = bytes_per_pixel / (wide ? 2 : 1);
     if (colour ? (step != 3 && step != 4) : step != 1) return 0;
     if (stride < width * bytes_per_pixel) return 0;
+    const bool before = params.hue_sat != nullptr || params.before.table8 != nullptr ||
+                        params.before.table16 != nullptr;
     if (width <= 4 || height <= 4) {
+        if (before) return 0;
         // Nothing is filtered; the work image still gets its copy.
         std::memcpy(work, frame, static_cast<size_t>(stride) * static_cast<size_t>(height));
         return 1;
@@ -1729,13 +1772,53 @@ int SharpenFrameFromCopy(uint8_t* frame, uint8_t* work, int width, int height, i
         using T = decltype(sample);
         constexpr int kStep = decltype(step_constant)::value;
         const T* post;
+        const T* post_before;
         if constexpr (sizeof(T) == 1) {
             post = params.table.table8;
+            post_before = params.before.table8;
         } else {
             post = params.table.table16;
+            post_before = params.before.table16;
         }
+        auto row_of = [stride](uint8_t* bits, int row) {
+            return bits + static_cast<ptrdiff_t>(row) * stride;
+        };
+        auto copy = [&](int row) {
+            std::memcpy(row_of(work, row), row_of(frame, row), static_cast<size_t>(stride));
+        };
+        if ((params.hue_sat == nullptr || kStep == 1) && post_before == nullptr) {
+            SharpenCopyRect<T, kStep>(frame, work, width, height, stride, value, max_value, sums32,
+                                      sums16, post, threads, bright, copy);
+            return;
+        }
+        // The work row is filtered in place after its copy; the frame takes
+        // back the samples the sharpness filter does not write: whole outer
+        // rows, the two outer pixels at each end of the others.
+        constexpr size_t kPixel = sizeof(T) * kStep;
+        std::optional<HueSatRows<T>> hue_sat;
+        if constexpr (kStep != 1) {
+            if (params.hue_sat != nullptr) hue_sat.emplace(*params.hue_sat, kStep, post_before);
+        }
+        auto prepare = [&](int row) {
+            copy(row);
+            uint8_t* wr = row_of(work, row);
+            if (hue_sat) {
+                hue_sat->Row(reinterpret_cast<T*>(wr), reinterpret_cast<const T*>(wr), width);
+            } else if constexpr (sizeof(T) == 1) {
+                Lut8Row(wr, wr, width, kPixel, kPixel, kStep == 1 ? 1 : 3, post_before);
+            } else {
+                Lut16Row(wr, wr, width, kPixel, kPixel, kStep == 1 ? 1 : 3, post_before);
+            }
+            uint8_t* fr = row_of(frame, row);
+            if (row < 2 || row >= height - 2) {
+                std::memcpy(fr, wr, kPixel * width);
+            } else {
+                std::memcpy(fr, wr, 2 * kPixel);
+                std::memcpy(fr + (width - 2) * kPixel, wr + (width - 2) * kPixel, 2 * kPixel);
+            }
+        };
         SharpenCopyRect<T, kStep>(frame, work, width, height, stride, value, max_value, sums32,
-                                  sums16, post, threads, bright);
+                                  sums16, post, threads, bright, prepare);
     };
     if (wide) {
         if (step == 1) run(uint16_t{}, std::integral_constant<int, 1>{});

@@ -134,6 +134,12 @@ struct SharpenTableParams {
     // 16-bit routines without a table: the brightness of this value (not 0),
     // computed per sample rather than looked up.
     int32_t brightness = 0;
+    // SharpenFrameFromCopy only: filters run on each row of the frame before
+    // the sharpness filter reads it, as if they had run on the whole frame
+    // first: hue and saturation (colour layouts, when not null), then the
+    // table `before` (when not empty).
+    const HueSatParams* hue_sat = nullptr;
+    SampleTable before{};
 };
 PixelRoutineFn SharpenTable8;
 PixelRoutineFn SharpenTableColour8;
@@ -147,7 +153,8 @@ PixelRoutineFn SharpenTableColour16;
 // (an empty table and brightness 0: the plain filter). Same results, in both
 // images, as the copy followed by the filter. bytes_per_pixel 1 or 2 for grey,
 // 3, 4, 6 or 8 for colour. Returns 1, or 0 (nothing done) for a layout it
-// does not know.
+// does not know or, with filters before it, a frame of four or fewer rows or
+// columns.
 int SharpenFrameFromCopy(uint8_t* frame, uint8_t* work, int width, int height, int stride,
                          int bytes_per_pixel, bool colour, const SharpenTableParams& params,
                          FilterWorkspace* workspace);

@@ -192,14 +192,17 @@ void PreviewWindow::Close() {
 }
 
 int32_t PreviewWindow::ShowFrame(int32_t colour_mode, const FrameImages& images) {
-    CDibImage* picture = DisplaySource(colour_mode, images);
     platform::WindowRect client;
     if (window_ == nullptr || !platform::IsWindowVisible(window_) ||
         !platform::GetClientRect(window_, &client)) {
         return 0;
     }
     const int32_t w = client.right - client.left, h = client.bottom - client.top;
-    if (w <= 0 || h <= 0 || dc_ == nullptr || picture == nullptr) return 1;
+    if (w <= 0 || h <= 0 || dc_ == nullptr) return 1;
+    // Deeper pictures are reduced only when there is a window to draw them
+    // in: the reduction passes over the whole frame.
+    CDibImage* picture = DisplaySource(colour_mode, images);
+    if (picture == nullptr) return 1;
     if (w == picture->width() && h == picture->height() && colour_mode != 1) {
         // Memory row 0 is the top line: the source is read turned over.
         return platform::StretchBlt(dc_, 0, 0, w, h, picture->dc(), 0, picture->height(),

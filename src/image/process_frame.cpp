@@ -110,6 +110,8 @@ constexpr Variants kContrast{
 constexpr Variants kBrightness{{Brightness8, Brightness16, BrightnessColour8, BrightnessColour8,
                                 BrightnessColour16, BrightnessColour16}};
 
+constexpr Variants kSharpen{
+    {Sharpen8, Sharpen16, SharpenColour8, SharpenColour8, SharpenColour16, SharpenColour16}};
 constexpr Variants kApplyTable{{ApplyTable8, ApplyTable16, ApplyTableColour8, ApplyTableColour8,
                                 ApplyTableColour16, ApplyTableColour16}};
 constexpr int32_t kToneDepth = 12;
@@ -136,6 +138,162 @@ void BrightnessBorder(FrameContext& ctx, CDibImage* out, int32_t c) {
         if (r.right <= r.left || r.bottom <= r.top) continue;
         CDibImage::ConvertBlit(out, kBrightness.by_mode[c], out, &r, r.left, r.top, &p1, second);
     }
+}
+
+// Which tone filters a frame gets, decided once before any of them runs.
+struct TonePlan {
+    int32_t mode = 0;
+    bool wide = false;  // 16-bit samples
+    bool hue_sat = false;
+    bool gamma = false;
+    bool contrast = false;
+    bool sharpen = false;  // on and the work image holds a copy of this frame
+    bool brightness = false;
+    HueSatParams hs;
+};
+
+TonePlan PlanToneFilters(const FrameContext& ctx, const CDibImage& out) {
+    TonePlan t;
+    const int32_t c = ctx.colour_mode;
+    t.mode = c;
+    t.wide = c == 1 || c >= 4;
+    t.hue_sat = c >= 2 && (ctx.filter[fs::kHue] != 0 || ctx.filter[fs::kSaturation] != 0);
+    t.gamma = ctx.filter[fs::kGamma] != 100;
+    t.contrast = ctx.filter[fs::kContrast] != 0;
+    t.brightness = ctx.filter[fs::kBrightness] != 0;
+    const CDibImage* work = ctx.images.work;
+    t.sharpen = ctx.filter[fs::kSharpness] != 0 && HasPixels(work) &&
+                work->stride() == out.stride() && work->height() == out.height() &&
+                work->bit_count() == out.bit_count();
+    t.hs = HueSatParams{ctx.filter[fs::kHue], 0, ctx.filter[fs::kSaturation], kToneDepth};
+    return t;
+}
+
+// Each tone filter in a pass of its own, in the fixed order: the reference
+// that the fused passes give the same bytes as.
+void RunOneByOne(FrameContext& ctx, CDibImage& out, const TonePlan& t) {
+    CDibImage* image = &out;
+    void* workspace = ctx.workspace;
+    const int32_t c = t.mode;
+    if (t.hue_sat) {
+        HueSatParams p = t.hs;
+        RunInPlace(image, c <= 3 ? HueSatColour8 : HueSatColour16, &p, workspace);
+    }
+    if (t.gamma) {
+        ToneParams p{ctx.filter[fs::kGamma], kToneDepth};
+        RunInPlace(image, kGamma.by_mode[c], &p, workspace);
+    }
+    if (t.contrast) {
+        ToneParams p{ctx.filter[fs::kContrast], kToneDepth};
+        RunInPlace(image, kContrast.by_mode[c], &p, workspace);
+    }
+    if (t.sharpen) {
+        CDibImage* work = ctx.images.work;
+        std::memcpy(work->bits(), out.bits(), static_cast<size_t>(out.stride()) * out.height());
+        ToneParams p{ctx.filter[fs::kSharpness], kToneDepth};
+        void* p1 = &p;
+        void* p2 = workspace;
+        CDibImage::ConvertBlit(image, kSharpen.by_mode[c], work, nullptr, 0, 0, &p1,
+                               workspace != nullptr ? &p2 : nullptr);
+    }
+    if (t.brightness) {
+        ToneParams p{ctx.filter[fs::kBrightness], kToneDepth};
+        RunInPlace(image, kBrightness.by_mode[c], &p, workspace);
+    }
+}
+
+// The per-sample tone filters that follow each other, composed into one table
+// of `t` applied once: gamma, contrast and, when no sharpness filter comes
+// between them, brightness. Returns the table, empty when none is on. 16-bit
+// tables live in the workspace.
+SampleTable ComposeTones(const FrameContext& ctx, const TonePlan& t, uint8_t* table8,
+                         uint8_t* spare8) {
+    struct Step {
+        bool on;
+        ToneKind kind;
+        int32_t value;
+    };
+    const bool colour8 = !t.wide && t.mode != 0;
+    const Step steps[3] = {
+        {t.gamma, colour8 ? ToneKind::kGammaColour8 : ToneKind::kGamma, ctx.filter[fs::kGamma]},
+        {t.contrast, ToneKind::kContrast, ctx.filter[fs::kContrast]},
+        {t.brightness && !t.sharpen, ToneKind::kBrightness, ctx.filter[fs::kBrightness]},
+    };
+    SampleTable table;
+    bool any = false;
+    for (const Step& s : steps) {
+        if (!s.on) continue;
+        if (t.wide) {
+            uint16_t* first = ctx.workspace->table16();
+            uint16_t* next = ctx.workspace->table16b();
+            BuildToneTable16(s.kind, s.value, kToneDepth, any ? next : first);
+            if (any) {
+                for (size_t i = 0; i < kToneTable16Size; ++i) first[i] = next[first[i]];
+            }
+            table.table16 = first;
+        } else {
+            BuildToneTable8(s.kind, s.value, any ? spare8 : table8);
+            if (any) {
+                for (int i = 0; i < 256; ++i) table8[i] = spare8[table8[i]];
+            }
+            table.table8 = table8;
+        }
+        any = true;
+    }
+    return table;
+}
+
+// The tone filters in as few passes as give the same bytes as RunOneByOne:
+// hue and saturation with the composed tables in one pass, and with
+// sharpness that pass is made on each row as it is copied into the work
+// image, the sharpened samples going through the brightness table as they
+// are written.
+void RunFused(FrameContext& ctx, CDibImage& out, const TonePlan& t) {
+    // 16-bit tables need the workspace; without one, and on frames too small
+    // for the fused sharpness pass, each filter runs on its own.
+    const bool small = out.width() <= 4 || out.height() <= 4;
+    if ((t.wide && ctx.workspace == nullptr) || (t.sharpen && small)) {
+        RunOneByOne(ctx, out, t);
+        return;
+    }
+    const int32_t c = t.mode;
+    alignas(64) uint8_t table8[256];
+    alignas(64) uint8_t spare8[256];
+    alignas(64) uint8_t bright8[256];
+    const SampleTable tones = ComposeTones(ctx, t, table8, spare8);
+    const bool has_tones = tones.table8 != nullptr || tones.table16 != nullptr;
+    if (!t.sharpen) {
+        if (t.hue_sat) {
+            HueSatTableParams p{t.hs, tones};
+            if (has_tones) {
+                RunInPlace(&out, c <= 3 ? HueSatTableColour8 : HueSatTableColour16, &p);
+            } else {
+                RunInPlace(&out, c <= 3 ? HueSatColour8 : HueSatColour16, &p.hue_sat);
+            }
+        } else if (has_tones) {
+            SampleTable table = tones;
+            RunInPlace(&out, kApplyTable.by_mode[c], &table);
+        }
+        return;
+    }
+    SharpenTableParams p;
+    p.sharpen = ToneParams{ctx.filter[fs::kSharpness], kToneDepth};
+    p.hue_sat = t.hue_sat ? &t.hs : nullptr;
+    p.before = tones;
+    if (t.brightness) {
+        if (t.wide) {
+            // Computed per sample: cheaper than a lookup in a 16-bit table.
+            p.brightness = ctx.filter[fs::kBrightness];
+        } else {
+            BuildToneTable8(ToneKind::kBrightness, ctx.filter[fs::kBrightness], bright8);
+            p.table.table8 = bright8;
+        }
+    }
+    SharpenFrameFromCopy(out.bits(), ctx.images.work->bits(), out.width(), out.height(),
+                         out.stride(), out.bytes_per_pixel(), c >= 2, p, ctx.workspace);
+    // The two outer rows and columns are not sharpened; they still get the
+    // brightness.
+    if (t.brightness) BrightnessBorder(ctx, &out, c);
 }
 
 }  // namespace
@@ -205,106 +363,11 @@ void ProcessFrame(FrameContext& ctx) {
     // 5. Tone filters in place on the output image.
     CDibImage* out = OutputImage(ctx.images, c);
     if (!HasPixels(out)) return;
-    void* workspace = ctx.workspace;
-    const bool hue_sat = c >= 2 && (ctx.filter[fs::kHue] != 0 || ctx.filter[fs::kSaturation] != 0);
-    const bool gamma = ctx.filter[fs::kGamma] != 100;
-    const bool contrast = ctx.filter[fs::kContrast] != 0;
-    const bool sharpen = ctx.filter[fs::kSharpness] != 0;
-    const bool brightness = ctx.filter[fs::kBrightness] != 0;
-    const bool wide = c == 1 || c >= 4;
-    FilterWorkspace* ws = ctx.workspace;
-    alignas(64) uint8_t table8[256];
-    alignas(64) uint8_t second8[256];
-    const HueSatParams hs{ctx.filter[fs::kHue], 0, ctx.filter[fs::kSaturation], kToneDepth};
-    // Gamma and contrast are tables per sample. With a workspace for the
-    // 16-bit tables they become one composed table, applied in the pass of
-    // hue and saturation when that runs, else in a pass of its own.
-    if ((gamma || contrast) && ws != nullptr && (hue_sat || (gamma && contrast))) {
-        SampleTable table;
-        if (wide) {
-            uint16_t* first = ws->table16();
-            uint16_t* second = ws->table16b();
-            if (gamma) {
-                BuildToneTable16(ToneKind::kGamma, ctx.filter[fs::kGamma], kToneDepth, first);
-            }
-            if (contrast) {
-                BuildToneTable16(ToneKind::kContrast, ctx.filter[fs::kContrast], kToneDepth,
-                                 gamma ? second : first);
-            }
-            if (gamma && contrast) {
-                for (size_t i = 0; i < kToneTable16Size; ++i) first[i] = second[first[i]];
-            }
-            table.table16 = first;
-        } else {
-            if (gamma) {
-                BuildToneTable8(c == 0 ? ToneKind::kGamma : ToneKind::kGammaColour8,
-                                ctx.filter[fs::kGamma], table8);
-            }
-            if (contrast) {
-                BuildToneTable8(ToneKind::kContrast, ctx.filter[fs::kContrast],
-                                gamma ? second8 : table8);
-            }
-            if (gamma && contrast) {
-                for (uint8_t& v : table8) v = second8[v];
-            }
-            table.table8 = table8;
-        }
-        if (hue_sat) {
-            HueSatTableParams p{hs, table};
-            RunInPlace(out, c <= 3 ? HueSatTableColour8 : HueSatTableColour16, &p);
-        } else {
-            RunInPlace(out, kApplyTable.by_mode[c], &table);
-        }
+    const TonePlan plan = PlanToneFilters(ctx, *out);
+    if (ctx.fuse_tone_filters) {
+        RunFused(ctx, *out, plan);
     } else {
-        if (hue_sat) {
-            HueSatParams p = hs;
-            RunInPlace(out, c <= 3 ? HueSatColour8 : HueSatColour16, &p, workspace);
-        }
-        if (gamma) {
-            ToneParams p{ctx.filter[fs::kGamma], kToneDepth};
-            RunInPlace(out, kGamma.by_mode[c], &p, workspace);
-        }
-        if (contrast) {
-            ToneParams p{ctx.filter[fs::kContrast], kToneDepth};
-            RunInPlace(out, kContrast.by_mode[c], &p, workspace);
-        }
-    }
-    // Sharpness through the work image, then brightness; with a workspace the
-    // brightness table is applied as the sharpened samples are written.
-    bool brightness_done = false;
-    if (sharpen) {
-        CDibImage* work = ctx.images.work;
-        // The work image must hold a copy of exactly this frame.
-        if (HasPixels(work) && work->stride() == out->stride() && work->height() == out->height() &&
-            work->bit_count() == out->bit_count()) {
-            // The copy of stride x height bytes into the work image is made row
-            // by row as the filter goes (same bytes, one pass fewer).
-            SharpenTableParams p;
-            p.sharpen = ToneParams{ctx.filter[fs::kSharpness], kToneDepth};
-            const bool fuse_brightness =
-                brightness && ws != nullptr && out->width() > 4 && out->height() > 4;
-            if (fuse_brightness) {
-                if (wide) {
-                    // Computed per sample: cheaper than a lookup in a 16-bit table.
-                    p.brightness = ctx.filter[fs::kBrightness];
-                } else {
-                    BuildToneTable8(ToneKind::kBrightness, ctx.filter[fs::kBrightness], table8);
-                    p.table.table8 = table8;
-                }
-            }
-            SharpenFrameFromCopy(out->bits(), work->bits(), out->width(), out->height(),
-                                 out->stride(), out->bytes_per_pixel(), c >= 2, p, ws);
-            if (fuse_brightness) {
-                // The two outer rows and columns are not sharpened; they
-                // still get the brightness.
-                BrightnessBorder(ctx, out, c);
-                brightness_done = true;
-            }
-        }
-    }
-    if (brightness && !brightness_done) {
-        ToneParams p{ctx.filter[fs::kBrightness], kToneDepth};
-        RunInPlace(out, kBrightness.by_mode[c], &p, workspace);
+        RunOneByOne(ctx, *out, plan);
     }
 }
 

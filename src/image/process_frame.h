@@ -51,6 +51,9 @@ struct FrameContext {
     FrameImages images;
     FrameCallbacks* callbacks = nullptr;   // may be null: no iris step, no notices
     FilterWorkspace* workspace = nullptr;  // may be null: 16-bit filters allocate per call
+    // Tone filters in shared passes (same bytes); false runs each in a pass
+    // of its own, for comparisons.
+    bool fuse_tone_filters = true;
 };
 
 // Converts the frame in the raw image of the colour mode into the output

@@ -18,6 +18,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include "x11_host_window.h"
+
 namespace vimbra {
 namespace {
 
@@ -86,12 +88,7 @@ class PreviewX11 : public ::testing::TestWithParam<bool> {
 
     // The host's own window, mapped at (x, y) on the screen.
     Window HostWindow(int x, int y, int w, int h) {
-        const int s = DefaultScreen(host_);
-        Window win = XCreateSimpleWindow(host_, RootWindow(host_, s), x, y, w, h, 0,
-                                         WhitePixel(host_, s), WhitePixel(host_, s));
-        XMapWindow(host_, win);
-        XSync(host_, False);
-        return win;
+        return testing::MapHostWindow(host_, x, y, w, h);
     }
 
     // True when the screen at (x, y) shows the picture scaled by `scale`

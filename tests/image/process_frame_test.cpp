@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "image/dib_image.h"
 #include "image/grey_filter.h"
 #include "image/hot_pixel.h"
+#include "image/simd.h"
+#include "simd_paths.h"
 
 namespace vimbra {
 namespace {
@@ -426,6 +429,72 @@ TEST(ProcessFrame, SharpnessWithoutAMatchingWorkImageIsSkipped) {
     plain.Process(17);
     EXPECT_EQ(Pixels(s.rgb24), Pixels(plain.rgb24));
 }
+
+// The tone filters in shared passes against each in a pass of its own, on
+// random frames, sizes (vector tails, frames too small to sharpen, frames
+// tall enough to be shared out in ranges), settings and thread counts, on
+// every instruction-set path.
+using FusedToneFilters = test::SimdPaths;
+
+TEST_P(FusedToneFilters, GiveTheBytesOfOneFilterAtATime) {
+    const int threads = SetDemosaicThreads(0);
+    std::mt19937 rng(91 + static_cast<int>(GetParam()));
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int trial = 0; trial < 120; ++trial) {
+        SetDemosaicThreads(pick(1, 3));
+        const int mode = pick(0, 5);
+        const int w = pick(0, 5) == 0 ? pick(1, 5) : pick(6, 83);
+        // Tall frames are sharpened in several ranges of rows on more threads.
+        const int shape = pick(0, 5);
+        const int h = shape == 0 ? pick(1, 5) : shape == 1 ? pick(70, 160) : pick(6, 57);
+        // Each filter on about two times in three, at any value it takes.
+        auto maybe = [&](int off, int lo, int hi) { return pick(0, 2) == 0 ? off : pick(lo, hi); };
+        std::array<int32_t, fs::kCount> filter{};
+        filter[fs::kHue] = maybe(0, -400, 400);
+        filter[fs::kSaturation] = maybe(0, -255, 255);
+        filter[fs::kGamma] = maybe(100, 0, 200);
+        filter[fs::kContrast] = maybe(0, -127, 127);
+        filter[fs::kSharpness] = maybe(0, 1, 30);
+        filter[fs::kBrightness] = maybe(0, -255, 255);
+        filter[fs::kGainRed] = filter[fs::kGainGreen] = filter[fs::kGainBlue] = 100;
+        filter[fs::kGrayGainR] = filter[fs::kGrayGainG1] = 128;
+        filter[fs::kGrayGainG2] = filter[fs::kGrayGainB] = 128;
+        const bool with_workspace = pick(0, 3) != 0;
+        const bool with_work = pick(0, 5) != 0;
+
+        Session fused(mode, w, h), single(mode, w, h);
+        Randomise(*fused.Raw(), rng);
+        std::memcpy(single.Raw()->bits(), fused.Raw()->bits(),
+                    static_cast<size_t>(fused.Raw()->stride()) * fused.Raw()->height());
+        for (Session* s : {&fused, &single}) {
+            s->filter = filter;
+            FrameImages images = s->Images();
+            if (!with_work) images.work = nullptr;
+            FrameContext ctx{s->filter,
+                             s->analog,
+                             mode,
+                             0,
+                             images,
+                             nullptr,
+                             with_workspace ? &s->workspace : nullptr};
+            ctx.fuse_tone_filters = s == &fused;
+            ProcessFrame(ctx);
+        }
+        const std::string what =
+            "trial " + std::to_string(trial) + ", mode " + std::to_string(mode) + ", " +
+            std::to_string(w) + " x " + std::to_string(h) +
+            ", hue/sat/gamma/contrast/sharp/bright " + std::to_string(filter[fs::kHue]) + " " +
+            std::to_string(filter[fs::kSaturation]) + " " + std::to_string(filter[fs::kGamma]) +
+            " " + std::to_string(filter[fs::kContrast]) + " " +
+            std::to_string(filter[fs::kSharpness]) + " " + std::to_string(filter[fs::kBrightness]) +
+            (with_workspace ? "" : ", no workspace") + (with_work ? "" : ", no work image");
+        ASSERT_EQ(Pixels(*fused.Output()), Pixels(*single.Output())) << what;
+        ASSERT_EQ(Pixels(fused.work), Pixels(single.work)) << what;
+    }
+    SetDemosaicThreads(threads);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, FusedToneFilters, test::EverySimdPath(), test::SimdPathTestName);
 
 TEST(ProcessFrame, EmptyImagesAndUnknownModesDoNothing) {
     std::array<int32_t, fs::kCount> filter{};

@@ -16,13 +16,17 @@ target_include_directories(VimbraSdk_740QX_RDL INTERFACE
 set_target_properties(VimbraSdk_740QX_RDL PROPERTIES EXPORT_NAME VimbraSdk)
 
 install(TARGETS VimbraSdk_740QX_RDL EXPORT VimbraSdkTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/VimbraSdk_740QX_RDL.h DESTINATION ${VIMBRA_HEADER_DIR})
 
 # The installed demo finds the library next to it, wherever the tree is put.
-file(RELATIVE_PATH vimbra_bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-set_target_properties(vimbra_demo PROPERTIES INSTALL_RPATH "$ORIGIN/${vimbra_bin_to_lib}")
-install(TARGETS vimbra_demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET vimbra_demo)
+  file(RELATIVE_PATH vimbra_bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(vimbra_demo PROPERTIES INSTALL_RPATH "$ORIGIN/${vimbra_bin_to_lib}")
+  install(TARGETS vimbra_demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 install(EXPORT VimbraSdkTargets NAMESPACE VimbraSdk:: DESTINATION ${VIMBRA_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/VimbraSdkConfig.cmake.in

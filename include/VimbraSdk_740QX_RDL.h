@@ -22,7 +22,7 @@
 #define VIMBRA_VERSION_STRING "1.3.2.0"
 #define VIMBRA_DLL_VERSION 26412319
 
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(VIMBRA_BUILDING_DLL)
 #include <windows.h>
 #define VIMBRA_API __declspec(dllimport)
 #else
@@ -31,13 +31,18 @@
  * values are issued by the VimbraHost_ window functions below. */
 typedef struct HWND__* HWND;
 #endif
+#if defined(_WIN32)
+/* Building the DLL itself: its module definition file names the exports. */
+#define VIMBRA_API
+#else
 #define VIMBRA_API __attribute__((visibility("default")))
+#endif
 #endif
 
 /* Wide strings of the interface are UTF-16, one 16-bit unit per element, on
  * every platform; outside Windows the narrow strings they are converted to
  * use the locale's character set (UTF-8 in practice). */
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(VIMBRA_BUILDING_DLL)
 typedef wchar_t VimbraWChar;
 #elif defined(__cplusplus)
 typedef char16_t VimbraWChar;
@@ -383,6 +388,7 @@ VIMBRA_API int32_t Vimbra_GetSamplingRate(int32_t handle, int32_t* out) VIMBRA_N
 /* Not supported: writes 0 to *out (when given, for a known handle); always 0. */
 VIMBRA_API int32_t Vimbra_GetVideoFormat(int32_t handle, int32_t* out) VIMBRA_NOEXCEPT;
 
+#if !defined(_WIN32) || defined(VIMBRA_BUILDING_DLL)
 /* ---- Host companion interface for hosts without Win32 -------------------
  * Outside Windows the library runs its own message windows: a host creates
  * one, passes it wherever an HWND is asked for, and reads what the library
@@ -414,6 +420,7 @@ VIMBRA_API int32_t VimbraHost_PostMessage(HWND window, uint32_t message, uintptr
                                           intptr_t lParam) VIMBRA_NOEXCEPT;
 /* Turns the id of an X11 window of the host (an XID on the display the library shows its windows on, $DISPLAY) into an HWND to pass as the preview's parent window; the same id always gives the same HWND. NULL when the library shows no windows on X11 (no display, or VIMBRA_WINDOWS=offscreen) or no such window exists. */
 VIMBRA_API HWND VimbraHost_WindowFromX11(unsigned long xid) VIMBRA_NOEXCEPT;
+#endif /* hosts without Win32 */
 
 #ifdef __cplusplus
 }

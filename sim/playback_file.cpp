@@ -1,18 +1,16 @@
 #include "sim/playback_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+
+#include "sim/file_io.h"
 
 namespace vimbra::sim {
 
 std::unique_ptr<PlaybackFile> PlaybackFile::Open(const std::string& path, size_t packed_row,
                                                  int rows, std::string* error) {
     // Without O_NONBLOCK a FIFO would hold the open until a writer came.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), kOpenReadOnly);
     if (fd < 0) {
         if (error) *error = path + ": cannot open (" + std::strerror(errno) + ")";
         return nullptr;
@@ -52,7 +50,7 @@ namespace {
 bool ReadAt(int fd, uint8_t* dst, size_t size, uint64_t offset) {
     size_t got = 0;
     while (got < size) {
-        const ssize_t n = ::pread(fd, dst + got, size - got, static_cast<off_t>(offset + got));
+        const ptrdiff_t n = ReadAtOffset(fd, dst + got, size - got, offset + got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         got += static_cast<size_t>(n);

@@ -1,8 +1,6 @@
 #include "sim/virtual_driver.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "sim/file_io.h"
 
 #include <algorithm>
 #include <cctype>
@@ -68,7 +66,7 @@ bool ParseInt(const std::string& text, long min, long max, long* out) {
 constexpr off_t kMaxConfigBytes = 64 * 1024;
 
 bool ReadConfigFile(const char* path, std::string* text, std::string* why) {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path, kOpenReadOnly);
     if (fd < 0) {
         *why = std::string("cannot open (") + std::strerror(errno) + ")";
         return false;
@@ -81,7 +79,7 @@ bool ReadConfigFile(const char* path, std::string* text, std::string* why) {
         text->resize(static_cast<size_t>(st.st_size));
         size_t got = 0;
         while (got < text->size()) {
-            const ssize_t n = ::read(fd, text->data() + got, text->size() - got);
+            const auto n = ::read(fd, text->data() + got, text->size() - got);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             got += static_cast<size_t>(n);

@@ -4,7 +4,8 @@
 #   test   the demo's packages and those of the tests (the default)
 #   bench  the demo's packages and those of the benchmarks
 #   arm64  the cross compiler and emulator of the arm64 tests
-# Usage: bash tools/setup-deps.sh [demo|test|bench|arm64]...
+#   mingw  the cross compiler of the Windows DLL and Wine to run its checks
+# Usage: bash tools/setup-deps.sh [demo|test|bench|arm64|mingw]...
 # VIMBRA_WITH_BENCH=1 and VIMBRA_WITH_ARM64=1 add those steps as well.
 # Safe to run again: only missing packages are fetched. Installing needs root
 # or sudo; without either it prints the command for root to run.
@@ -49,6 +50,14 @@ arm64_packages=(
   g++-aarch64-linux-gnu
   qemu-user
 )
+# The Windows DLL: mingw-w64 with posix threads (for std::thread and
+# std::mutex), its Windows headers and libraries, and Wine for its checks.
+mingw_packages=(
+  g++-mingw-w64-x86-64-posix
+  binutils-mingw-w64-x86-64
+  mingw-w64-x86-64-dev
+  wine64
+)
 
 steps=("$@")
 [ ${#steps[@]} -gt 0 ] || steps=(test)
@@ -61,7 +70,8 @@ for step in "${steps[@]}"; do
     test) packages+=("${test_packages[@]}") ;;
     bench) packages+=("${bench_packages[@]}") ;;
     arm64) packages+=("${arm64_packages[@]}") ;;
-    *) echo "setup-deps: unknown step '$step' (choose demo, test, bench or arm64)" >&2; exit 64 ;;
+    mingw) packages+=("${mingw_packages[@]}") ;;
+    *) echo "setup-deps: unknown step '$step' (choose demo, test, bench, arm64 or mingw)" >&2; exit 64 ;;
   esac
 done
 

@@ -6,8 +6,15 @@
 namespace vimbra {
 
 RowPool& RowPool::Instance() {
+#if defined(_WIN32)
+    // Kept to the end of the process: when a DLL is unloaded at exit, Windows
+    // has already ended the workers, and joining them would wait forever.
+    static RowPool* pool = new RowPool;
+    return *pool;
+#else
     static RowPool pool;
     return pool;
+#endif
 }
 
 RowPool::RowPool() {

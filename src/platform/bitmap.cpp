@@ -31,14 +31,14 @@ uint8_t* AllocatePixels(size_t size) {
     if (size == 0) return nullptr;
     size_t rounded = (size + kPixelAlignment - 1) / kPixelAlignment * kPixelAlignment;
     if (rounded < size) return nullptr;
-    void* p = std::aligned_alloc(kPixelAlignment, rounded);
+    void* p = ::operator new (rounded, std::align_val_t{kPixelAlignment}, std::nothrow);
     if (p == nullptr) return nullptr;
     std::memset(p, 0, rounded);
     return static_cast<uint8_t*>(p);
 }
 
 void FreePixels(uint8_t* bits) {
-    std::free(bits);
+    ::operator delete (bits, std::align_val_t{kPixelAlignment});
 }
 
 int32_t DibStride(int32_t width, uint16_t bit_count) {

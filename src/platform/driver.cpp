@@ -1,4 +1,5 @@
 #include "platform/driver.h"
+#include "platform/driver_native.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -7,13 +8,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <string>
 #include <string_view>
 
 namespace vimbra::platform {
@@ -60,10 +57,11 @@ class DevNodeBackendImpl final : public DriverBackend {
     }
 };
 
-std::atomic<VirtualBackendProvider> g_virtual_provider{nullptr};
-std::atomic<DriverBackend*> g_override{nullptr};
+}  // namespace
 
-bool AnyDevNodeExists() {
+const char* const kNativeDevicesName = "the /dev nodes";
+
+bool AnyNativeDeviceExists() {
     static constexpr char kAlphabet[] = "0123456789ABCDEFGHIJKLNMOPQRSTUV";
     char node[64];
     for (int i = 0; i < 32; ++i) {
@@ -73,22 +71,6 @@ bool AnyDevNodeExists() {
     }
     return false;
 }
-
-// Says once per distinct value on standard error that VIMBRA_DRIVER was not
-// taken as given, and what is used instead.
-void ReportDriverChoice(std::string_view value, const char* used) {
-    static std::mutex mutex;
-    static std::string last;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (last == value) return;
-    last = value;
-    std::fprintf(stderr, "vimbra: VIMBRA_DRIVER=\"%.*s\" %s; using %s\n",
-                 static_cast<int>(value.size()), value.data(),
-                 value == "sim" ? "but no virtual camera is built in" : "is not sim, dev or auto",
-                 used);
-}
-
-}  // namespace
 
 void DevNodePath(const char* device_path, char* out, size_t out_size) {
     if (out_size == 0) return;
@@ -106,34 +88,6 @@ void DevNodePath(const char* device_path, char* out, size_t out_size) {
 DriverBackend& DevNodeBackend() {
     static DevNodeBackendImpl backend;
     return backend;
-}
-
-void RegisterVirtualBackend(VirtualBackendProvider provider) {
-    g_virtual_provider.store(provider, std::memory_order_release);
-}
-
-void SetDriverBackendOverride(DriverBackend* backend) {
-    g_override.store(backend, std::memory_order_release);
-}
-
-DriverBackend* ActiveDriverBackend() {
-    if (DriverBackend* forced = g_override.load(std::memory_order_acquire)) return forced;
-    const char* choice = std::getenv("VIMBRA_DRIVER");
-    const std::string_view mode = choice ? choice : "auto";
-    VirtualBackendProvider provider = g_virtual_provider.load(std::memory_order_acquire);
-    if (mode == "dev") return &DevNodeBackend();
-    const bool known = mode == "sim" || mode == "auto";
-    if (mode == "sim" || !AnyDevNodeExists()) {
-        if (provider) {
-            if (DriverBackend* virtual_backend = provider()) {
-                if (!known) ReportDriverChoice(mode, "auto: the virtual camera");
-                return virtual_backend;
-            }
-        }
-        if (mode == "sim") ReportDriverChoice(mode, "the /dev nodes");
-    }
-    if (!known) ReportDriverChoice(mode, "auto: the /dev nodes");
-    return &DevNodeBackend();
 }
 
 void RaiseCurrentThreadPriority() {

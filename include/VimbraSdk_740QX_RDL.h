@@ -309,7 +309,7 @@ VIMBRA_API int32_t Vimbra_SetGrayOffsetB(int32_t handle, int32_t value) VIMBRA_N
 
 /* ---- Acquisition and frame delivery --------------------------------------- */
 
-/* The record whose address comes as wParam of every VIMBRA_MSG_FRAME with lParam 0; rewritten for each frame, so read it while handling the message. */
+/* The record whose address comes as wParam of every VIMBRA_MSG_FRAME with lParam 0; rewritten for each frame, so read it while handling the message. The library writes each field with one atomic store, so a host that may still be reading when the next frame arrives reads each field with an atomic load (e.g. __atomic_load_n(&info->width, __ATOMIC_RELAXED)) to see it whole. */
 typedef struct VimbraFrameInfo {
     int32_t size;         /* 32 */
     int32_t width;        /* of the output image, in pixels */

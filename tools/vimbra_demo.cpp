@@ -55,11 +55,13 @@ void OnFrameMessage(void* user, HWND, uint32_t message, uintptr_t wParam, intptr
         counter->error = static_cast<int32_t>(lParam);
         return;
     }
-    // The record is rewritten by the next frame, so it is read here, at once.
-    const auto* info = reinterpret_cast<const VimbraFrameInfo*>(wParam);
-    counter->rate_x10 = info->frameRate;
-    counter->width = info->width;
-    counter->height = info->height;
+    // The record is rewritten by the next frame, perhaps while this reads it,
+    // so each field is read at once with an atomic load, as the library
+    // writes it.
+    auto* info = reinterpret_cast<VimbraFrameInfo*>(wParam);
+    counter->rate_x10 = std::atomic_ref<int32_t>(info->frameRate).load(std::memory_order_relaxed);
+    counter->width = std::atomic_ref<int32_t>(info->width).load(std::memory_order_relaxed);
+    counter->height = std::atomic_ref<int32_t>(info->height).load(std::memory_order_relaxed);
     counter->frames.fetch_add(1);
 }
 

@@ -1,6 +1,7 @@
 // Frame delivery to the host: the copy into the host's buffer in either row
 // order, the frame record with its frame rate, the current image on demand
 // and the placement of the preview window.
+#include <atomic>
 #include <cstring>
 
 #include "image/dib_image.h"
@@ -41,16 +42,28 @@ int32_t CVimbra::CopyToHost(const CDibImage& image, int32_t row_order, uint8_t* 
     return 1;
 }
 
+namespace {
+
+// The host may still be reading the record of the last frame when the next
+// one is filled in, so each field is written as one relaxed atomic store:
+// a host that reads the fields atomically sees each one whole.
+template <class T>
+void Publish(T& field, T value) {
+    std::atomic_ref<T>(field).store(value, std::memory_order_relaxed);
+}
+
+}  // namespace
+
 void CVimbra::FillFrameInfo(const CDibImage& raw, bool count_rate) {
     static constexpr int32_t kBitsByMode[] = {8, 16, 24, 32, 48, 64};
     const int32_t mode = ColorModeIndex();
-    frame_info_.size = static_cast<int32_t>(sizeof(VimbraFrameInfo));
-    frame_info_.width = raw.width();
-    frame_info_.height = raw.height();
-    frame_info_.bitsPerPixel = mode >= 0 && mode < 6 ? kBitsByMode[mode] : 0;
-    frame_info_.data = host_buffer_;
+    Publish(frame_info_.size, static_cast<int32_t>(sizeof(VimbraFrameInfo)));
+    Publish(frame_info_.width, raw.width());
+    Publish(frame_info_.height, raw.height());
+    Publish(frame_info_.bitsPerPixel, mode >= 0 && mode < 6 ? kBitsByMode[mode] : 0);
+    Publish(frame_info_.data, host_buffer_);
     if (!count_rate) {
-        frame_info_.frameRate = 0;
+        Publish(frame_info_.frameRate, 0);
         return;
     }
     ++frame_counter_;
@@ -63,7 +76,7 @@ void CVimbra::FillFrameInfo(const CDibImage& raw, bool count_rate) {
         frame_counter_ = 0;
         rate_window_start_ms_ = now;
     }
-    frame_info_.frameRate = frame_rate_;
+    Publish(frame_info_.frameRate, static_cast<int32_t>(frame_rate_));
 }
 
 int32_t CVimbra::GetImage(uint8_t* buffer, int32_t size, int32_t row_order) {

@@ -122,9 +122,15 @@ TEST_F(ToolsTest, DemoRunsEveryStepAndSavesColourBars) {
     const Bitmap bars = Bitmap::Load(out / "image.bmp");
     ASSERT_GT(bars.width, 0);
     const char* expected[] = {"rgb", "rg-", "-gb", "-g-", "r-b", "r--", "--b", "---"};
-    for (int bar = 0; bar < 8; ++bar)
-        EXPECT_EQ(bars.Colour((2 * bar + 1) * bars.width / 16, bars.height / 5), expected[bar])
-            << "bar " << bar;
+    // The scene's bouncing box (an eighth of the height) may cover one of
+    // three rows more than its height apart, never two: two must agree.
+    const int rows[] = {bars.height / 16, bars.height / 5, 2 * bars.height / 5};
+    for (int bar = 0; bar < 8; ++bar) {
+        int matching = 0;
+        for (int row : rows)
+            matching += bars.Colour((2 * bar + 1) * bars.width / 16, row) == expected[bar];
+        EXPECT_GE(matching, 2) << "bar " << bar;
+    }
 
     const std::string avi = ReadText(out / "recording.avi");
     ASSERT_GT(avi.size(), 72u);

@@ -424,8 +424,12 @@ void CVBXSdkLib::StreamingLoop(LoopArgs args) {
             uint32_t moved = 0;
             (void)PipeRequest(handle.get(), platform::kPipeCommand, kCommandBlockSize, start, false,
                               false, &moved);
-            const int rc = PipeRequest(handle.get(), platform::kPipeFrame, args.transfer_size,
-                                       buffer, true, args.large, &moved);
+            int rc;
+            {
+                std::lock_guard<std::mutex> slot(slot_locks_[w % kSlotLocks]);
+                rc = PipeRequest(handle.get(), platform::kPipeFrame, args.transfer_size, buffer,
+                                 true, args.large, &moved);
+            }
             bool publish = true;
             if (rc != 0) {
                 end_code = kDevTransferFailed;
@@ -477,7 +481,10 @@ int CVBXSdkLib::CopyRingFrame(void* buffer) {
     if (!buffer) return kDevNoBuffer;
     if (!ring_) return kDevNoMemory;
     const int r = read_index_.load(std::memory_order_relaxed);
-    CopyWindow(ring_[r].get(), static_cast<uint8_t*>(buffer));
+    {
+        std::lock_guard<std::mutex> slot(slot_locks_[r % kSlotLocks]);
+        CopyWindow(ring_[r].get(), static_cast<uint8_t*>(buffer));
+    }
     read_index_.store(r + 1 >= ring_count_ ? 0 : r + 1, std::memory_order_release);
     return kDevOk;
 }

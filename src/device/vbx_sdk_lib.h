@@ -3,10 +3,12 @@
 // and frame transfer (geometry, one-shot read, streaming ring of buffers).
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "device/protocol.h"
@@ -189,6 +191,11 @@ class CVBXSdkLib {
     using Block = std::unique_ptr<uint8_t, FreeDeleter>;
     Block one_shot_;
     std::unique_ptr<Block[]> ring_;
+    // A slot's lock is held while the loop fills the slot and while a reader
+    // copies it, so a loop that laps a slow reader waits instead of writing
+    // under its copy. Slots share locks modulo the array's size.
+    static constexpr int kSlotLocks = 16;
+    std::array<std::mutex, kSlotLocks> slot_locks_;
     int ring_count_ = 0;
 
     std::atomic<int> write_index_{0};

@@ -37,11 +37,16 @@ class NativeWindow {
     virtual void Present(const DibView& pixels) = 0;
     // The X11 window id, 0 when there is none.
     virtual unsigned long Xid() const = 0;
+    // The window system's own handle when it is an HWND (Win32), which then
+    // also names the display window; nullptr otherwise.
+    virtual HWND Handle() const { return nullptr; }
 };
 
 struct NativeWindowSpec {
     const char* class_name = "";
     const char* title = "";
+    uint32_t style = 0;  // as created, kWsChild and kWsVisible included
+    int32_t id = 0;      // control id of a child
     bool child = false;
     bool visible = false;
     int32_t x = 0;  // client area position (in the parent for a child)
@@ -49,6 +54,7 @@ struct NativeWindowSpec {
     int32_t width = 0;  // client area size
     int32_t height = 0;
     unsigned long parent_xid = 0;  // X11 parent of a child, 0 when it has none
+    HWND parent = nullptr;         // parent of a child as the host named it, or its Handle()
 };
 
 class WindowBackend {
@@ -64,11 +70,19 @@ class WindowBackend {
     virtual bool CreateNative(const NativeWindowSpec& spec, NativeWindowEvents* events,
                               std::unique_ptr<NativeWindow>* out) = 0;
     virtual bool X11WindowExists(unsigned long xid) = 0;
+    // Window classes of the window system, registered and unregistered with
+    // the display windows' own; false when the window system refused.
+    virtual bool RegisterNativeClass(const char* /*name*/) { return true; }
+    virtual void UnregisterNativeClass(const char* /*name*/) {}
 };
 
 std::unique_ptr<WindowBackend> MakeOffscreenBackend();
 // nullptr when the display cannot be opened or has no 24-bit true-colour
 // visual with 32-bit pixels; also when the library was built without X11.
 std::unique_ptr<WindowBackend> MakeX11Backend(const char* display);
+#if defined(_WIN32)
+// Real Win32 windows, made and served by a thread of the library's own.
+std::unique_ptr<WindowBackend> MakeWin32Backend();
+#endif
 
 }  // namespace vimbra::platform

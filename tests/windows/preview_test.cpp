@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -150,11 +151,14 @@ class WindowsPreview : public ::testing::Test {
 
     // Previews until a few frames have been drawn and stops; the window
     // keeps the last one, which is `frame` (top-down B, G, R). The test's
-    // thread only sleeps meanwhile.
-    void PreviewSomeFrames(std::vector<uint8_t>* frame) {
+    // thread only sleeps meanwhile, apart from `meanwhile` after the first
+    // frame.
+    void PreviewSomeFrames(std::vector<uint8_t>* frame,
+                           const std::function<void()>& meanwhile = nullptr) {
         frame->assign(static_cast<size_t>(kW) * kH * 3, 0);
         ASSERT_EQ(Vimbra_Preview(h_), 1);
         WaitForFrame(frame);
+        if (meanwhile) meanwhile();
         ::Sleep(150);
         EXPECT_EQ(Vimbra_StopPreview(h_), 1);
         ASSERT_EQ(Vimbra_GetImage(h_, frame->data(), static_cast<int32_t>(frame->size()), 1), 1);
@@ -176,17 +180,22 @@ class WindowsPreview : public ::testing::Test {
 
 TEST_F(WindowsPreview, ChildOfTheHostsWindowShowsTheFrame) {
     struct Case {
-        int scale;  // preview size over frame size: 1 is one blit, 2 the scaling path
+        int placed;  // preview size over frame size: 1 is one blit, 2 the scaling path
+        int scale;   // the same once the host has resized the window while previewing
     };
     // One host window for every case: under Wine without a window manager
     // destroying a top-level window takes a while.
     HWND host = MakeHost();
     ASSERT_NE(host, nullptr);
-    for (const Case c : {Case{1}, Case{2}}) {
-        SCOPED_TRACE(c.scale);
-        ASSERT_EQ(Vimbra_SetPreviewWindow(h_, host, 10, 20, kW * c.scale, kH * c.scale), 1);
+    for (const Case c : {Case{1, 1}, Case{2, 2}, Case{1, 2}}) {
+        SCOPED_TRACE(::testing::Message() << c.placed << " -> " << c.scale);
+        ASSERT_EQ(Vimbra_SetPreviewWindow(h_, host, 10, 20, kW * c.placed, kH * c.placed), 1);
         std::vector<uint8_t> frame;
-        PreviewSomeFrames(&frame);
+        PreviewSomeFrames(&frame, [&] {
+            if (c.scale == c.placed) return;
+            HWND preview = ::FindWindowExA(host, nullptr, nullptr, "ActiveMovie Window");
+            ::MoveWindow(preview, 10, 20, kW * c.scale, kH * c.scale, TRUE);
+        });
 
         HWND preview = ::FindWindowExA(host, nullptr, nullptr, "ActiveMovie Window");
         ASSERT_NE(preview, nullptr);
@@ -248,6 +257,8 @@ TEST_F(WindowsPreview, TopLevelWindowIsCentredAndRepaintsTheLastFrame) {
     // A close request from the user only hides the window; it stays the
     // library's until the session closes it.
     ::SendMessageA(preview, WM_CLOSE, 0, 0);
+    for (int i = 0; i < 500 && ::IsWindowVisible(preview); ++i) ::Sleep(10);
+    EXPECT_FALSE(::IsWindowVisible(preview));
     EXPECT_TRUE(::IsWindow(preview));
 
     ASSERT_EQ(Vimbra_Close(h_), 1);

@@ -37,8 +37,11 @@ class Window final : public NativeWindowEvents {
         info.bmiHeader.biHeight = -client_h;  // top-down, as a screen is
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = 32;
+        uint8_t* surface =
+            native != nullptr && !gone ? native->Surface(client_w, client_h) : nullptr;
         uint8_t* bits = nullptr;
-        store = CreateDibSection(nullptr, &info, &bits);
+        store = surface != nullptr ? CreateDibSectionOn(&info, surface)
+                                   : CreateDibSection(nullptr, &info, &bits);
         if (store == nullptr) return false;
         default_bitmap = SelectBitmap(dc, store);
         return true;

@@ -35,6 +35,11 @@ class NativeWindow {
     virtual void Resize(int32_t width, int32_t height) = 0;
     // Shows the client area from a top-down 32-bit B, G, R, 0 picture.
     virtual void Present(const DibView& pixels) = 0;
+    // Pixel memory for the window's top-down 32-bit backing store of this
+    // size (stride width x 4), owned by the native window and kept until the
+    // next call or its destruction, so that presenting the store needs no
+    // copy; nullptr lets the window registry allocate the store.
+    virtual uint8_t* Surface(int32_t /*width*/, int32_t /*height*/) { return nullptr; }
     // The X11 window id, 0 when there is none.
     virtual unsigned long Xid() const = 0;
     // The window system's own handle when it is an HWND (Win32), which then

@@ -6,12 +6,13 @@
 // messages for the preview to be drawn, repainted or closed. The thread runs
 // while any display window exists.
 //
-// Each window keeps what it last showed in a DIB section selected into a
-// memory device context: a frame is copied there and blitted to the window's
-// device context at once from the drawing thread (GDI drawing needs no
-// messages), and WM_PAINT and WM_PRINTCLIENT blit it again on the window
-// thread. Showing and resizing are posted to the window, so a caller that
-// holds a lock the window's events take never waits for the window thread.
+// Each window's backing store is a DIB section selected into a memory device
+// context: the window registry draws a frame straight into it, and it is
+// blitted to the window's device context at once from the drawing thread
+// (GDI drawing needs no messages); WM_PAINT and WM_PRINTCLIENT have the
+// registry present it again from the window thread. Showing and resizing are
+// posted to the window, so a caller that holds a lock the window's events
+// take never waits for the window thread.
 #include <windows.h>
 
 // The platform functions share their names with the system's A/W macros.
@@ -37,6 +38,10 @@ constexpr UINT kApplySize = WM_APP + 2;
 constexpr UINT kRunTasks = WM_APP + 3;
 
 constexpr char kThreadWindowClass[] = "VimbraWindowThread";
+
+// The dc a WM_PRINTCLIENT asks the window thread to draw into while it has
+// the window present its store; nullptr on every other thread.
+thread_local HDC t_print_dc = nullptr;
 
 HINSTANCE HostInstance() {
     // Window classes belong to the host's executable, as hosts expect.
@@ -220,20 +225,32 @@ class Win32Window final : public NativeWindow {
 
     void Resize(int32_t width, int32_t height) override { Post(kApplySize, width, height); }
 
+    uint8_t* Surface(int32_t width, int32_t height) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return EnsureSurface(width, height) ? surface_bits_ : nullptr;
+    }
+
     void Present(const DibView& pixels) override {
         if (pixels.bits == nullptr || pixels.bit_count != 32) return;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (hwnd_ == nullptr || !EnsureSurface(pixels.width, pixels.height)) return;
-        const size_t row = static_cast<size_t>(pixels.width) * 4;
-        for (int32_t y = 0; y < pixels.height; ++y) {
-            const int32_t from = pixels.bottom_up ? pixels.height - 1 - y : y;
-            std::memcpy(surface_bits_ + static_cast<size_t>(y) * row,
-                        pixels.bits + static_cast<size_t>(from) * pixels.stride, row);
+        if (hwnd_ == nullptr) return;
+        // A store of the registry's own memory is copied into the surface.
+        if (pixels.bits != surface_bits_) {
+            if (!EnsureSurface(pixels.width, pixels.height)) return;
+            const size_t row = static_cast<size_t>(pixels.width) * 4;
+            for (int32_t y = 0; y < pixels.height; ++y) {
+                const int32_t from = pixels.bottom_up ? pixels.height - 1 - y : y;
+                std::memcpy(surface_bits_ + static_cast<size_t>(y) * row,
+                            pixels.bits + static_cast<size_t>(from) * pixels.stride, row);
+            }
         }
-        if (HDC dc = ::GetDC(hwnd_)) {
-            ::BitBlt(dc, 0, 0, surface_w_, surface_h_, surface_dc_, 0, 0, SRCCOPY);
-            ::ReleaseDC(hwnd_, dc);
-        }
+        HDC dc = t_print_dc != nullptr ? t_print_dc : ::GetDC(hwnd_);
+        if (dc == nullptr) return;
+        ::BitBlt(dc, 0, 0, surface_w_, surface_h_, surface_dc_, 0, 0, SRCCOPY);
+        if (dc != t_print_dc) ::ReleaseDC(hwnd_, dc);
+        // The blit is done before the registry draws the next frame into
+        // the surface's memory.
+        ::GdiFlush();
     }
 
     unsigned long Xid() const override { return 0; }
@@ -257,15 +274,17 @@ class Win32Window final : public NativeWindow {
     LRESULT OnMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
         switch (message) {
             case WM_PAINT: {
+                // The background is erased black; the store, drawn under
+                // the registry's lock of the window, goes over it.
                 PAINTSTRUCT ps;
-                if (HDC dc = ::BeginPaint(hwnd, &ps)) {
-                    PaintFromSurface(dc);
-                    ::EndPaint(hwnd, &ps);
-                }
+                if (::BeginPaint(hwnd, &ps) != nullptr) ::EndPaint(hwnd, &ps);
+                events_->NativeExposed();
                 return 0;
             }
             case WM_PRINTCLIENT:
-                PaintFromSurface(reinterpret_cast<HDC>(wparam));
+                t_print_dc = reinterpret_cast<HDC>(wparam);
+                events_->NativeExposed();
+                t_print_dc = nullptr;
                 return 0;
             case WM_SIZE:
                 events_->NativeResized(LOWORD(lparam), HIWORD(lparam));
@@ -305,12 +324,6 @@ class Win32Window final : public NativeWindow {
     void Post(UINT message, WPARAM wparam, LPARAM lparam) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (hwnd_ != nullptr) ::PostMessageA(hwnd_, message, wparam, lparam);
-    }
-
-    void PaintFromSurface(HDC dc) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (surface_dc_ != nullptr)
-            ::BitBlt(dc, 0, 0, surface_w_, surface_h_, surface_dc_, 0, 0, SRCCOPY);
     }
 
     // A top-down 32-bit DIB section of the size shown, in a memory dc.

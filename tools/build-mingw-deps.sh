@@ -57,11 +57,15 @@ if [ -f "$stamp" ]; then
   exit 0
 fi
 
+started=$SECONDS
 bash "$root/tools/setup-deps.sh" mingw >&2
 if [ "$(id -u)" -eq 0 ]; then
   as_root=()
-else
+elif command -v sudo >/dev/null; then
   as_root=(sudo)
+else
+  say "adding the deb-src entry and running apt-get update need root or sudo: run this as root once"
+  exit 1
 fi
 
 # Debian's source packages need a deb-src entry: the same archives and suites
@@ -78,7 +82,6 @@ if [ ! -f "$deb_src" ]; then
 fi
 "${as_root[@]}" apt-get update -qq
 
-started=$SECONDS
 work=$cache/work-$key
 staging=$cache/staging-$key
 rm -rf "$work" "$staging"
@@ -122,11 +125,13 @@ common=(
 build() {
   local package=$1
   shift
+  local from=$SECONDS
   say "building $package"
   logged "$work/configure-$package.log" \
     cmake -S "${source_dir[$package]}" -B "$work/build-$package" "${common[@]}" "$@"
   logged "$work/build-$package.log" cmake --build "$work/build-$package" -j2
   logged "$work/install-$package.log" cmake --install "$work/build-$package"
+  say "built $package in $((SECONDS - from)) s"
 }
 
 # libjpeg-turbo with its SIMD code (nasm), without the TurboJPEG library.

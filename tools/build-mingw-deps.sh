@@ -97,20 +97,38 @@ logged() {
   fi
 }
 
+# The Debian versions of a source package with the expected upstream version,
+# newest first.
+versions_of() {
+  apt-cache showsrc --only-source "$1" | sed -n 's/^Version: //p' |
+    awk -v up="$2" '{ v = $0; sub(/^[0-9]+:/, "", v) } index(v, up "-") == 1' | sort -u -r -V
+}
+
 declare -A source_dir debian_version
 for package in "${packages[@]}"; do
   say "fetching the source of $package"
-  (cd "$work/src" && logged "$work/fetch-$package.log" apt-get source --download-only "$package")
-  dsc=$(ls "$work/src/${package}"_*.dsc)
-  version=${dsc##*/"${package}"_}
-  version=${version%.dsc}
-  debian_version[$package]=$version
-  if [ "${version%%-*}" != "${upstream[$package]}" ]; then
-    say "Debian's $package is now $version, not ${upstream[$package]}: update this script"
+  # A mirror may list a version whose files it does not (yet) hold: the next
+  # older one is taken then.
+  fetched=
+  for version in $(versions_of "$package" "${upstream[$package]}"); do
+    if (cd "$work/src" && apt-get source --download-only "$package=$version") \
+      >>"$work/fetch-$package.log" 2>&1; then
+      fetched=$version
+      break
+    fi
+    say "$package $version cannot be fetched; trying an older version"
+    rm -f "$work/src/${package}_"*
+  done
+  if [ -z "$fetched" ]; then
+    say "no source of $package ${upstream[$package]} could be fetched (Debian may have moved to" \
+      "another upstream version: update this script); last lines of $work/fetch-$package.log:"
+    tail -n 20 "$work/fetch-$package.log" >&2
     exit 1
   fi
+  debian_version[$package]=$fetched
   # dpkg-source applies Debian's patches (its security fixes among them).
-  logged "$work/unpack-$package.log" dpkg-source -x "$dsc" "$work/$package"
+  logged "$work/unpack-$package.log" dpkg-source -x "$work/src/${package}_${fetched#*:}.dsc" \
+    "$work/$package"
   source_dir[$package]=$work/$package
 done
 

@@ -4,7 +4,7 @@
 // bytes measured in the same run. Each figure is the fastest of several runs
 // (the machine is shared) and is printed as a ratio to the memcpy. Under Wine:
 //
-//   xvfb-run -a -s "-screen 0 1280x1024x24" wine64 windows_preview_bench.exe
+//   xvfb-run -a -s "-screen 0 1280x1024x24" wine64 tests/windows/windows_preview_bench.exe
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -121,6 +121,15 @@ class WindowsPreview : public ::testing::Test {
         wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
         wc.lpszClassName = kHostClass;
         ::RegisterClassA(&wc);
+        shared_host_ = MakeHostWindow();
+    }
+
+    static void TearDownTestSuite() { ::DestroyWindow(shared_host_); }
+
+    static HWND MakeHostWindow() {
+        return ::CreateWindowExA(0, kHostClass, "Preview host", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                 100, 50, 400, 300, nullptr, nullptr, ::GetModuleHandleA(nullptr),
+                                 nullptr);
     }
 
     void SetUp() override {
@@ -142,10 +151,9 @@ class WindowsPreview : public ::testing::Test {
         if (host_ != nullptr) ::DestroyWindow(host_);
     }
 
+    // A host window of the test's own, destroyed at its end.
     HWND MakeHost() {
-        host_ =
-            ::CreateWindowExA(0, kHostClass, "Preview host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
-                              50, 400, 300, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+        host_ = MakeHostWindow();
         return host_;
     }
 
@@ -173,19 +181,22 @@ class WindowsPreview : public ::testing::Test {
         FAIL() << "no frame";
     }
 
+    // Under Wine without a window manager destroying a top-level window
+    // takes a while: the tests share one host window where they can.
+    static HWND shared_host_;
     int32_t h_ = 0;
     int32_t format_[6] = {};
     HWND host_ = nullptr;
 };
+
+HWND WindowsPreview::shared_host_ = nullptr;
 
 TEST_F(WindowsPreview, ChildOfTheHostsWindowShowsTheFrame) {
     struct Case {
         int placed;  // preview size over frame size: 1 is one blit, 2 the scaling path
         int scale;   // the same once the host has resized the window while previewing
     };
-    // One host window for every case: under Wine without a window manager
-    // destroying a top-level window takes a while.
-    HWND host = MakeHost();
+    HWND host = shared_host_;
     ASSERT_NE(host, nullptr);
     for (const Case c : {Case{1, 1}, Case{2, 2}, Case{1, 2}}) {
         SCOPED_TRACE(::testing::Message() << c.placed << " -> " << c.scale);
@@ -289,13 +300,21 @@ TEST_F(WindowsPreview, HostDestroyingTheParentWhilePreviewingLeavesTheSessionWor
     EXPECT_EQ(Vimbra_Close(h_), 1);
     EXPECT_TRUE(ClassIsFree(cls));
 
-    // The session previews into a new host window afterwards.
-    host = MakeHost();
+    // The session previews into another host window afterwards.
+    host = shared_host_;
     ASSERT_EQ(Vimbra_SetPreviewWindow(h_, host, 0, 0, kW, kH), 1);
     PreviewSomeFrames(&frame);
     HWND again = ::FindWindowExA(host, nullptr, nullptr, "ActiveMovie Window");
     ASSERT_NE(again, nullptr);
     EXPECT_TRUE(Shows(ReadClient(again, ReadBack::kWindowDc), frame, 1));
+}
+
+TEST_F(WindowsPreview, ParentThatIsNoWindowIsRefused) {
+    ASSERT_EQ(
+        Vimbra_SetPreviewWindow(h_, reinterpret_cast<HWND>(uintptr_t{0x7ffe1234}), 0, 0, kW, kH),
+        1);
+    EXPECT_EQ(Vimbra_Preview(h_), 0);
+    EXPECT_EQ(Vimbra_GetLastError(h_), VIMBRA_ERR_WINDOW);
 }
 
 }  // namespace

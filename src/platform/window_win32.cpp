@@ -23,6 +23,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/window_backend.h"
@@ -62,12 +63,16 @@ class WindowThread {
         return true;
     }
 
-    // Uncounts a window; the last one ends the thread and waits for it.
+    // Uncounts a window; the last one ends the thread and waits for it
+    // (unless it is the window thread itself, which then ends on its own).
     void Release() {
         std::lock_guard<std::mutex> lifetime(lifetime_);
         if (--users_ > 0) return;
         Run([] { ::PostQuitMessage(0); });
-        thread_.join();
+        if (::GetCurrentThreadId() == id_)
+            thread_.detach();
+        else
+            thread_.join();
         control_ = nullptr;
     }
 
@@ -80,27 +85,32 @@ class WindowThread {
             task();
             return;
         }
+        // Without an event object (the system refused one) the wait polls.
         Task t{&task, ::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-        if (t.done == nullptr) return;
         {
             std::lock_guard<std::mutex> lock(queue_mutex_);
             queue_.push_back(&t);
         }
         ::PostMessageA(control_, kRunTasks, 0, 0);
+        const DWORD handles = t.done != nullptr ? 1 : 0;
         for (;;) {
-            const DWORD r =
-                ::MsgWaitForMultipleObjects(1, &t.done, FALSE, INFINITE, QS_SENDMESSAGE);
-            if (r != WAIT_OBJECT_0 + 1) break;
-            MSG m;
-            ::PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            if (handles == 0 && t.finished) break;
+            const DWORD r = ::MsgWaitForMultipleObjects(
+                handles, &t.done, FALSE, handles != 0 ? INFINITE : 1, QS_SENDMESSAGE);
+            if (handles != 0 && r == WAIT_OBJECT_0) break;
+            if (r == WAIT_OBJECT_0 + handles) {
+                MSG m;
+                ::PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            }
         }
-        ::CloseHandle(t.done);
+        if (t.done != nullptr) ::CloseHandle(t.done);
     }
 
   private:
     struct Task {
         const std::function<void()>* work;
-        HANDLE done;
+        HANDLE done;                        // set when finished
+        std::atomic<bool> finished{false};  // instead, when there is no event
     };
 
     bool Start() {
@@ -115,7 +125,12 @@ class WindowThread {
         if (!registered) return false;
         HANDLE started = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (started == nullptr) return false;
-        thread_ = std::thread([this, started] { Loop(started); });
+        try {
+            thread_ = std::thread([this, started] { Loop(started); });
+        } catch (const std::system_error&) {
+            ::CloseHandle(started);
+            return false;
+        }
         ::WaitForSingleObject(started, INFINITE);
         ::CloseHandle(started);
         if (control_ == nullptr) {
@@ -158,7 +173,11 @@ class WindowThread {
                 queue_.pop_front();
             }
             (*t->work)();
-            ::SetEvent(t->done);
+            // The waiter returns, and the task is gone, once it is signalled.
+            if (t->done != nullptr)
+                ::SetEvent(t->done);
+            else
+                t->finished = true;
         }
     }
 

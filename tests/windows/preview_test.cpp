@@ -217,6 +217,12 @@ TEST_F(WindowsPreview, ChildOfTheHostsWindowShowsTheFrame) {
         EXPECT_EQ(::GetParent(preview), host);
         EXPECT_EQ(::GetDlgCtrlID(preview), 6540);
         EXPECT_EQ(static_cast<DWORD>(::GetWindowLongPtrA(preview, GWL_STYLE)), 0x52000000u);
+        // The class is the host executable's, with a black background.
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof wc;
+        ASSERT_TRUE(::GetClassInfoExA(::GetModuleHandleA(nullptr), cls.c_str(), &wc));
+        EXPECT_EQ(wc.style, 0u);
+        EXPECT_EQ(wc.hbrBackground, ::GetStockObject(BLACK_BRUSH));
         POINT origin{0, 0};
         ::MapWindowPoints(preview, host, &origin, 1);
         EXPECT_EQ(origin.x, 10);
@@ -245,7 +251,12 @@ TEST_F(WindowsPreview, TopLevelWindowIsCentredAndRepaintsTheLastFrame) {
     EXPECT_EQ(cls.rfind("VideoRenderer_", 0), 0u) << cls;
     EXPECT_EQ(::FindWindowA(cls.c_str(), "Active Window"), preview);
     EXPECT_EQ(::GetParent(preview), nullptr);
+    EXPECT_EQ(static_cast<DWORD>(::GetWindowLongPtrA(preview, GWL_STYLE)), 0x16CF0000u);
     EXPECT_TRUE(::IsWindowVisible(preview));
+    RECT client{};
+    ASSERT_TRUE(::GetClientRect(preview, &client));
+    EXPECT_EQ(client.right, kW);
+    EXPECT_EQ(client.bottom, kH);
     RECT outer{};
     ASSERT_TRUE(::GetWindowRect(preview, &outer));
     const int32_t width = outer.right - outer.left, height = outer.bottom - outer.top;

@@ -158,18 +158,43 @@ class WindowsPreview : public ::testing::Test {
     }
 
     // Previews until a few frames have been drawn and stops; the window
-    // keeps the last one, which is `frame` (top-down B, G, R). The test's
-    // thread only sleeps meanwhile, apart from `meanwhile` after the first
-    // frame.
+    // keeps the last one, which is `frame` (top-down B, G, R). `meanwhile`
+    // runs after the first frames, and a few more frames are drawn after it.
+    // The test's thread reads its frame messages from a message-only window
+    // of its own and never pumps the host's windows.
     void PreviewSomeFrames(std::vector<uint8_t>* frame,
                            const std::function<void()>& meanwhile = nullptr) {
         frame->assign(static_cast<size_t>(kW) * kH * 3, 0);
-        ASSERT_EQ(Vimbra_Preview(h_), 1);
-        WaitForFrame(frame);
-        if (meanwhile) meanwhile();
-        ::Sleep(150);
+        HWND inbox = ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                       nullptr, nullptr);
+        ASSERT_NE(inbox, nullptr);
+        ASSERT_EQ(Vimbra_CallBackPreview(h_, inbox, nullptr, 0, 1), 1);
+        EXPECT_TRUE(AwaitFrames(inbox, 2));
+        if (meanwhile) {
+            meanwhile();
+            // A frame announced now may have been drawn before; the second
+            // one after this was drawn after it.
+            MSG m;
+            while (::PeekMessageA(&m, inbox, 0, 0, PM_REMOVE)) {
+            }
+            EXPECT_TRUE(AwaitFrames(inbox, 2));
+        }
         EXPECT_EQ(Vimbra_StopPreview(h_), 1);
+        ::DestroyWindow(inbox);
         ASSERT_EQ(Vimbra_GetImage(h_, frame->data(), static_cast<int32_t>(frame->size()), 1), 1);
+    }
+
+    // True once `count` frames are announced to `inbox` within ten seconds.
+    static bool AwaitFrames(HWND inbox, int count) {
+        const DWORD start = ::GetTickCount();
+        while (count > 0 && ::GetTickCount() - start < 10000) {
+            MSG m;
+            if (::PeekMessageA(&m, inbox, VIMBRA_MSG_FRAME, VIMBRA_MSG_FRAME, PM_REMOVE))
+                count -= m.wParam != 0;
+            else
+                ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_POSTMESSAGE);
+        }
+        return count <= 0;
     }
 
     void WaitForFrame(std::vector<uint8_t>* frame) {

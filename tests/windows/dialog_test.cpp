@@ -224,6 +224,8 @@ class RunningDialog {
 constexpr char kSettingsKey[] = "Software\\Norvix\\Vimbra740QXRDLSdk";
 
 // A session on the virtual camera whose settings start from the defaults.
+// The English cases expect an English system (CTest runs them with
+// LC_ALL=en_US.UTF-8).
 class DialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -424,13 +426,13 @@ TEST_F(DialogTest, ABadOwnerWindowIsRefusedWithCode4) {
 }
 
 // Run with the system's language set to Japanese (LC_ALL=ja_JP.UTF-8 under
-// Wine): the Japanese templates, whose texts the resource script holds in
-// code page 932, and the Japanese lines the dialogs insert.
+// Wine; CTest runs these cases so): the Japanese templates, whose texts the
+// resource script holds in code page 932, and the Japanese lines the dialogs
+// insert.
 class JapaneseDialogs : public DialogTest {
   protected:
     void SetUp() override {
-        if (::GetSystemDefaultLangID() != 1041)
-            GTEST_SKIP() << "the system language is not Japanese";
+        ASSERT_EQ(::GetSystemDefaultLangID(), 1041) << "run with LC_ALL=ja_JP.UTF-8";
         DialogTest::SetUp();
     }
 };

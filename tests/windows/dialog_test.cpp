@@ -20,6 +20,7 @@ namespace {
 
 // Control ids as the dialogs' templates carry them.
 enum : int {
+    kCloseBox = 0,  // not a control: the frame's close box
     kOk = 1,
     kCancel = 2,
     kDefault = 3,
@@ -186,9 +187,14 @@ class RunningDialog {
     HWND Window() const { return window_; }
     HWND Owner() const { return owner_; }
     HWND Item(int id) const { return ::GetDlgItem(window_, id); }
-    // Presses the frame's button `id` and returns the export's result.
+    // Presses the frame's button `id` (kCloseBox: the title bar's close box)
+    // and returns the export's result.
     int32_t CloseWith(int id) {
-        Click(Item(id));
+        if (id == kCloseBox) {
+            ::SendMessageA(window_, WM_SYSCOMMAND, SC_CLOSE, 0);
+        } else {
+            Click(Item(id));
+        }
         thread_.join();
         return result_;
     }
@@ -292,7 +298,7 @@ TEST_F(DialogTest, AnalogDialogAppliesEachChangeAndCancelPutsTheCameraBack) {
     ASSERT_EQ(Vimbra_SetGlobalGain(handle_, 10), 1);
     const int32_t blue_before = Vimbra_GetColorGainBlue(handle_, nullptr);
     const int32_t exposure_before = Vimbra_GetExposureTime(handle_, nullptr);
-    for (const int close : {kCancel, kOk}) {
+    for (const int close : {kCancel, kCloseBox, kOk}) {
         SCOPED_TRACE(close);
         RunningDialog dialog(&Vimbra_SetAnalogDlg, handle_);
         HWND frame = dialog.Window();

@@ -18,6 +18,7 @@
 // The platform functions share their names with the system's A/W macros.
 #undef CreateWindow
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -73,13 +74,16 @@ class WindowThread {
             thread_.detach();
         else
             thread_.join();
+        if (thread_handle_ != nullptr) ::CloseHandle(thread_handle_);
+        thread_handle_ = nullptr;
         control_ = nullptr;
     }
 
     // Runs `task` on the window thread and waits for it. While waiting the
     // caller goes on answering messages sent to its own windows, since the
     // window thread may send to them (e.g. a host's parent window is told of
-    // its child's creation) while the caller waits.
+    // its child's creation) while the caller waits. A window thread that
+    // has ended (the process is exiting) drops the task.
     void Run(const std::function<void()>& task) {
         if (::GetCurrentThreadId() == id_) {
             task();
@@ -92,15 +96,22 @@ class WindowThread {
             queue_.push_back(&t);
         }
         ::PostMessageA(control_, kRunTasks, 0, 0);
-        const DWORD handles = t.done != nullptr ? 1 : 0;
+        HANDLE waits[2];
+        DWORD count = 0;
+        if (t.done != nullptr) waits[count++] = t.done;
+        if (thread_handle_ != nullptr) waits[count++] = thread_handle_;
         for (;;) {
-            if (handles == 0 && t.finished) break;
+            if (t.done == nullptr && t.finished) break;
             const DWORD r = ::MsgWaitForMultipleObjects(
-                handles, &t.done, FALSE, handles != 0 ? INFINITE : 1, QS_SENDMESSAGE);
-            if (handles != 0 && r == WAIT_OBJECT_0) break;
-            if (r == WAIT_OBJECT_0 + handles) {
+                count, waits, FALSE, t.done != nullptr ? INFINITE : 1, QS_SENDMESSAGE);
+            if (r == WAIT_OBJECT_0 + count) {
                 MSG m;
                 ::PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            } else if (r < WAIT_OBJECT_0 + count) {
+                if (waits[r - WAIT_OBJECT_0] != t.done) Withdraw(&t);  // the thread has ended
+                break;
+            } else if (r == WAIT_FAILED) {
+                ::Sleep(1);
             }
         }
         if (t.done != nullptr) ::CloseHandle(t.done);
@@ -137,6 +148,7 @@ class WindowThread {
             thread_.join();
             return false;
         }
+        thread_handle_ = ::OpenThread(SYNCHRONIZE, FALSE, id_);
         return true;
     }
 
@@ -161,6 +173,13 @@ class WindowThread {
         }
         ::DestroyWindow(control_);
         id_ = 0;
+    }
+
+    // Takes a task that was never run out of the queue.
+    void Withdraw(Task* t) {
+        std::lock_guard<std::mutex> lock(queue_mutex_);
+        auto it = std::find(queue_.begin(), queue_.end(), t);
+        if (it != queue_.end()) queue_.erase(it);
     }
 
     void RunQueued() {
@@ -195,6 +214,7 @@ class WindowThread {
     std::thread thread_;
     std::atomic<DWORD> id_{0};            // the window thread's id while it runs
     std::atomic<HWND> control_{nullptr};  // its message window, set before the start is signalled
+    HANDLE thread_handle_ = nullptr;      // signalled when the thread has ended
     std::mutex queue_mutex_;
     std::deque<Task*> queue_;
 };

@@ -18,7 +18,8 @@ class Bitmap {
     int32_t stride = 0;
     bool bottom_up = true;
     DeviceContext* selected_in = nullptr;
-    bool stock = false;  // the 1 x 1 default bitmap of a dc
+    bool stock = false;     // the 1 x 1 default bitmap of a dc
+    bool owns_bits = true;  // false over memory of the caller's
 };
 
 class DeviceContext {
@@ -211,8 +212,10 @@ Bitmap* Selected(DeviceContext* dc) {
 
 }  // namespace
 
-Bitmap* CreateDibSection(DeviceContext* /*reference*/, const BitmapInfo* info, uint8_t** bits) {
-    if (bits != nullptr) *bits = nullptr;
+namespace {
+
+// A DIB section on `memory` when given, else on memory of its own.
+Bitmap* MakeDibSection(const BitmapInfo* info, uint8_t* memory) {
     if (info == nullptr) return nullptr;
     const BitmapInfoHeader& h = info->bmiHeader;
     if (h.biSize < sizeof(BitmapInfoHeader) || h.biPlanes != 1 || h.biCompression != kBiRgb ||
@@ -227,7 +230,8 @@ Bitmap* CreateDibSection(DeviceContext* /*reference*/, const BitmapInfo* info, u
     if (size > std::numeric_limits<size_t>::max() / 2) return nullptr;
     auto* b = new (std::nothrow) Bitmap;
     if (b == nullptr) return nullptr;
-    b->bits = AllocatePixels(static_cast<size_t>(size));
+    b->owns_bits = memory == nullptr;
+    b->bits = b->owns_bits ? AllocatePixels(static_cast<size_t>(size)) : memory;
     if (b->bits == nullptr) {
         delete b;
         return nullptr;
@@ -241,13 +245,24 @@ Bitmap* CreateDibSection(DeviceContext* /*reference*/, const BitmapInfo* info, u
         int entries = 1 << h.biBitCount;
         std::memcpy(b->colors, info->bmiColors, sizeof(RgbQuad) * entries);
     }
-    if (bits != nullptr) *bits = b->bits;
     return b;
+}
+
+}  // namespace
+
+Bitmap* CreateDibSection(DeviceContext* /*reference*/, const BitmapInfo* info, uint8_t** bits) {
+    Bitmap* b = MakeDibSection(info, nullptr);
+    if (bits != nullptr) *bits = b != nullptr ? b->bits : nullptr;
+    return b;
+}
+
+Bitmap* CreateDibSectionOn(const BitmapInfo* info, uint8_t* bits) {
+    return bits != nullptr ? MakeDibSection(info, bits) : nullptr;
 }
 
 bool DeleteBitmap(Bitmap* bitmap) {
     if (bitmap == nullptr || bitmap->stock || bitmap->selected_in != nullptr) return false;
-    FreePixels(bitmap->bits);
+    if (bitmap->owns_bits) FreePixels(bitmap->bits);
     delete bitmap;
     return true;
 }

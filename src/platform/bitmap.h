@@ -65,6 +65,11 @@ class DeviceContext;
 // not fit in memory. `bits` receives the pixel memory (nullptr on failure).
 // `reference` is accepted for symmetry with GDI and not otherwise used.
 Bitmap* CreateDibSection(DeviceContext* reference, const BitmapInfo* info, uint8_t** bits);
+// A DIB section over pixel memory the caller owns, e.g. a window system's
+// own DIB section, laid out as CreateDibSection lays out its rows; the
+// memory must outlive the bitmap, and DeleteBitmap leaves it alone. nullptr
+// for null `bits` or a header CreateDibSection refuses.
+Bitmap* CreateDibSectionOn(const BitmapInfo* info, uint8_t* bits);
 // False for nullptr or for a bitmap that is still selected into a dc.
 bool DeleteBitmap(Bitmap* bitmap);
 

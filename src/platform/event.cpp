@@ -6,6 +6,8 @@ namespace vimbra::platform {
 
 Event::Event(Mode mode, bool initially_set) : mode_(mode), signalled_(initially_set) {}
 
+Event::~Event() = default;
+
 void Event::Set() {
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -1,4 +1,6 @@
 // Win32-style events and a recursive lock with critical-section semantics.
+// On Windows an event is the system's event object; elsewhere a condition
+// variable.
 #pragma once
 
 #include <condition_variable>
@@ -16,6 +18,7 @@ class Event {
     enum class Mode { kAutoReset, kManualReset };
 
     explicit Event(Mode mode, bool initially_set = false);
+    ~Event();
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -25,10 +28,14 @@ class Event {
     bool Wait(uint32_t timeout_ms = kInfinite);
 
   private:
+#if defined(_WIN32)
+    void* handle_;  // the event object; nullptr when it could not be made
+#else
     std::mutex mutex_;
     std::condition_variable cv_;
     const Mode mode_;
     bool signalled_;
+#endif
 };
 
 // A lock the owning thread may enter again (CRITICAL_SECTION). Meets the

@@ -37,8 +37,11 @@ class Window final : public NativeWindowEvents {
         info.bmiHeader.biHeight = -client_h;  // top-down, as a screen is
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = 32;
+        uint8_t* surface =
+            native != nullptr && !gone ? native->Surface(client_w, client_h) : nullptr;
         uint8_t* bits = nullptr;
-        store = CreateDibSection(nullptr, &info, &bits);
+        store = surface != nullptr ? CreateDibSectionOn(&info, surface)
+                                   : CreateDibSection(nullptr, &info, &bits);
         if (store == nullptr) return false;
         default_bitmap = SelectBitmap(dc, store);
         return true;
@@ -128,8 +131,18 @@ struct Registry {
     static std::unique_ptr<WindowBackend> DefaultBackend() {
         std::unique_ptr<WindowBackend> b;
         const char* choice = std::getenv("VIMBRA_WINDOWS");
-        if (choice == nullptr || std::strcmp(choice, "offscreen") != 0) b = MakeX11Backend(nullptr);
+        if (choice == nullptr || std::strcmp(choice, "offscreen") != 0) b = SystemBackend();
         return b != nullptr ? std::move(b) : MakeOffscreenBackend();
+    }
+
+    // The window system of the platform the library was built for.
+    static std::unique_ptr<WindowBackend> SystemBackend(const char* display = nullptr) {
+#if defined(_WIN32)
+        (void)display;
+        return MakeWin32Backend();
+#else
+        return MakeX11Backend(display);
+#endif
     }
 
     // Replaces the back end while no window exists.
@@ -182,8 +195,10 @@ bool SelectWindowBackend(WindowBackendKind kind, const char* display) {
     Registry& r = Windows();
     std::lock_guard<std::mutex> lock(r.mutex);
     if (!r.windows.empty()) return false;
-    return r.Replace(kind == WindowBackendKind::kX11 ? MakeX11Backend(display)
-                                                     : MakeOffscreenBackend());
+    if (kind == WindowBackendKind::kOffscreen) return r.Replace(MakeOffscreenBackend());
+    std::unique_ptr<WindowBackend> b = Registry::SystemBackend(display);
+    if (b == nullptr || b->Kind() != kind) return false;
+    return r.Replace(std::move(b));
 }
 
 bool SelectDefaultWindowBackend() {
@@ -197,7 +212,12 @@ bool RegisterWindowClass(const char* name) {
     if (name == nullptr || name[0] == '\0' || std::strlen(name) > kMaxClassName) return false;
     Registry& r = Windows();
     std::lock_guard<std::mutex> lock(r.mutex);
-    return r.classes.emplace(name, 0).second;
+    auto [it, added] = r.classes.emplace(name, 0);
+    if (added && !r.Backend().RegisterNativeClass(name)) {
+        r.classes.erase(it);
+        return false;
+    }
+    return added;
 }
 
 bool UnregisterWindowClass(const char* name) {
@@ -206,6 +226,7 @@ bool UnregisterWindowClass(const char* name) {
     std::lock_guard<std::mutex> lock(r.mutex);
     auto it = r.classes.find(name);
     if (it == r.classes.end() || it->second != 0) return false;
+    r.Backend().UnregisterNativeClass(name);
     r.classes.erase(it);
     return true;
 }
@@ -250,8 +271,13 @@ HWND CreateWindow(const WindowParams& p) {
             spec.parent_xid = x11->second;
         } else if (own != nullptr) {
             std::lock_guard<std::mutex> parent_lock(own->mutex);
-            if (own->native != nullptr && !own->gone) spec.parent_xid = own->native->Xid();
-        } else if (!IsMessageWindow(p.parent)) {
+            if (own->native != nullptr && !own->gone) {
+                spec.parent_xid = own->native->Xid();
+                spec.parent = own->native->Handle();
+            }
+        } else if (IsMessageWindow(p.parent)) {
+            spec.parent = p.parent;
+        } else {
             return nullptr;
         }
     }
@@ -268,6 +294,8 @@ HWND CreateWindow(const WindowParams& p) {
                                        child ? p.id : 0};
     spec.class_name = p.class_name;
     spec.title = w->description.title.c_str();
+    spec.style = p.style;
+    spec.id = child ? p.id : 0;
     spec.child = child;
     spec.visible = w->shown;
     spec.x = p.x + in.left;
@@ -276,12 +304,16 @@ HWND CreateWindow(const WindowParams& p) {
     spec.height = w->client_h;
     std::unique_ptr<NativeWindow> native;
     if (!backend.CreateNative(spec, w.get(), &native)) return nullptr;
+    // A window system with handles of its own names the window by them.
+    const uintptr_t handle = native != nullptr && native->Handle() != nullptr
+                                 ? reinterpret_cast<uintptr_t>(native->Handle())
+                                 : r.NewHandle();
+    if (r.windows.count(handle) != 0) return nullptr;  // a stale handle reissued meanwhile
     {
         // The native side may already report events from its own thread.
         std::lock_guard<std::mutex> window_lock(w->mutex);
         w->native = std::move(native);
     }
-    const uintptr_t handle = r.NewHandle();
     r.windows.emplace(handle, w);
     ++cls->second;
     return reinterpret_cast<HWND>(handle);

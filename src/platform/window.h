@@ -1,10 +1,11 @@
-// Display windows for hosts without Win32: window classes, top-level and
-// child windows with a title, style, size and visibility, and a drawing
-// surface per window that the GDI-style blits draw into. What is drawn is
-// shown by the window-system back end: an X11 window when a display is
+// Display windows: window classes, top-level and child windows with a title,
+// style, size and visibility, and a drawing surface per window that the
+// GDI-style blits draw into. What is drawn is shown by the window-system back
+// end: real Win32 windows on Windows, an X11 window when a display is
 // available, or nothing beyond the window's pixels in memory (off-screen).
-// Window handles issued here are odd numbers, so they never equal the even
-// handles of the message windows (platform/messages.h).
+// Window handles issued without Win32 are odd numbers, so they never equal
+// the even handles of the message windows (platform/messages.h); on Windows
+// a display window's handle is its HWND.
 #pragma once
 
 #include <cstdint>
@@ -23,15 +24,15 @@ inline constexpr uint32_t kWsClipSiblings = 0x04000000;
 inline constexpr uint32_t kWsClipChildren = 0x02000000;
 inline constexpr uint32_t kWsOverlappedWindow = 0x00CF0000;
 
-enum class WindowBackendKind { kOffscreen, kX11 };
+enum class WindowBackendKind { kOffscreen, kX11, kWin32 };
 
 // The back end in use; chosen on first use: off-screen when the environment
-// variable VIMBRA_WINDOWS is "offscreen" or no X display can be opened,
-// X11 otherwise.
+// variable VIMBRA_WINDOWS is "offscreen"; otherwise Win32 on Windows, and
+// elsewhere X11, or off-screen when no X display can be opened.
 WindowBackendKind ActiveWindowBackend();
 // Switches the back end (tests, benchmarks); `display` names the X display
 // for kX11 (nullptr: $DISPLAY). False, and nothing changes, while windows
-// exist or when the X display cannot be used.
+// exist or when the back end cannot be used here.
 bool SelectWindowBackend(WindowBackendKind kind, const char* display = nullptr);
 // Chooses the back end again as on first use, from the environment as it is
 // now; false while windows exist.
@@ -70,7 +71,7 @@ struct WindowParams {
 // Creates a window; nullptr for an unregistered class, a child without a
 // valid parent, a negative size, or when the back end fails. A parent is
 // valid when it is a message window, a display window, or an X11 window
-// made known with WindowFromX11.
+// made known with WindowFromX11; on Windows any window of the host.
 HWND CreateWindow(const WindowParams& params);
 // Destroys a window and its drawing surface; false when unknown.
 bool DestroyWindow(HWND window);

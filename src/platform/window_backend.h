@@ -35,13 +35,23 @@ class NativeWindow {
     virtual void Resize(int32_t width, int32_t height) = 0;
     // Shows the client area from a top-down 32-bit B, G, R, 0 picture.
     virtual void Present(const DibView& pixels) = 0;
+    // Pixel memory for the window's top-down 32-bit backing store of this
+    // size (stride width x 4), owned by the native window and kept until the
+    // next call or its destruction, so that presenting the store needs no
+    // copy; nullptr lets the window registry allocate the store.
+    virtual uint8_t* Surface(int32_t /*width*/, int32_t /*height*/) { return nullptr; }
     // The X11 window id, 0 when there is none.
     virtual unsigned long Xid() const = 0;
+    // The window system's own handle when it is an HWND (Win32), which then
+    // also names the display window; nullptr otherwise.
+    virtual HWND Handle() const { return nullptr; }
 };
 
 struct NativeWindowSpec {
     const char* class_name = "";
     const char* title = "";
+    uint32_t style = 0;  // as created, kWsChild and kWsVisible included
+    int32_t id = 0;      // control id of a child
     bool child = false;
     bool visible = false;
     int32_t x = 0;  // client area position (in the parent for a child)
@@ -49,6 +59,7 @@ struct NativeWindowSpec {
     int32_t width = 0;  // client area size
     int32_t height = 0;
     unsigned long parent_xid = 0;  // X11 parent of a child, 0 when it has none
+    HWND parent = nullptr;         // parent of a child as the host named it, or its Handle()
 };
 
 class WindowBackend {
@@ -64,11 +75,19 @@ class WindowBackend {
     virtual bool CreateNative(const NativeWindowSpec& spec, NativeWindowEvents* events,
                               std::unique_ptr<NativeWindow>* out) = 0;
     virtual bool X11WindowExists(unsigned long xid) = 0;
+    // Window classes of the window system, registered and unregistered with
+    // the display windows' own; false when the window system refused.
+    virtual bool RegisterNativeClass(const char* /*name*/) { return true; }
+    virtual void UnregisterNativeClass(const char* /*name*/) {}
 };
 
 std::unique_ptr<WindowBackend> MakeOffscreenBackend();
 // nullptr when the display cannot be opened or has no 24-bit true-colour
 // visual with 32-bit pixels; also when the library was built without X11.
 std::unique_ptr<WindowBackend> MakeX11Backend(const char* display);
+#if defined(_WIN32)
+// Real Win32 windows, made and served by a thread of the library's own.
+std::unique_ptr<WindowBackend> MakeWin32Backend();
+#endif
 
 }  // namespace vimbra::platform

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/bitmap.h"
 
@@ -289,6 +290,45 @@ TEST(PlatformBlits, ColourDepthsConvert) {
                 EXPECT_EQ(c32.row(r)[4 * x + c], c24.row(r)[3 * x + c]);
                 EXPECT_EQ(back.row(r)[3 * x + c], c24.row(r)[3 * x + c]);
             }
+        }
+    }
+}
+
+// A DIB section over the caller's memory (a window system's surface): blits
+// land in that memory, laid out as CreateDibSection lays out its rows, and
+// deleting the bitmap leaves the memory to its owner.
+TEST(PlatformBlits, DibSectionOnCallersMemory) {
+    platform::BitmapInfo info{};
+    info.bmiHeader.biSize = sizeof(platform::BitmapInfoHeader);
+    info.bmiHeader.biWidth = 3;
+    info.bmiHeader.biHeight = -2;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    std::vector<uint8_t> memory(3 * 4 * 2, 0xEE);
+    EXPECT_EQ(platform::CreateDibSectionOn(&info, nullptr), nullptr);
+    platform::BitmapInfo deep = info;
+    deep.bmiHeader.biBitCount = 48;
+    EXPECT_EQ(platform::CreateDibSectionOn(&deep, memory.data()), nullptr);
+
+    platform::Bitmap* on = platform::CreateDibSectionOn(&info, memory.data());
+    ASSERT_NE(on, nullptr);
+    platform::DeviceContext* dc = platform::CreateCompatibleDc(nullptr);
+    platform::Bitmap* before = platform::SelectBitmap(dc, on);
+    EXPECT_EQ(platform::GetDibView(dc).bits, memory.data());
+    CDibImage colour;
+    ASSERT_EQ(colour.Create(3, 2, 24), 1);
+    for (int r = 0; r < 2; ++r)
+        for (int i = 0; i < 9; ++i) colour.row(r)[i] = static_cast<uint8_t>(10 * r + i);
+    ASSERT_EQ(platform::BitBlt(dc, 0, 0, 3, 2, colour.dc(), 0, 0), 1);
+    platform::SelectBitmap(dc, before);
+    EXPECT_TRUE(platform::DeleteBitmap(on));
+    platform::DeleteDc(dc);
+    // Bottom-up source, top-down destination: memory rows are swapped.
+    for (int r = 0; r < 2; ++r) {
+        for (int x = 0; x < 3; ++x) {
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(memory[r * 12 + 4 * x + c], colour.row(1 - r)[3 * x + c]);
+            EXPECT_EQ(memory[r * 12 + 4 * x + 3], 0);
         }
     }
 }

@@ -106,6 +106,8 @@ int32_t CVimbra::PrepareAcquisition() {
             RecordError(VIMBRA_ERR_MEMORY);
             return 0;
         }
+        frame_mode_ = mode;
+        frame_sub_sample_ = sub;
     }
     std::lock_guard<platform::RecursiveLock> device(device_lock_);
     ProgramAcquisition(ColourModeProperties(mode)->samples16);
@@ -271,7 +273,7 @@ int32_t CVimbra::SnapShot(uint8_t* buffer, int32_t size, int32_t row_order) {
     ConvertFrame();
     image_ready_ = 1;
     if (buffer != nullptr && size != 0) {
-        CDibImage* out = OutputOfMode(ColorModeIndex());
+        CDibImage* out = OutputOfMode(FrameMode());
         if (out == nullptr || !CopyToHost(*out, row_order, buffer, size)) {
             close_device();
             images.unlock();
@@ -429,7 +431,7 @@ bool CVimbra::HandleFrame(bool streamed, bool count_rate) {
         PostFrameError(VIMBRA_ERR_TRANSFER);
         return false;
     }
-    const int32_t mode = ColorModeIndex();
+    const int32_t mode = FrameMode();
     const FrameImages f = images_.Frame();
     FillFrameInfo(*(ColourModeProperties(mode)->samples16 ? f.raw16 : f.raw8), count_rate);
     ConvertFrame();
@@ -454,7 +456,7 @@ bool CVimbra::HandleFrame(bool streamed, bool count_rate) {
 }
 
 bool CVimbra::ReadIntoRawImage(bool streamed) {
-    const int32_t mode = ColorModeIndex();
+    const int32_t mode = FrameMode();
     const ColourModeInfo* info = ColourModeProperties(mode);
     if (info == nullptr) return false;
     const FrameImages f = images_.Frame();
@@ -480,13 +482,12 @@ bool CVimbra::ReadIntoRawImage(bool streamed) {
 void CVimbra::ConvertFrame() {
     FilterRecord filter;
     AnalogRecord analog;
-    int32_t mode = 0, sub = 0;
+    const int32_t mode = FrameMode();
+    const int32_t sub = frame_mode_ >= 0 ? frame_sub_sample_ : GetSubSample();
     {
         std::lock_guard<std::mutex> settings(settings_mutex_);
         filter = filter_;
         analog = analog_;
-        mode = format_.color_mode;
-        sub = format_.sub_sample;
     }
     const FilterRecord before = filter;
     FrameContext ctx{std::span<int32_t, filter_slot::kCount>(reinterpret_cast<int32_t*>(&filter),

@@ -149,7 +149,7 @@ class CVimbra : public FrameCallbacks {
     bool TakeNewFrame(Take&& take) {
         if (!new_frame_.exchange(0)) return false;
         std::lock_guard<platform::RecursiveLock> images(image_lock_);
-        CDibImage* current = OutputOfMode(ColorModeIndex());
+        CDibImage* current = OutputOfMode(FrameMode());
         if (current == nullptr || current->empty()) return false;
         take(*current);
         return true;
@@ -288,6 +288,9 @@ class CVimbra : public FrameCallbacks {
     int32_t CopyToHost(const CDibImage& image, int32_t row_order, uint8_t* buffer, int32_t size);
     void FillFrameInfo(const CDibImage& raw, bool count_rate);
     CDibImage* OutputOfMode(int32_t mode) const;
+    // The colour mode of the current images: the one the last preparation
+    // made them for, or the stored mode before any. Under the image lock.
+    int32_t FrameMode() const;
 
     int32_t SaveCurrentImage(const char* file_name, int32_t format);
 
@@ -350,6 +353,12 @@ class CVimbra : public FrameCallbacks {
     // Held for the whole handling of one frame; guards the images, the
     // preview window, the frame record and the host buffer fields.
     platform::RecursiveLock image_lock_;
+    // The colour and sub-sample mode the images were last prepared for
+    // (guarded by image_lock_). A running acquisition reads and converts its
+    // frames in these, so a mode the host sets meanwhile waits for the next
+    // preparation; -1 before the first.
+    int32_t frame_mode_ = -1;
+    int32_t frame_sub_sample_ = 0;
     // Guards the configuration list.
     platform::RecursiveLock config_lock_;
     std::vector<ConfigPair> config_list_;

@@ -541,3 +541,40 @@ TEST_F(AcquisitionTest, RecordStartsPreviewThenTheRecorder) {
 
 }  // namespace
 }  // namespace vimbra::testing
+
+namespace vimbra::testing {
+namespace {
+
+// Settings the host changes while an acquisition runs take effect at the next
+// start; the running one keeps delivering the frames it was prepared for.
+TEST_F(AcquisitionTest, ColourModeChangedDuringPreviewWaitsForTheNextStart) {
+    Inbox inbox;
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), buffer.data(),
+                                     static_cast<int32_t>(buffer.size()), 1),
+              1);
+    ASSERT_EQ(inbox.Next().message, VIMBRA_MSG_FRAME);
+    // 32-bit colour and 16-bit grey read frames the running preview has no
+    // images for.
+    for (int32_t bits : {32, 16}) {
+        SCOPED_TRACE(bits);
+        ASSERT_EQ(Vimbra_SetColorMode(h, bits), 1);
+        inbox.Drain();
+        for (int i = 0; i < 3; ++i) {
+            const VimbraHostMessage m = inbox.Next();
+            ASSERT_EQ(m.message, VIMBRA_MSG_FRAME);
+            ASSERT_NE(m.wParam, 0u) << "error " << m.lParam;
+            EXPECT_EQ(reinterpret_cast<const VimbraFrameInfo*>(m.wParam)->bitsPerPixel, 24);
+        }
+        std::vector<uint8_t> image(buffer.size());
+        EXPECT_EQ(Vimbra_GetImage(h, image.data(), static_cast<int32_t>(image.size()), 1), 1);
+    }
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_TRUE(Codes(h).empty());
+    // The next start uses the mode set meanwhile.
+    std::vector<uint8_t> grey(64 * 48 * 2);
+    EXPECT_EQ(Vimbra_SnapShot(h, grey.data(), static_cast<int32_t>(grey.size()), 1), 1);
+}
+
+}  // namespace
+}  // namespace vimbra::testing

@@ -366,7 +366,8 @@ class CVimbra : public FrameCallbacks {
     HWND notify_window_ = nullptr;
 
     // Serialises the acquisition commands (start, stop, snapshot, close) of
-    // the host's threads. Taken before the image lock and the device lock;
+    // the host's threads, and the camera and capture window changes that
+    // reprogram the device. Taken before the image lock and the device lock;
     // the worker never takes it, so a command may wait for the worker.
     mutable std::recursive_mutex control_;
     std::atomic<AcqState> state_{AcqState::kIdle};

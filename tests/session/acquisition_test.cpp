@@ -1,4 +1,5 @@
 #include <cstring>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -574,6 +575,45 @@ TEST_F(AcquisitionTest, ColourModeChangedDuringPreviewWaitsForTheNextStart) {
     // The next start uses the mode set meanwhile.
     std::vector<uint8_t> grey(64 * 48 * 2);
     EXPECT_EQ(Vimbra_SnapShot(h, grey.data(), static_cast<int32_t>(grey.size()), 1), 1);
+}
+
+// A camera change or a new capture window while a stop waits for the trigger
+// worker's frame request would free the buffer and the driver handle the
+// request is still using; they wait for the stop to finish instead.
+TEST_F(AcquisitionTest, DeviceChangesWaitForAStopInProgress) {
+    enum class Change { kDeviceNumber, kCaptureWindow };
+    for (Change change : {Change::kDeviceNumber, Change::kCaptureWindow}) {
+        SCOPED_TRACE(static_cast<int>(change));
+        ASSERT_EQ(Vimbra_SetDeviceNumber(h, 0), 1);
+        std::promise<void> entered, release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> armed{true};
+        Driver().Camera(0)->SetFrameHook([&](sim::VirtualCamera::FrameEvent event, auto, auto) {
+            if (event != sim::VirtualCamera::FrameEvent::kBegin || !armed.exchange(false)) return;
+            entered.set_value();
+            released.wait();
+        });
+        ASSERT_EQ(Vimbra_Trigger(h, nullptr, nullptr, 0, 0), 1);
+        // The worker's frame request is held inside the driver.
+        entered.get_future().wait();
+        std::thread stopper([&] { EXPECT_EQ(Vimbra_StopPreview(h), 1); });
+        std::atomic<bool> changed{false};
+        std::thread changer([&] {
+            const int32_t result = change == Change::kDeviceNumber
+                                       ? Vimbra_SetDeviceNumber(h, 3)
+                                       : Vimbra_SetCaptureWindowEx(h, 2592, 0, 32, 1944, 0, 24);
+            EXPECT_EQ(result, 1);
+            changed = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(changed.load()) << "changed under the worker's request";
+        release.set_value();
+        stopper.join();
+        changer.join();
+        Driver().Camera(0)->SetFrameHook(nullptr);
+        EXPECT_TRUE(Codes(h).empty());
+        ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 64, 1944, 0, 48), 1);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The acquisition state machine: preparation, live preview, capture with
 // snapshots, hardware-trigger mode, stopping and closing, the worker loops
 // that take the frames, and the camera dialog's pause and resume.
+#include <algorithm>
 #include <cstring>
 #include <system_error>
 
@@ -24,6 +25,9 @@ constexpr uint32_t kTriggerIdleMs = 10;
 // The trigger mode's transfer wait: a frame request waits this long for a
 // trigger.
 constexpr int32_t kTriggerWaitMs = 60000;
+// The preview loop sleeps its wait time in slices of at most this long, so
+// that a stop is not held up by a long wait time.
+constexpr uint32_t kStopPollMs = 10;
 
 int32_t FrameDivisor(int32_t sub_sample) {
     switch (sub_sample) {
@@ -382,7 +386,11 @@ void CVimbra::JoinWorker() {
 
 void CVimbra::PreviewLoop() {
     while (run_flag_ != 0) {
-        platform::SleepMs(static_cast<uint32_t>(GetWaitTime()));
+        for (uint32_t left = static_cast<uint32_t>(GetWaitTime()); left > 0 && run_flag_ != 0;) {
+            const uint32_t slice = std::min(left, kStopPollMs);
+            platform::SleepMs(slice);
+            left -= slice;
+        }
         if (run_flag_ != 1) continue;
         // Only the transfer ring is read here; the device lock stays free
         // for the host while the worker waits.

@@ -1,5 +1,7 @@
+#include <condition_variable>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -614,6 +616,41 @@ TEST_F(AcquisitionTest, DeviceChangesWaitForAStopInProgress) {
         EXPECT_TRUE(Codes(h).empty());
         ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 64, 1944, 0, 48), 1);
     }
+}
+
+// A long wait time between preview frames does not hold up a stop: the host
+// may set any wait, and Vimbra_StopPreview (and Vimbra_Release) wait for the
+// worker without a time limit.
+TEST_F(AcquisitionTest, StopDoesNotWaitOutALongWaitTime) {
+    static constexpr int32_t kHour = 3600000;
+    // A sleep of the whole wait time lasts until the test ends it; the short
+    // pauses are slept, the protocol waits skipped.
+    static std::mutex mutex;
+    static std::condition_variable woken;
+    static bool wake = false;
+    wake = false;
+    platform::SetSleepHook([](uint32_t ms) {
+        if (ms == static_cast<uint32_t>(kHour)) {
+            std::unique_lock<std::mutex> lock(mutex);
+            woken.wait(lock, [] { return wake; });
+        } else if (ms <= 10) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        }
+    });
+    auto end_sleeps = [] {
+        std::lock_guard<std::mutex> lock(mutex);
+        wake = true;
+        woken.notify_all();
+    };
+    ASSERT_EQ(Vimbra_SetWaitTime(h, kHour), 1);
+    ASSERT_EQ(Vimbra_StartPreview(h), 1);
+    std::future<int32_t> stopped =
+        std::async(std::launch::async, [this] { return Vimbra_StopPreview(h); });
+    const bool returned = stopped.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    end_sleeps();
+    EXPECT_TRUE(returned) << "the stop waited for the wait time";
+    EXPECT_EQ(stopped.get(), 1);
+    EXPECT_EQ(State(), AcqState::kIdle);
 }
 
 }  // namespace

@@ -599,6 +599,8 @@ TEST_F(AcquisitionTest, DeviceChangesWaitForAStopInProgress) {
         // The worker's frame request is held inside the driver.
         entered.get_future().wait();
         std::thread stopper([&] { EXPECT_EQ(Vimbra_StopPreview(h), 1); });
+        // The stop has begun (and waits for the worker) once the state is idle.
+        ASSERT_TRUE(Eventually([&] { return State() == AcqState::kIdle; }));
         std::atomic<bool> changed{false};
         std::thread changer([&] {
             const int32_t result = change == Change::kDeviceNumber

@@ -156,10 +156,17 @@ void CVimbra::StoreHostTarget(HWND callback, uint8_t* buffer, int32_t size, int3
 
 // ---- commands ------------------------------------------------------------
 
+bool CVimbra::ClaimForAcquisition() {
+    if (table_.TryClaim(device_->SelectedCamera(), notify_window_)) return true;
+    // Another session took the camera since the preparation looked.
+    RecordError(VIMBRA_ERR_NO_CAMERA);
+    return false;
+}
+
 CVimbra::Entry CVimbra::EnterFromIdle(AcqState target) {
     const AcqState state = State();
     if (state == target) return Entry::kAlreadyRunning;
-    if (state != AcqState::kIdle || !PrepareAcquisition()) {
+    if (state != AcqState::kIdle || !PrepareAcquisition() || !ClaimForAcquisition()) {
         RecordError(VIMBRA_ERR_STATE);
         return Entry::kRefused;
     }
@@ -174,6 +181,7 @@ int32_t CVimbra::StartPreview() {
     run_flag_ = 1;
     if (!StartWorker(Loop::kPreview)) {
         StopPreview();
+        ReleaseCamera(device_->SelectedCamera());
         RecordError(VIMBRA_ERR_THREAD);
         return 0;
     }
@@ -185,11 +193,11 @@ int32_t CVimbra::StartPreview() {
     }
     if (started != kDevOk) {
         StopPreview();
+        ReleaseCamera(device_->SelectedCamera());
         RecordError(VIMBRA_ERR_REGISTER);
         return 0;
     }
     state_ = AcqState::kPreview;
-    ClaimCamera(device_->SelectedCamera());
     return 1;
 }
 
@@ -235,7 +243,6 @@ int32_t CVimbra::Capture() {
     const Entry entry = EnterFromIdle(AcqState::kCapture);
     if (entry != Entry::kPrepared) return entry == Entry::kAlreadyRunning ? 1 : 0;
     state_ = AcqState::kCapture;
-    ClaimCamera(device_->SelectedCamera());
     return 1;
 }
 
@@ -299,7 +306,7 @@ int32_t CVimbra::Trigger(HWND callback, uint8_t* buffer, int32_t size, int32_t r
     }
     StoreHostTarget(callback, buffer, size, row_order);
     if (!OpenPreviewWindow()) return 0;
-    if (!PrepareAcquisition()) {
+    if (!PrepareAcquisition() || !ClaimForAcquisition()) {
         Close();
         RecordError(VIMBRA_ERR_STATE);
         return 0;
@@ -313,7 +320,6 @@ int32_t CVimbra::Trigger(HWND callback, uint8_t* buffer, int32_t size, int32_t r
     }
     skip_next_frame_ = 1;
     run_flag_ = 1;
-    ClaimCamera(device_->SelectedCamera());
     if (!StartWorker(Loop::kTrigger)) {
         Close();
         RecordError(VIMBRA_ERR_THREAD);

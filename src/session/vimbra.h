@@ -252,9 +252,13 @@ class CVimbra : public FrameCallbacks {
     enum class Loop { kPreview, kTrigger };
     enum class Entry { kPrepared, kAlreadyRunning, kRefused };
 
-    // A start command's way in: prepared from idle, already in `target`, or
-    // refused (code 1) in another acquisition or after a failed preparation.
+    // A start command's way in: prepared from idle with the camera claimed,
+    // already in `target`, or refused (code 1) in another acquisition or
+    // after a failed preparation or claim.
     Entry EnterFromIdle(AcqState target);
+    // Claims the device's camera in the shared table unless another session
+    // holds it (code 2, false).
+    bool ClaimForAcquisition();
 
     // ---- acquisition (acquisition.cpp) ----
     // Checks the camera and the format, creates the images of the colour

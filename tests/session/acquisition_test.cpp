@@ -659,3 +659,36 @@ TEST_F(AcquisitionTest, StopDoesNotWaitOutALongWaitTime) {
 
 }  // namespace
 }  // namespace vimbra::testing
+
+namespace vimbra::testing {
+namespace {
+
+// Two sessions of one process starting on the same camera at once: the
+// camera table lets exactly one of them have it.
+TEST_F(AcquisitionTest, SimultaneousStartsOnOneCameraLetOneWin) {
+    const int32_t other = Open();
+    ASSERT_EQ(Vimbra_SetCaptureWindowEx(other, 2592, 0, 64, 1944, 0, 48), 1);
+    ASSERT_EQ(Vimbra_SetPreviewWindow(other, nullptr, 0, 0, 0, 0), 1);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        std::atomic<int> ready{0};
+        int32_t results[2] = {};
+        auto start = [&](int i, int32_t session) {
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            results[i] = i == 0 ? Vimbra_StartPreview(session) : Vimbra_Capture(session);
+        };
+        std::thread first(start, 0, h), second(start, 1, other);
+        first.join();
+        second.join();
+        EXPECT_EQ(results[0] + results[1], 1);
+        Vimbra_StopPreview(h);
+        Vimbra_StopPreview(other);
+        Codes(h);
+        Codes(other);
+    }
+}
+
+}  // namespace
+}  // namespace vimbra::testing

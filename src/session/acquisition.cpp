@@ -71,11 +71,9 @@ int32_t CVimbra::CreateAcquisitionImages(int32_t width, int32_t height, int32_t 
     return ok && f.work->CreateLike(OutputImage(f, mode)) ? 1 : 0;
 }
 
-void CVimbra::ProgramAcquisition(bool samples16) {
-    const VideoFormat v = Format();
+void CVimbra::ProgramAcquisition(const VideoFormat& v, int32_t sub, bool samples16) {
     const AnalogRecord a = Analog();
     const int32_t clock = GetClockMode();
-    const int32_t sub = GetSubSample();
     device_->SetTransferDepth(samples16 ? 1 : 0);
     int current = 0;
     device_->ReadClock(&current);
@@ -114,7 +112,9 @@ int32_t CVimbra::PrepareAcquisition() {
         frame_sub_sample_ = sub;
     }
     std::lock_guard<platform::RecursiveLock> device(device_lock_);
-    ProgramAcquisition(ColourModeProperties(mode)->samples16);
+    // The format and modes the images were made for, not what the host may
+    // have set since they were read.
+    ProgramAcquisition(v, sub, ColourModeProperties(mode)->samples16);
     // A window the sensor cannot read out leaves the frames a size the
     // images do not have.
     if (device_->EffectiveWidth() != v.eh / div || device_->EffectiveHeight() != v.ev / div) {

@@ -265,7 +265,7 @@ class CVimbra : public FrameCallbacks {
     // mode and programs the camera; 1, or its code and 0.
     int32_t PrepareAcquisition();
     int32_t CreateAcquisitionImages(int32_t width, int32_t height, int32_t mode);
-    void ProgramAcquisition(bool samples16);
+    void ProgramAcquisition(const VideoFormat& v, int32_t sub, bool samples16);
     // Opens the preview window when the placement asks for one; false (code
     // 4, no window left behind) when it cannot be made.
     bool OpenPreviewWindow();

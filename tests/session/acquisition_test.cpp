@@ -692,3 +692,26 @@ TEST_F(AcquisitionTest, SimultaneousStartsOnOneCameraLetOneWin) {
 
 }  // namespace
 }  // namespace vimbra::testing
+
+namespace vimbra::testing {
+namespace {
+
+// A sub-sample mode set while a snapshot prepares the camera applies to the
+// whole of that preparation or to none of it.
+TEST_F(AcquisitionTest, SubSampleSetDuringAPreparationAppliesWhole) {
+    std::atomic<bool> done{false};
+    std::thread toggler([&] {
+        for (int i = 0; !done.load(); ++i) Vimbra_SetSubSample(h, i % 2);
+    });
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    int failures = 0;
+    for (int i = 0; i < 200; ++i)
+        failures += Vimbra_SnapShot(h, buffer.data(), static_cast<int32_t>(buffer.size()), 1) == 0;
+    done = true;
+    toggler.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_TRUE(Codes(h).empty());
+}
+
+}  // namespace
+}  // namespace vimbra::testing

@@ -392,7 +392,9 @@ void CVimbra::JoinWorker() {
 
 void CVimbra::PreviewLoop() {
     while (run_flag_ != 0) {
-        for (uint32_t left = static_cast<uint32_t>(GetWaitTime()); left > 0 && run_flag_ != 0;) {
+        // A negative wait (from a damaged stored value) counts as none.
+        for (uint32_t left = static_cast<uint32_t>(std::max(GetWaitTime(), 0));
+             left > 0 && run_flag_ != 0;) {
             const uint32_t slice = std::min(left, kStopPollMs);
             platform::SleepMs(slice);
             left -= slice;

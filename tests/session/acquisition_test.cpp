@@ -713,5 +713,18 @@ TEST_F(AcquisitionTest, SubSampleSetDuringAPreparationAppliesWhole) {
     EXPECT_TRUE(Codes(h).empty());
 }
 
+// A wait time read from a damaged registry value (here -1, which is 49 days
+// as an unsigned count) does not stop preview from delivering frames.
+TEST_F(AcquisitionTest, NegativeStoredWaitTimeDoesNotStallPreview) {
+    WriteValues(std::string(kMainKey) + "\\Camera_00", {{"WaitTime", -1}});
+    const int32_t stored = Open();
+    ASSERT_EQ(Vimbra_SetCaptureWindowEx(stored, 2592, 0, 64, 1944, 0, 48), 1);
+    ASSERT_EQ(Vimbra_SetPreviewWindow(stored, nullptr, 0, 0, 0, 0), 1);
+    Inbox inbox;
+    ASSERT_EQ(Vimbra_CallBackPreview(stored, inbox.window(), nullptr, 0, 0), 1);
+    EXPECT_EQ(inbox.Next().message, VIMBRA_MSG_FRAME);
+    EXPECT_EQ(Vimbra_StopPreview(stored), 1);
+}
+
 }  // namespace
 }  // namespace vimbra::testing

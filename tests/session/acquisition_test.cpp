@@ -728,3 +728,88 @@ TEST_F(AcquisitionTest, NegativeStoredWaitTimeDoesNotStallPreview) {
 
 }  // namespace
 }  // namespace vimbra::testing
+
+namespace vimbra::testing {
+namespace {
+
+// Settings changed from host threads while preview, trigger mode and a
+// recording run; run under ThreadSanitizer.
+TEST_F(AcquisitionTest, SettingsFromManyThreadsDuringAcquisition) {
+    const std::string clip = registry_.dir() + "/settings.avi";
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<uint8_t> image(64 * 48 * 8);
+            for (int i = 0; !done.load(); ++i) {
+                switch ((i + t) % 12) {
+                    case 0:
+                        Vimbra_SetColorMode(h, i % 3 == 0 ? 24 : (i % 3 == 1 ? 32 : 48));
+                        break;
+                    case 1:
+                        Vimbra_SetSubSample(h, i % 2);
+                        break;
+                    case 2:
+                        Vimbra_SetCaptureWindowEx(h, 2592, 0, i % 2 ? 64 : 32, 1944, 0,
+                                                  i % 2 ? 48 : 24);
+                        break;
+                    case 3:
+                        Vimbra_SetGlobalGain(h, i % 60);
+                        break;
+                    case 4:
+                        Vimbra_SetAutoIris(h, i % 3);
+                        break;
+                    case 5:
+                        Vimbra_SetBayerGainAuto(h, i % 2);
+                        break;
+                    case 6:
+                        Vimbra_SetMirrorV(h, i % 2);
+                        break;
+                    case 7:
+                        Vimbra_GetImage(h, image.data(), static_cast<int32_t>(image.size()), 0);
+                        break;
+                    case 8:
+                        Vimbra_SetDeviceNumber(h, i % 2 ? 0 : 3);
+                        break;
+                    case 9:
+                        Vimbra_SetBrightness(h, i % 50);
+                        break;
+                    case 10:
+                        Vimbra_GetRealExposureTime(h, nullptr);
+                        break;
+                    default:
+                        Vimbra_SetWaitTime(h, i % 3);
+                        break;
+                }
+            }
+        });
+    }
+    Inbox inbox;
+    std::vector<uint8_t> delivered(64 * 48 * 8);
+    for (int round = 0; round < 6; ++round) {
+        switch (round % 3) {
+            case 0:
+                Vimbra_CallBackPreview(h, inbox.window(), delivered.data(),
+                                       static_cast<int32_t>(delivered.size()), 1);
+                break;
+            case 1:
+                Vimbra_Trigger(h, inbox.window(), delivered.data(),
+                               static_cast<int32_t>(delivered.size()), 0);
+                Driver().FireTrigger(0);
+                Driver().FireTrigger(3);
+                break;
+            default:
+                Vimbra_Record(h, clip.c_str(), 50, 0);
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        Vimbra_StopPreview(h);
+        inbox.Drain();
+    }
+    done = true;
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(Vimbra_Close(h), 1);
+}
+
+}  // namespace
+}  // namespace vimbra::testing

@@ -1,5 +1,6 @@
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <string>
@@ -67,6 +68,11 @@ class AcquisitionTest : public ApiTest {
                 break;
         }
         ASSERT_EQ(State(), state);
+    }
+    // Live preview with frame messages to `inbox` and copies into `buffer`.
+    int32_t CallBackPreview(Inbox& inbox, std::vector<uint8_t>& buffer, int32_t row_order) {
+        return Vimbra_CallBackPreview(h, inbox.window(), buffer.data(),
+                                      static_cast<int32_t>(buffer.size()), row_order);
     }
     int32_t h = 0;
 };
@@ -192,9 +198,7 @@ TEST_F(AcquisitionTest, SnapshotFailuresCarryTheirCodes) {
 TEST_F(AcquisitionTest, CallbackPreviewDeliversFramesWithTheirRecord) {
     Inbox inbox;
     std::vector<uint8_t> buffer(64 * 48 * 3);
-    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), buffer.data(),
-                                     static_cast<int32_t>(buffer.size()), 1),
-              1);
+    ASSERT_EQ(CallBackPreview(inbox, buffer, 1), 1);
     const VimbraHostMessage m = inbox.Next();
     ASSERT_EQ(m.message, VIMBRA_MSG_FRAME);
     EXPECT_EQ(m.lParam, 0);
@@ -553,9 +557,7 @@ namespace {
 TEST_F(AcquisitionTest, ColourModeChangedDuringPreviewWaitsForTheNextStart) {
     Inbox inbox;
     std::vector<uint8_t> buffer(64 * 48 * 3);
-    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), buffer.data(),
-                                     static_cast<int32_t>(buffer.size()), 1),
-              1);
+    ASSERT_EQ(CallBackPreview(inbox, buffer, 1), 1);
     ASSERT_EQ(inbox.Next().message, VIMBRA_MSG_FRAME);
     // 32-bit colour and 16-bit grey read frames the running preview has no
     // images for.
@@ -657,12 +659,6 @@ TEST_F(AcquisitionTest, StopDoesNotWaitOutALongWaitTime) {
     EXPECT_EQ(State(), AcqState::kIdle);
 }
 
-}  // namespace
-}  // namespace vimbra::testing
-
-namespace vimbra::testing {
-namespace {
-
 // Two sessions of one process starting on the same camera at once: the
 // camera table lets exactly one of them have it.
 TEST_F(AcquisitionTest, SimultaneousStartsOnOneCameraLetOneWin) {
@@ -689,12 +685,6 @@ TEST_F(AcquisitionTest, SimultaneousStartsOnOneCameraLetOneWin) {
         Codes(other);
     }
 }
-
-}  // namespace
-}  // namespace vimbra::testing
-
-namespace vimbra::testing {
-namespace {
 
 // A sub-sample mode set while a snapshot prepares the camera applies to the
 // whole of that preparation or to none of it.
@@ -726,62 +716,36 @@ TEST_F(AcquisitionTest, NegativeStoredWaitTimeDoesNotStallPreview) {
     EXPECT_EQ(Vimbra_StopPreview(stored), 1);
 }
 
-}  // namespace
-}  // namespace vimbra::testing
-
-namespace vimbra::testing {
-namespace {
-
 // Settings changed from host threads while preview, trigger mode and a
 // recording run; run under ThreadSanitizer.
 TEST_F(AcquisitionTest, SettingsFromManyThreadsDuringAcquisition) {
     const std::string clip = registry_.dir() + "/settings.avi";
+    std::vector<uint8_t> images[3];
+    // One change per entry; `i` varies the value, `t` is the thread.
+    const std::function<void(int, int)> changes[] = {
+        [&](int i, int) { Vimbra_SetColorMode(h, i % 3 == 0 ? 24 : (i % 3 == 1 ? 32 : 48)); },
+        [&](int i, int) { Vimbra_SetSubSample(h, i % 2); },
+        [&](int i, int) {
+            Vimbra_SetCaptureWindowEx(h, 2592, 0, i % 2 ? 64 : 32, 1944, 0, i % 2 ? 48 : 24);
+        },
+        [&](int i, int) { Vimbra_SetGlobalGain(h, i % 60); },
+        [&](int i, int) { Vimbra_SetAutoIris(h, i % 3); },
+        [&](int i, int) { Vimbra_SetBayerGainAuto(h, i % 2); },
+        [&](int i, int) { Vimbra_SetMirrorV(h, i % 2); },
+        [&](int, int t) {
+            Vimbra_GetImage(h, images[t].data(), static_cast<int32_t>(images[t].size()), 0);
+        },
+        [&](int i, int) { Vimbra_SetDeviceNumber(h, i % 2 ? 0 : 3); },
+        [&](int i, int) { Vimbra_SetBrightness(h, i % 50); },
+        [&](int, int) { Vimbra_GetRealExposureTime(h, nullptr); },
+        [&](int i, int) { Vimbra_SetWaitTime(h, i % 3); },
+    };
     std::atomic<bool> done{false};
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t) {
+        images[t].resize(64 * 48 * 8);
         threads.emplace_back([&, t] {
-            std::vector<uint8_t> image(64 * 48 * 8);
-            for (int i = 0; !done.load(); ++i) {
-                switch ((i + t) % 12) {
-                    case 0:
-                        Vimbra_SetColorMode(h, i % 3 == 0 ? 24 : (i % 3 == 1 ? 32 : 48));
-                        break;
-                    case 1:
-                        Vimbra_SetSubSample(h, i % 2);
-                        break;
-                    case 2:
-                        Vimbra_SetCaptureWindowEx(h, 2592, 0, i % 2 ? 64 : 32, 1944, 0,
-                                                  i % 2 ? 48 : 24);
-                        break;
-                    case 3:
-                        Vimbra_SetGlobalGain(h, i % 60);
-                        break;
-                    case 4:
-                        Vimbra_SetAutoIris(h, i % 3);
-                        break;
-                    case 5:
-                        Vimbra_SetBayerGainAuto(h, i % 2);
-                        break;
-                    case 6:
-                        Vimbra_SetMirrorV(h, i % 2);
-                        break;
-                    case 7:
-                        Vimbra_GetImage(h, image.data(), static_cast<int32_t>(image.size()), 0);
-                        break;
-                    case 8:
-                        Vimbra_SetDeviceNumber(h, i % 2 ? 0 : 3);
-                        break;
-                    case 9:
-                        Vimbra_SetBrightness(h, i % 50);
-                        break;
-                    case 10:
-                        Vimbra_GetRealExposureTime(h, nullptr);
-                        break;
-                    default:
-                        Vimbra_SetWaitTime(h, i % 3);
-                        break;
-                }
-            }
+            for (int i = 0; !done.load(); ++i) changes[(i + t) % std::size(changes)](i, t);
         });
     }
     Inbox inbox;

@@ -52,11 +52,17 @@ arm64_packages=(
 )
 # The Windows DLL: mingw-w64 with posix threads (for std::thread and
 # std::mutex), its Windows headers and libraries, and Wine for its checks.
+# tools/build-mingw-deps.sh cross-builds the image libraries from Debian's
+# sources (dpkg-dev unpacks them, nasm assembles libjpeg-turbo's SIMD code)
+# and links them with Debian's static zlib for the target.
 mingw_packages=(
   g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev
   wine64
+  dpkg-dev
+  nasm
+  libz-mingw-w64-dev
 )
 
 steps=("$@")

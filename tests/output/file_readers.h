@@ -48,7 +48,8 @@ inline PngFile ReadPng(const std::string& path) {
     return out;
 }
 
-// A TIFF's tags of interest and its first strip's bytes.
+// A TIFF's tags of interest and its first strip's bytes, as stored: the
+// library's splitting of a large single strip on reading is turned off.
 struct TiffFile {
     bool ok = false;
     uint32_t width = 0, height = 0;
@@ -61,7 +62,7 @@ struct TiffFile {
 inline TiffFile ReadTiff(const std::string& path) {
     TiffFile out;
     TIFFSetWarningHandler(nullptr);
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    TIFF* tif = TIFFOpen(path.c_str(), "rc");
     if (tif == nullptr) return out;
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &out.width);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &out.height);
@@ -97,9 +98,10 @@ inline bool JpegHasMarker(const std::vector<uint8_t>& jpeg, uint8_t marker) {
 }
 
 // The file the JPEG library makes of `rgb` (R, G, B rows top first, no
-// padding) with the settings still images use: progressive, baseline tables.
+// padding; grey rows when `components` is 1) with the settings still images
+// use: progressive, baseline tables.
 inline std::vector<uint8_t> ReferenceJpeg(const std::vector<uint8_t>& rgb, int width, int height,
-                                          int quality) {
+                                          int quality, int components = 3) {
     unsigned char* out = nullptr;
     unsigned long size = 0;
     jpeg_compress_struct cinfo{};
@@ -109,14 +111,14 @@ inline std::vector<uint8_t> ReferenceJpeg(const std::vector<uint8_t>& rgb, int w
     jpeg_mem_dest(&cinfo, &out, &size);
     cinfo.image_width = width;
     cinfo.image_height = height;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    cinfo.input_components = components;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(rgb.data()) + cinfo.next_scanline * width * 3;
+        JSAMPROW row = const_cast<uint8_t*>(rgb.data()) + cinfo.next_scanline * width * components;
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);

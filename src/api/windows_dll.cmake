@@ -27,3 +27,10 @@ set_target_properties(VimbraSdk_740QX_RDL PROPERTIES
   IMPORT_SUFFIX ".lib")
 target_link_options(VimbraSdk_740QX_RDL PRIVATE
   -static -static-libgcc -static-libstdc++ -Wl,--no-undefined)
+
+# The property dialogs' templates, in English and Japanese. They go into the
+# DLL itself: the linker would leave out a resource object that sat in one of
+# the layers' static libraries.
+target_sources(VimbraSdk_740QX_RDL PRIVATE
+  ${PROJECT_SOURCE_DIR}/src/dialogs/views/dialogs_en.rc
+  ${PROJECT_SOURCE_DIR}/src/dialogs/views/dialogs_ja.rc)

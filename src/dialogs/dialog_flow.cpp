@@ -16,6 +16,13 @@ bool CanOpen(DialogSession& session, DialogDisplay& display) {
     return true;
 }
 
+// 1 for a dialog that was shown; code 4 and 0 when its window could not be made.
+int32_t Shown(DialogSession& session, int result) {
+    if (result != kResultNotShown) return 1;
+    session.RecordError(VIMBRA_ERR_WINDOW);
+    return 0;
+}
+
 // Connects a dialog's inbox to the session's requests for its lifetime.
 class Attachment {
   public:
@@ -42,7 +49,7 @@ int32_t RunCameraDialog(DialogSession& session, DialogDisplay& display, HWND own
     model.Init();
     const int result = display.Run(model, owner);
     session.ResumeAcquisition(result == kResultOk);
-    return 1;
+    return Shown(session, result);
 }
 
 int32_t RunAnalogDialog(DialogSession& session, DialogDisplay& display, HWND owner) {
@@ -64,7 +71,7 @@ int32_t RunAnalogDialog(DialogSession& session, DialogDisplay& display, HWND own
         session.SetAnalog(kept);
         session.SetFilterField(filter_slot::kBayerMode, kept_bayer_mode);
     }
-    return 1;
+    return Shown(session, result);
 }
 
 int32_t RunImageDialog(DialogSession& session, DialogDisplay& display, HWND owner) {
@@ -78,7 +85,7 @@ int32_t RunImageDialog(DialogSession& session, DialogDisplay& display, HWND owne
         result = display.Run(model, owner);
     }
     if (result != kResultOk) session.SetFilter(kept);
-    return 1;
+    return Shown(session, result);
 }
 
 }  // namespace vimbra::dialogs

@@ -21,8 +21,9 @@ class DialogDisplay {
     // Whether dialogs can be shown at all (a display can be reached).
     virtual bool Available() = 0;
     // Each returns the model's result; a window closed by other means than
-    // the dialog's buttons ends it as Cancel does. `owner` is the host's
-    // window, or null.
+    // the dialog's buttons ends it as Cancel does. kResultNotShown when the
+    // window could not be made (the model then took no action). `owner` is
+    // the host's window, or null.
     virtual int Run(CameraDialogModel& model, HWND owner) = 0;
     virtual int Run(AnalogDialogModel& model, HWND owner) = 0;
     virtual int Run(ImageDialogModel& model, HWND owner) = 0;
@@ -30,7 +31,9 @@ class DialogDisplay {
 
 // Each returns 1 when the dialog ran, 0 when it could not open: code 1
 // (VIMBRA_ERR_STATE) without a device, code 4 (VIMBRA_ERR_WINDOW) without a
-// display, and no setting is touched.
+// display, and no setting is touched. A window the display could not make
+// (a bad owner, say) also gives code 4 and 0, after the session is put back
+// as after Cancel.
 int32_t RunCameraDialog(DialogSession& session, DialogDisplay& display, HWND owner);
 int32_t RunAnalogDialog(DialogSession& session, DialogDisplay& display, HWND owner);
 int32_t RunImageDialog(DialogSession& session, DialogDisplay& display, HWND owner);

@@ -1,18 +1,12 @@
-// The language of the dialogs' texts: Japanese when the user's locale is
+// The language of the dialogs' texts: Japanese when the system's language is
 // Japanese, English otherwise.
 #pragma once
-
-#include <string_view>
 
 namespace vimbra::dialogs {
 
 enum class Language { kEnglish, kJapanese };
 
-// Reads the locale as the C library would choose the message language:
-// LC_ALL, then LC_MESSAGES, then LANG; a value starting with "ja" is Japanese.
+// The system's language as the dialogs use it (see platform/language.h).
 Language UserLanguage();
-
-// The same decision for one locale name ("ja_JP.UTF-8" is Japanese).
-Language LanguageOfLocale(std::string_view locale);
 
 }  // namespace vimbra::dialogs

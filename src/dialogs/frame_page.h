@@ -13,6 +13,8 @@ namespace vimbra::dialogs {
 // Dialog results.
 inline constexpr int kResultOk = 1;
 inline constexpr int kResultCancel = 2;
+// A display's answer when the dialog's window could not be made.
+inline constexpr int kResultNotShown = -1;
 
 // Control ids shared by the frames of the analog and image filter dialogs.
 enum FrameControl : int {

@@ -6,7 +6,7 @@
 #include "dialogs/filter_fields.h"
 #include "settings/settings_store.h"
 #ifdef VIMBRA_HAVE_DIALOG_VIEWS
-#include "dialogs/views/fltk_display.h"
+#include "dialogs/views/system_display.h"
 #endif
 
 namespace vimbra {
@@ -27,11 +27,11 @@ class NoDisplay final : public dialogs::DialogDisplay {
 
 dialogs::DialogDisplay& Display() {
 #ifdef VIMBRA_HAVE_DIALOG_VIEWS
-    static dialogs::views::FltkDisplay display;
+    return dialogs::views::SystemDisplay();
 #else
     static NoDisplay display;
-#endif
     return display;
+#endif
 }
 
 }  // namespace

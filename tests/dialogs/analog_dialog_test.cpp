@@ -6,6 +6,7 @@
 
 #include "dialogs/dialog_flow.h"
 #include "fake_dialog_session.h"
+#include "platform/registry_test_env.h"
 
 namespace vimbra::dialogs {
 namespace {
@@ -247,6 +248,26 @@ TEST(DialogFlowTest, WithoutDeviceOrDisplayNothingOpensAndNothingChanges) {
         EXPECT_EQ(session.analog.global_gain, 0);
         EXPECT_EQ(session.filter.hue, 7);
     }
+}
+
+// A window the display cannot make (a bad owner window, say) is a failure
+// with code 4, not a dialog the user cancelled: 0, and the session is left as
+// it was, its acquisition resumed without reloading the format.
+TEST(DialogFlowTest, AWindowThatCannotBeMadeReportsCode4) {
+    vimbra::testing::TempRegistry registry;  // the camera dialog loads the stored format
+    FakeSession session;
+    session.camera.global_gain = 5;
+    session.filter.hue = 7;
+    ScriptedDisplay display;
+    display.window_fails = true;
+    EXPECT_EQ(RunCameraDialog(session, display, nullptr), 0);
+    EXPECT_EQ(session.log, (std::vector<std::string>{"pause", "resume"}));
+    EXPECT_EQ(RunAnalogDialog(session, display, nullptr), 0);
+    EXPECT_EQ(RunImageDialog(session, display, nullptr), 0);
+    EXPECT_EQ(session.errors, std::vector<int32_t>(3, VIMBRA_ERR_WINDOW));
+    EXPECT_EQ(session.camera.global_gain, 5);
+    EXPECT_EQ(session.analog.global_gain, 5);
+    EXPECT_EQ(session.filter.hue, 7);
 }
 
 }  // namespace

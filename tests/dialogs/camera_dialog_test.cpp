@@ -206,13 +206,5 @@ TEST_F(CameraDialogTest, JapaneseLocaleGivesTheJapaneseTexts) {
     EXPECT_EQ(model.At(kSubSampleList).items[3], "1/2 Bin");
 }
 
-TEST(DialogLanguageTest, JapaneseOnlyForJapaneseLocales) {
-    EXPECT_EQ(LanguageOfLocale("ja_JP.UTF-8"), Language::kJapanese);
-    EXPECT_EQ(LanguageOfLocale("ja"), Language::kJapanese);
-    EXPECT_EQ(LanguageOfLocale("en_US.UTF-8"), Language::kEnglish);
-    EXPECT_EQ(LanguageOfLocale("C"), Language::kEnglish);
-    EXPECT_EQ(LanguageOfLocale(""), Language::kEnglish);
-}
-
 }  // namespace
 }  // namespace vimbra::dialogs

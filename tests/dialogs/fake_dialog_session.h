@@ -100,10 +100,12 @@ class FakeSession : public DialogSession {
 };
 
 // A display that runs a script against the open model instead of a window;
-// a script that leaves the dialog open ends it as the close box does.
+// a script that leaves the dialog open ends it as the close box does. With
+// `window_fails`, the window cannot be made and no script runs.
 class ScriptedDisplay : public DialogDisplay {
   public:
     bool available = true;
+    bool window_fails = false;
     std::function<void(CameraDialogModel&)> camera_script;
     std::function<void(AnalogDialogModel&)> analog_script;
     std::function<void(ImageDialogModel&)> image_script;
@@ -115,7 +117,8 @@ class ScriptedDisplay : public DialogDisplay {
 
   private:
     template <typename Model>
-    static int Play(Model& model, const std::function<void(Model&)>& script) {
+    int Play(Model& model, const std::function<void(Model&)>& script) const {
+        if (window_fails) return kResultNotShown;
         if (script) script(model);
         if (model.Result() == 0) model.Close();
         return model.Result();

@@ -148,16 +148,6 @@ TEST_F(WindowsSession, SnapshotSavesAsBitmapAndRaw) {
     }
 }
 
-// No dialog toolkit in this build yet: each dialog is refused with code 4
-// rather than hanging or crashing.
-TEST_F(WindowsSession, DialogsAreRefusedWithoutADisplay) {
-    using Open = int32_t (*)(int32_t, HWND);
-    for (Open open : {&Vimbra_SetCameraDlg, &Vimbra_SetAnalogDlg, &Vimbra_SetImageDlg}) {
-        EXPECT_EQ(open(handle_, window_), 0);
-        EXPECT_EQ(Vimbra_GetLastError(handle_), VIMBRA_ERR_WINDOW);
-    }
-}
-
 // The name of the test program, which a check starts again as a second
 // process holding a camera.
 char g_program[MAX_PATH];

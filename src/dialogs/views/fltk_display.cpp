@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "dialogs/views/dialog_window.h"
+#include "dialogs/views/system_display.h"
 #include "platform/x11_display.h"
 
 namespace vimbra::dialogs::views {
@@ -48,6 +49,11 @@ int FltkDisplay::Run(AnalogDialogModel& model, HWND owner) {
 
 int FltkDisplay::Run(ImageDialogModel& model, HWND owner) {
     return Show(&DialogWindow::ForImage, model, owner);
+}
+
+DialogDisplay& SystemDisplay() {
+    static FltkDisplay display;
+    return display;
 }
 
 }  // namespace vimbra::dialogs::views

@@ -32,4 +32,18 @@ inline std::string FigureName(const benchmark::BenchmarkReporter::Run& r) {
     return name;
 }
 
+// The main of a benchmark program that prints ratios: runs the benchmarks
+// `register_benchmarks` registers with a `Reporter`, then has the reporter
+// print its ratios.
+template <class Reporter>
+int RunAndPrintRatios(int argc, char** argv, void (*register_benchmarks)()) {
+    benchmark::Initialize(&argc, argv);
+    register_benchmarks();
+    Reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios();
+    benchmark::Shutdown();
+    return 0;
+}
+
 }  // namespace vimbra

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "fastest_run.h"
 #include "image/convert.h"
 #include "image/demosaic.h"
 #include "image/dib_image.h"
@@ -266,11 +267,5 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    Register();
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
-    benchmark::Shutdown();
-    return 0;
+    return vimbra::RunAndPrintRatios<RatioReporter>(argc, argv, Register);
 }

@@ -1,6 +1,7 @@
 // The acquisition state machine: preparation, live preview, capture with
 // snapshots, hardware-trigger mode, stopping and closing, the worker loops
 // that take the frames, and the camera dialog's pause and resume.
+#include <algorithm>
 #include <cstring>
 #include <system_error>
 
@@ -24,6 +25,9 @@ constexpr uint32_t kTriggerIdleMs = 10;
 // The trigger mode's transfer wait: a frame request waits this long for a
 // trigger.
 constexpr int32_t kTriggerWaitMs = 60000;
+// The preview loop sleeps its wait time in slices of at most this long, so
+// that a stop is not held up by a long wait time.
+constexpr uint32_t kStopPollMs = 10;
 
 int32_t FrameDivisor(int32_t sub_sample) {
     switch (sub_sample) {
@@ -67,11 +71,9 @@ int32_t CVimbra::CreateAcquisitionImages(int32_t width, int32_t height, int32_t 
     return ok && f.work->CreateLike(OutputImage(f, mode)) ? 1 : 0;
 }
 
-void CVimbra::ProgramAcquisition(bool samples16) {
-    const VideoFormat v = Format();
+void CVimbra::ProgramAcquisition(const VideoFormat& v, int32_t sub, bool samples16) {
     const AnalogRecord a = Analog();
     const int32_t clock = GetClockMode();
-    const int32_t sub = GetSubSample();
     device_->SetTransferDepth(samples16 ? 1 : 0);
     int current = 0;
     device_->ReadClock(&current);
@@ -106,9 +108,13 @@ int32_t CVimbra::PrepareAcquisition() {
             RecordError(VIMBRA_ERR_MEMORY);
             return 0;
         }
+        frame_mode_ = mode;
+        frame_sub_sample_ = sub;
     }
     std::lock_guard<platform::RecursiveLock> device(device_lock_);
-    ProgramAcquisition(ColourModeProperties(mode)->samples16);
+    // The format and modes the images were made for, not what the host may
+    // have set since they were read.
+    ProgramAcquisition(v, sub, ColourModeProperties(mode)->samples16);
     // A window the sensor cannot read out leaves the frames a size the
     // images do not have.
     if (device_->EffectiveWidth() != v.eh / div || device_->EffectiveHeight() != v.ev / div) {
@@ -150,10 +156,17 @@ void CVimbra::StoreHostTarget(HWND callback, uint8_t* buffer, int32_t size, int3
 
 // ---- commands ------------------------------------------------------------
 
+bool CVimbra::ClaimForAcquisition() {
+    if (table_.TryClaim(device_->SelectedCamera(), notify_window_)) return true;
+    // Another session took the camera since the preparation looked.
+    RecordError(VIMBRA_ERR_NO_CAMERA);
+    return false;
+}
+
 CVimbra::Entry CVimbra::EnterFromIdle(AcqState target) {
     const AcqState state = State();
     if (state == target) return Entry::kAlreadyRunning;
-    if (state != AcqState::kIdle || !PrepareAcquisition()) {
+    if (state != AcqState::kIdle || !PrepareAcquisition() || !ClaimForAcquisition()) {
         RecordError(VIMBRA_ERR_STATE);
         return Entry::kRefused;
     }
@@ -168,6 +181,7 @@ int32_t CVimbra::StartPreview() {
     run_flag_ = 1;
     if (!StartWorker(Loop::kPreview)) {
         StopPreview();
+        ReleaseCamera(device_->SelectedCamera());
         RecordError(VIMBRA_ERR_THREAD);
         return 0;
     }
@@ -179,11 +193,11 @@ int32_t CVimbra::StartPreview() {
     }
     if (started != kDevOk) {
         StopPreview();
+        ReleaseCamera(device_->SelectedCamera());
         RecordError(VIMBRA_ERR_REGISTER);
         return 0;
     }
     state_ = AcqState::kPreview;
-    ClaimCamera(device_->SelectedCamera());
     return 1;
 }
 
@@ -229,7 +243,6 @@ int32_t CVimbra::Capture() {
     const Entry entry = EnterFromIdle(AcqState::kCapture);
     if (entry != Entry::kPrepared) return entry == Entry::kAlreadyRunning ? 1 : 0;
     state_ = AcqState::kCapture;
-    ClaimCamera(device_->SelectedCamera());
     return 1;
 }
 
@@ -271,7 +284,7 @@ int32_t CVimbra::SnapShot(uint8_t* buffer, int32_t size, int32_t row_order) {
     ConvertFrame();
     image_ready_ = 1;
     if (buffer != nullptr && size != 0) {
-        CDibImage* out = OutputOfMode(ColorModeIndex());
+        CDibImage* out = OutputOfMode(FrameMode());
         if (out == nullptr || !CopyToHost(*out, row_order, buffer, size)) {
             close_device();
             images.unlock();
@@ -293,7 +306,7 @@ int32_t CVimbra::Trigger(HWND callback, uint8_t* buffer, int32_t size, int32_t r
     }
     StoreHostTarget(callback, buffer, size, row_order);
     if (!OpenPreviewWindow()) return 0;
-    if (!PrepareAcquisition()) {
+    if (!PrepareAcquisition() || !ClaimForAcquisition()) {
         Close();
         RecordError(VIMBRA_ERR_STATE);
         return 0;
@@ -307,7 +320,6 @@ int32_t CVimbra::Trigger(HWND callback, uint8_t* buffer, int32_t size, int32_t r
     }
     skip_next_frame_ = 1;
     run_flag_ = 1;
-    ClaimCamera(device_->SelectedCamera());
     if (!StartWorker(Loop::kTrigger)) {
         Close();
         RecordError(VIMBRA_ERR_THREAD);
@@ -380,7 +392,13 @@ void CVimbra::JoinWorker() {
 
 void CVimbra::PreviewLoop() {
     while (run_flag_ != 0) {
-        platform::SleepMs(static_cast<uint32_t>(GetWaitTime()));
+        // A negative wait (from a damaged stored value) counts as none.
+        for (uint32_t left = static_cast<uint32_t>(std::max(GetWaitTime(), 0));
+             left > 0 && run_flag_ != 0;) {
+            const uint32_t slice = std::min(left, kStopPollMs);
+            platform::SleepMs(slice);
+            left -= slice;
+        }
         if (run_flag_ != 1) continue;
         // Only the transfer ring is read here; the device lock stays free
         // for the host while the worker waits.
@@ -429,7 +447,7 @@ bool CVimbra::HandleFrame(bool streamed, bool count_rate) {
         PostFrameError(VIMBRA_ERR_TRANSFER);
         return false;
     }
-    const int32_t mode = ColorModeIndex();
+    const int32_t mode = FrameMode();
     const FrameImages f = images_.Frame();
     FillFrameInfo(*(ColourModeProperties(mode)->samples16 ? f.raw16 : f.raw8), count_rate);
     ConvertFrame();
@@ -454,7 +472,7 @@ bool CVimbra::HandleFrame(bool streamed, bool count_rate) {
 }
 
 bool CVimbra::ReadIntoRawImage(bool streamed) {
-    const int32_t mode = ColorModeIndex();
+    const int32_t mode = FrameMode();
     const ColourModeInfo* info = ColourModeProperties(mode);
     if (info == nullptr) return false;
     const FrameImages f = images_.Frame();
@@ -480,13 +498,12 @@ bool CVimbra::ReadIntoRawImage(bool streamed) {
 void CVimbra::ConvertFrame() {
     FilterRecord filter;
     AnalogRecord analog;
-    int32_t mode = 0, sub = 0;
+    const int32_t mode = FrameMode();
+    const int32_t sub = frame_mode_ >= 0 ? frame_sub_sample_ : GetSubSample();
     {
         std::lock_guard<std::mutex> settings(settings_mutex_);
         filter = filter_;
         analog = analog_;
-        mode = format_.color_mode;
-        sub = format_.sub_sample;
     }
     const FilterRecord before = filter;
     FrameContext ctx{std::span<int32_t, filter_slot::kCount>(reinterpret_cast<int32_t*>(&filter),

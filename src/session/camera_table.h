@@ -51,6 +51,11 @@ class CameraTable {
     // True when a running process holds `slot`. A claim whose process has
     // ended is cleared on the way and reads as free.
     bool IsClaimed(int slot);
+    // Claims `slot` for `owner` unless a running process holds it; true
+    // when this session holds it now (or no view is mapped). The sessions of
+    // this process test and claim under one lock, so two starting on one
+    // camera at once cannot both have it.
+    bool TryClaim(int slot, HWND owner);
 
     // The shared object's name; tests give each run a name of its own.
     static void SetObjectNameForTesting(const std::string& name);

@@ -24,6 +24,10 @@ CDibImage* CVimbra::OutputOfMode(int32_t mode) const {
     return OutputImage(images_.Frame(), mode);
 }
 
+int32_t CVimbra::FrameMode() const {
+    return frame_mode_ >= 0 ? frame_mode_ : ColorModeIndex();
+}
+
 int32_t CVimbra::CopyToHost(const CDibImage& image, int32_t row_order, uint8_t* buffer,
                             int32_t size) {
     const int64_t stride = image.stride();
@@ -56,7 +60,7 @@ void Publish(T& field, T value) {
 
 void CVimbra::FillFrameInfo(const CDibImage& raw, bool count_rate) {
     static constexpr int32_t kBitsByMode[] = {8, 16, 24, 32, 48, 64};
-    const int32_t mode = ColorModeIndex();
+    const int32_t mode = FrameMode();
     Publish(frame_info_.size, static_cast<int32_t>(sizeof(VimbraFrameInfo)));
     Publish(frame_info_.width, raw.width());
     Publish(frame_info_.height, raw.height());
@@ -82,7 +86,7 @@ void CVimbra::FillFrameInfo(const CDibImage& raw, bool count_rate) {
 int32_t CVimbra::GetImage(uint8_t* buffer, int32_t size, int32_t row_order) {
     if (!RequireDevice()) return 0;
     std::lock_guard<platform::RecursiveLock> images(image_lock_);
-    CDibImage* out = OutputOfMode(ColorModeIndex());
+    CDibImage* out = OutputOfMode(FrameMode());
     if (out == nullptr) {
         RecordError(VIMBRA_ERR_STATE);
         return 0;

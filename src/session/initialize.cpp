@@ -230,7 +230,10 @@ int32_t CVimbra::GetDeviceNameW(int32_t slot, char16_t* name, int32_t size_bytes
 
 int32_t CVimbra::SetDeviceNumber(int32_t slot) {
     if (!RequireDevice()) return 0;
-    // Switching cameras under a running acquisition would tear its transfer.
+    // Switching cameras under a running acquisition would tear its transfer;
+    // a stop in progress is waited for, since its worker may still be
+    // reading a frame into the buffers a new camera replaces.
+    std::lock_guard<std::recursive_mutex> control(control_);
     if (State() != AcqState::kIdle) {
         RecordError(VIMBRA_ERR_STATE);
         return 0;

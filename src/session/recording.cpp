@@ -34,7 +34,7 @@ int32_t CVimbra::Record(const char* file, int32_t duration_ms, int32_t show_wind
     int32_t width = 0, height = 0;
     {
         std::lock_guard<platform::RecursiveLock> images(image_lock_);
-        if (const CDibImage* out = OutputOfMode(ColorModeIndex())) {
+        if (const CDibImage* out = OutputOfMode(FrameMode())) {
             width = out->width();
             height = out->height();
         }

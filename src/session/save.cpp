@@ -35,12 +35,12 @@ int32_t CVimbra::SaveCurrentImage(const char* file_name, int32_t format) {
     CDibImage copy;
     {
         std::lock_guard<platform::RecursiveLock> lock(image_lock_);
-        const CDibImage* current = OutputOfMode(ColorModeIndex());
+        const CDibImage* current = OutputOfMode(FrameMode());
         if (current != nullptr && !current->empty()) copy.CreateLike(current);
     }
     {
         std::lock_guard<platform::RecursiveLock> lock(image_lock_);
-        const CDibImage* current = OutputOfMode(ColorModeIndex());
+        const CDibImage* current = OutputOfMode(FrameMode());
         if (current == nullptr || current->empty()) {
             RecordError(VIMBRA_ERR_STATE);
             return 0;

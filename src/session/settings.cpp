@@ -256,6 +256,8 @@ int32_t CVimbra::GetHalfClock(int32_t* ok) {
 int32_t CVimbra::SetCaptureWindowEx(int32_t th, int32_t ehs, int32_t eh, int32_t tv, int32_t evs,
                                     int32_t ev) {
     if (!RequireDevice()) return 0;
+    // After a stop in progress, whose worker may still be reading a frame.
+    std::lock_guard<std::recursive_mutex> control(control_);
     std::lock_guard<platform::RecursiveLock> lock(device_lock_);
     bool valid = false;
     {
@@ -291,6 +293,8 @@ int32_t CVimbra::GetCaptureWindowEx(int32_t* th, int32_t* ehs, int32_t* eh, int3
 
 int32_t CVimbra::SetCaptureWindow(int32_t width, int32_t height) {
     if (!RequireDevice()) return 0;
+    // After a stop in progress, whose worker may still be reading a frame.
+    std::lock_guard<std::recursive_mutex> control(control_);
     std::lock_guard<platform::RecursiveLock> lock(device_lock_);
     VideoFormat found = Format();
     if (!FindSize(width, height, found)) {

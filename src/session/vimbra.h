@@ -149,7 +149,7 @@ class CVimbra : public FrameCallbacks {
     bool TakeNewFrame(Take&& take) {
         if (!new_frame_.exchange(0)) return false;
         std::lock_guard<platform::RecursiveLock> images(image_lock_);
-        CDibImage* current = OutputOfMode(ColorModeIndex());
+        CDibImage* current = OutputOfMode(FrameMode());
         if (current == nullptr || current->empty()) return false;
         take(*current);
         return true;
@@ -252,16 +252,20 @@ class CVimbra : public FrameCallbacks {
     enum class Loop { kPreview, kTrigger };
     enum class Entry { kPrepared, kAlreadyRunning, kRefused };
 
-    // A start command's way in: prepared from idle, already in `target`, or
-    // refused (code 1) in another acquisition or after a failed preparation.
+    // A start command's way in: prepared from idle with the camera claimed,
+    // already in `target`, or refused (code 1) in another acquisition or
+    // after a failed preparation or claim.
     Entry EnterFromIdle(AcqState target);
+    // Claims the device's camera in the shared table unless another session
+    // holds it (code 2, false).
+    bool ClaimForAcquisition();
 
     // ---- acquisition (acquisition.cpp) ----
     // Checks the camera and the format, creates the images of the colour
     // mode and programs the camera; 1, or its code and 0.
     int32_t PrepareAcquisition();
     int32_t CreateAcquisitionImages(int32_t width, int32_t height, int32_t mode);
-    void ProgramAcquisition(bool samples16);
+    void ProgramAcquisition(const VideoFormat& v, int32_t sub, bool samples16);
     // Opens the preview window when the placement asks for one; false (code
     // 4, no window left behind) when it cannot be made.
     bool OpenPreviewWindow();
@@ -288,6 +292,9 @@ class CVimbra : public FrameCallbacks {
     int32_t CopyToHost(const CDibImage& image, int32_t row_order, uint8_t* buffer, int32_t size);
     void FillFrameInfo(const CDibImage& raw, bool count_rate);
     CDibImage* OutputOfMode(int32_t mode) const;
+    // The colour mode of the current images: the one the last preparation
+    // made them for, or the stored mode before any. Under the image lock.
+    int32_t FrameMode() const;
 
     int32_t SaveCurrentImage(const char* file_name, int32_t format);
 
@@ -350,6 +357,12 @@ class CVimbra : public FrameCallbacks {
     // Held for the whole handling of one frame; guards the images, the
     // preview window, the frame record and the host buffer fields.
     platform::RecursiveLock image_lock_;
+    // The colour and sub-sample mode the images were last prepared for
+    // (guarded by image_lock_). A running acquisition reads and converts its
+    // frames in these, so a mode the host sets meanwhile waits for the next
+    // preparation; -1 before the first.
+    int32_t frame_mode_ = -1;
+    int32_t frame_sub_sample_ = 0;
     // Guards the configuration list.
     platform::RecursiveLock config_lock_;
     std::vector<ConfigPair> config_list_;
@@ -357,7 +370,8 @@ class CVimbra : public FrameCallbacks {
     HWND notify_window_ = nullptr;
 
     // Serialises the acquisition commands (start, stop, snapshot, close) of
-    // the host's threads. Taken before the image lock and the device lock;
+    // the host's threads, and the camera and capture window changes that
+    // reprogram the device. Taken before the image lock and the device lock;
     // the worker never takes it, so a command may wait for the worker.
     mutable std::recursive_mutex control_;
     std::atomic<AcqState> state_{AcqState::kIdle};

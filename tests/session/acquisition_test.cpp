@@ -1,4 +1,8 @@
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +68,11 @@ class AcquisitionTest : public ApiTest {
                 break;
         }
         ASSERT_EQ(State(), state);
+    }
+    // Live preview with frame messages to `inbox` and copies into `buffer`.
+    int32_t CallBackPreview(Inbox& inbox, std::vector<uint8_t>& buffer, int32_t row_order) {
+        return Vimbra_CallBackPreview(h, inbox.window(), buffer.data(),
+                                      static_cast<int32_t>(buffer.size()), row_order);
     }
     int32_t h = 0;
 };
@@ -189,9 +198,7 @@ TEST_F(AcquisitionTest, SnapshotFailuresCarryTheirCodes) {
 TEST_F(AcquisitionTest, CallbackPreviewDeliversFramesWithTheirRecord) {
     Inbox inbox;
     std::vector<uint8_t> buffer(64 * 48 * 3);
-    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), buffer.data(),
-                                     static_cast<int32_t>(buffer.size()), 1),
-              1);
+    ASSERT_EQ(CallBackPreview(inbox, buffer, 1), 1);
     const VimbraHostMessage m = inbox.Next();
     ASSERT_EQ(m.message, VIMBRA_MSG_FRAME);
     EXPECT_EQ(m.lParam, 0);
@@ -537,6 +544,235 @@ TEST_F(AcquisitionTest, RecordStartsPreviewThenTheRecorder) {
         s.SetRecorder(nullptr);
         return 0;
     });
+}
+
+}  // namespace
+}  // namespace vimbra::testing
+
+namespace vimbra::testing {
+namespace {
+
+// Settings the host changes while an acquisition runs take effect at the next
+// start; the running one keeps delivering the frames it was prepared for.
+TEST_F(AcquisitionTest, ColourModeChangedDuringPreviewWaitsForTheNextStart) {
+    Inbox inbox;
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    ASSERT_EQ(CallBackPreview(inbox, buffer, 1), 1);
+    ASSERT_EQ(inbox.Next().message, VIMBRA_MSG_FRAME);
+    // 32-bit colour and 16-bit grey read frames the running preview has no
+    // images for.
+    for (int32_t bits : {32, 16}) {
+        SCOPED_TRACE(bits);
+        ASSERT_EQ(Vimbra_SetColorMode(h, bits), 1);
+        inbox.Drain();
+        for (int i = 0; i < 3; ++i) {
+            const VimbraHostMessage m = inbox.Next();
+            ASSERT_EQ(m.message, VIMBRA_MSG_FRAME);
+            ASSERT_NE(m.wParam, 0u) << "error " << m.lParam;
+            // The worker may be filling in the next frame: read as a host does.
+            auto* info = reinterpret_cast<VimbraFrameInfo*>(m.wParam);
+            EXPECT_EQ(std::atomic_ref<int32_t>(info->bitsPerPixel).load(), 24);
+        }
+        std::vector<uint8_t> image(buffer.size());
+        EXPECT_EQ(Vimbra_GetImage(h, image.data(), static_cast<int32_t>(image.size()), 1), 1);
+    }
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_TRUE(Codes(h).empty());
+    // The next start uses the mode set meanwhile.
+    std::vector<uint8_t> grey(64 * 48 * 2);
+    EXPECT_EQ(Vimbra_SnapShot(h, grey.data(), static_cast<int32_t>(grey.size()), 1), 1);
+}
+
+// A camera change or a new capture window while a stop waits for the trigger
+// worker's frame request would free the buffer and the driver handle the
+// request is still using; they wait for the stop to finish instead.
+TEST_F(AcquisitionTest, DeviceChangesWaitForAStopInProgress) {
+    enum class Change { kDeviceNumber, kCaptureWindow };
+    for (Change change : {Change::kDeviceNumber, Change::kCaptureWindow}) {
+        SCOPED_TRACE(static_cast<int>(change));
+        ASSERT_EQ(Vimbra_SetDeviceNumber(h, 0), 1);
+        std::promise<void> entered, release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> armed{true};
+        Driver().Camera(0)->SetFrameHook([&](sim::VirtualCamera::FrameEvent event, auto, auto) {
+            if (event != sim::VirtualCamera::FrameEvent::kBegin || !armed.exchange(false)) return;
+            entered.set_value();
+            released.wait();
+        });
+        ASSERT_EQ(Vimbra_Trigger(h, nullptr, nullptr, 0, 0), 1);
+        // The worker's frame request is held inside the driver.
+        entered.get_future().wait();
+        std::thread stopper([&] { EXPECT_EQ(Vimbra_StopPreview(h), 1); });
+        // The stop has begun (and waits for the worker) once the state is idle.
+        ASSERT_TRUE(Eventually([&] { return State() == AcqState::kIdle; }));
+        std::atomic<bool> changed{false};
+        std::thread changer([&] {
+            const int32_t result = change == Change::kDeviceNumber
+                                       ? Vimbra_SetDeviceNumber(h, 3)
+                                       : Vimbra_SetCaptureWindowEx(h, 2592, 0, 32, 1944, 0, 24);
+            EXPECT_EQ(result, 1);
+            changed = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(changed.load()) << "changed under the worker's request";
+        release.set_value();
+        stopper.join();
+        changer.join();
+        Driver().Camera(0)->SetFrameHook(nullptr);
+        EXPECT_TRUE(Codes(h).empty());
+        ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 64, 1944, 0, 48), 1);
+    }
+}
+
+// A long wait time between preview frames does not hold up a stop: the host
+// may set any wait, and Vimbra_StopPreview (and Vimbra_Release) wait for the
+// worker without a time limit.
+TEST_F(AcquisitionTest, StopDoesNotWaitOutALongWaitTime) {
+    static constexpr int32_t kHour = 3600000;
+    // A sleep of the whole wait time lasts until the test ends it; the short
+    // pauses are slept, the protocol waits skipped.
+    static std::mutex mutex;
+    static std::condition_variable woken;
+    static bool wake = false;
+    wake = false;
+    platform::SetSleepHook([](uint32_t ms) {
+        if (ms == static_cast<uint32_t>(kHour)) {
+            std::unique_lock<std::mutex> lock(mutex);
+            woken.wait(lock, [] { return wake; });
+        } else if (ms <= 10) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        }
+    });
+    auto end_sleeps = [] {
+        std::lock_guard<std::mutex> lock(mutex);
+        wake = true;
+        woken.notify_all();
+    };
+    ASSERT_EQ(Vimbra_SetWaitTime(h, kHour), 1);
+    ASSERT_EQ(Vimbra_StartPreview(h), 1);
+    std::future<int32_t> stopped =
+        std::async(std::launch::async, [this] { return Vimbra_StopPreview(h); });
+    const bool returned = stopped.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    end_sleeps();
+    EXPECT_TRUE(returned) << "the stop waited for the wait time";
+    EXPECT_EQ(stopped.get(), 1);
+    EXPECT_EQ(State(), AcqState::kIdle);
+}
+
+// Two sessions of one process starting on the same camera at once: the
+// camera table lets exactly one of them have it.
+TEST_F(AcquisitionTest, SimultaneousStartsOnOneCameraLetOneWin) {
+    const int32_t other = Open();
+    ASSERT_EQ(Vimbra_SetCaptureWindowEx(other, 2592, 0, 64, 1944, 0, 48), 1);
+    ASSERT_EQ(Vimbra_SetPreviewWindow(other, nullptr, 0, 0, 0, 0), 1);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        std::atomic<int> ready{0};
+        int32_t results[2] = {};
+        auto start = [&](int i, int32_t session) {
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            results[i] = i == 0 ? Vimbra_StartPreview(session) : Vimbra_Capture(session);
+        };
+        std::thread first(start, 0, h), second(start, 1, other);
+        first.join();
+        second.join();
+        EXPECT_EQ(results[0] + results[1], 1);
+        Vimbra_StopPreview(h);
+        Vimbra_StopPreview(other);
+        Codes(h);
+        Codes(other);
+    }
+}
+
+// A sub-sample mode set while a snapshot prepares the camera applies to the
+// whole of that preparation or to none of it.
+TEST_F(AcquisitionTest, SubSampleSetDuringAPreparationAppliesWhole) {
+    std::atomic<bool> done{false};
+    std::thread toggler([&] {
+        for (int i = 0; !done.load(); ++i) Vimbra_SetSubSample(h, i % 2);
+    });
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    int failures = 0;
+    for (int i = 0; i < 200; ++i)
+        failures += Vimbra_SnapShot(h, buffer.data(), static_cast<int32_t>(buffer.size()), 1) == 0;
+    done = true;
+    toggler.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_TRUE(Codes(h).empty());
+}
+
+// A wait time read from a damaged registry value (here -1, which is 49 days
+// as an unsigned count) does not stop preview from delivering frames.
+TEST_F(AcquisitionTest, NegativeStoredWaitTimeDoesNotStallPreview) {
+    WriteValues(std::string(kMainKey) + "\\Camera_00", {{"WaitTime", -1}});
+    const int32_t stored = Open();
+    ASSERT_EQ(Vimbra_SetCaptureWindowEx(stored, 2592, 0, 64, 1944, 0, 48), 1);
+    ASSERT_EQ(Vimbra_SetPreviewWindow(stored, nullptr, 0, 0, 0, 0), 1);
+    Inbox inbox;
+    ASSERT_EQ(Vimbra_CallBackPreview(stored, inbox.window(), nullptr, 0, 0), 1);
+    EXPECT_EQ(inbox.Next().message, VIMBRA_MSG_FRAME);
+    EXPECT_EQ(Vimbra_StopPreview(stored), 1);
+}
+
+// Settings changed from host threads while preview, trigger mode and a
+// recording run; run under ThreadSanitizer.
+TEST_F(AcquisitionTest, SettingsFromManyThreadsDuringAcquisition) {
+    const std::string clip = registry_.dir() + "/settings.avi";
+    std::vector<uint8_t> images[3];
+    // One change per entry; `i` varies the value, `t` is the thread.
+    const std::function<void(int, int)> changes[] = {
+        [&](int i, int) { Vimbra_SetColorMode(h, i % 3 == 0 ? 24 : (i % 3 == 1 ? 32 : 48)); },
+        [&](int i, int) { Vimbra_SetSubSample(h, i % 2); },
+        [&](int i, int) {
+            Vimbra_SetCaptureWindowEx(h, 2592, 0, i % 2 ? 64 : 32, 1944, 0, i % 2 ? 48 : 24);
+        },
+        [&](int i, int) { Vimbra_SetGlobalGain(h, i % 60); },
+        [&](int i, int) { Vimbra_SetAutoIris(h, i % 3); },
+        [&](int i, int) { Vimbra_SetBayerGainAuto(h, i % 2); },
+        [&](int i, int) { Vimbra_SetMirrorV(h, i % 2); },
+        [&](int, int t) {
+            Vimbra_GetImage(h, images[t].data(), static_cast<int32_t>(images[t].size()), 0);
+        },
+        [&](int i, int) { Vimbra_SetDeviceNumber(h, i % 2 ? 0 : 3); },
+        [&](int i, int) { Vimbra_SetBrightness(h, i % 50); },
+        [&](int, int) { Vimbra_GetRealExposureTime(h, nullptr); },
+        [&](int i, int) { Vimbra_SetWaitTime(h, i % 3); },
+    };
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        images[t].resize(64 * 48 * 8);
+        threads.emplace_back([&, t] {
+            for (int i = 0; !done.load(); ++i) changes[(i + t) % std::size(changes)](i, t);
+        });
+    }
+    Inbox inbox;
+    std::vector<uint8_t> delivered(64 * 48 * 8);
+    for (int round = 0; round < 6; ++round) {
+        switch (round % 3) {
+            case 0:
+                Vimbra_CallBackPreview(h, inbox.window(), delivered.data(),
+                                       static_cast<int32_t>(delivered.size()), 1);
+                break;
+            case 1:
+                Vimbra_Trigger(h, inbox.window(), delivered.data(),
+                               static_cast<int32_t>(delivered.size()), 0);
+                Driver().FireTrigger(0);
+                Driver().FireTrigger(3);
+                break;
+            default:
+                Vimbra_Record(h, clip.c_str(), 50, 0);
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        Vimbra_StopPreview(h);
+        inbox.Drain();
+    }
+    done = true;
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(Vimbra_Close(h), 1);
 }
 
 }  // namespace

@@ -1197,7 +1197,7 @@ struct HueSatTablesAvx2 {
             }
         }
         const int n = 16 / size;  // samples per chunk, pixels per group
-        int position[3][8 * 2] = {}, chunk[3][8 * 2] = {};
+        int position[3][16] = {}, chunk[3][16] = {};
         for (int i = 0; i < n; ++i) {
             for (int c = 0; c < 3; ++c) {
                 position[c][i] = (3 * i + c) % n;

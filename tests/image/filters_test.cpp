@@ -532,15 +532,17 @@ TEST_P(FilterPaths, SharpenMatchesReferenceOnRandomFrames) {
     }
 }
 
+// The hue and saturation routines in every pixel layout they take.
+const Variant kHueSatVariants[] = {{"HueSatColour8/24", HueSatColour8, 3, 3, false},
+                                   {"HueSatColour8/32", HueSatColour8, 4, 3, false},
+                                   {"HueSatColour16/48", HueSatColour16, 6, 3, true},
+                                   {"HueSatColour16/64", HueSatColour16, 8, 3, true}};
+
 TEST_P(FilterPaths, HueSatMatchesReferenceOnRandomFrames) {
     std::mt19937 rng(9);
-    const Variant variants[] = {{"HueSatColour8/24", HueSatColour8, 3, 3, false},
-                                {"HueSatColour8/32", HueSatColour8, 4, 3, false},
-                                {"HueSatColour16/48", HueSatColour16, 6, 3, true},
-                                {"HueSatColour16/64", HueSatColour16, 8, 3, true}};
     const int settings[][2] = {{0, 0},    {120, 0}, {-360, 0}, {45, -255}, {-200, 255},
                                {300, 17}, {0, 128}, {359, -1}, {-1, -100}};
-    for (const Variant& v : variants) {
+    for (const Variant& v : kHueSatVariants) {
         for (const auto& s : settings) {
             Frame f = RandomFrame(v, 53, 4, rng);
             Frame expected = f;
@@ -597,15 +599,11 @@ Frame HueSatEdgeFrame(const Variant& v, std::mt19937& rng) {
 // place, and into another frame whose fourth samples must stay.
 TEST_P(FilterPaths, HueSatMatchesReferenceOnEveryFractionAndOrder) {
     std::mt19937 rng(21);
-    const Variant variants[] = {{"HueSatColour8/24", HueSatColour8, 3, 3, false},
-                                {"HueSatColour8/32", HueSatColour8, 4, 3, false},
-                                {"HueSatColour16/48", HueSatColour16, 6, 3, true},
-                                {"HueSatColour16/64", HueSatColour16, 8, 3, true}};
     const int hues[] = {0,   1,   2,   59,  60,  61,  119, 120, 121,  180, 239,
                         240, 241, 299, 300, 358, 359, -1,  -60, -121, 541, 100000};
     const int saturations[] = {-255, -254, -128, -1, 0, 1, 127, 128, 254, 255, -400, 400};
     const int n = static_cast<int>(std::size(saturations));
-    for (const Variant& v : variants) {
+    for (const Variant& v : kHueSatVariants) {
         const Frame source = HueSatEdgeFrame(v, rng);
         for (int i = 0; i < static_cast<int>(std::size(hues)); ++i) {
             for (int saturation : {saturations[i % n], saturations[(i + 7) % n]}) {

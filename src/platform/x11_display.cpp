@@ -1,10 +1,14 @@
 #include "platform/x11_display.h"
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 #include <mutex>
 #include <unordered_map>
+
+// Xlib last: its internal header (for LockDisplay) defines min and max.
+#include <X11/Xlib.h>
+#include <X11/Xlibint.h>
+#include <X11/Xutil.h>
+#undef min
+#undef max
 
 namespace vimbra::platform {
 namespace {
@@ -67,10 +71,14 @@ void MarkLost(Display* display, void*) {
         auto it = t.connections.find(display);
         if (it != t.connections.end()) it->second.lost = true;
     }
-    // Xlib locks the display for this thread before the handlers, expecting
-    // the process to end; unlocked, the connection can be closed from
-    // another thread.
+    // Xlib gives this thread the display's user lock and releases the
+    // display's inner lock before the handlers, expecting the process to end.
+    // Returning, the request that failed releases the inner lock again: the
+    // state an X error handler leaves is restored (user lock released, inner
+    // lock held), so that the lock pairs up and the connection can still be
+    // closed from another thread.
     XUnlockDisplay(display);
+    LockDisplay(display);
 }
 
 int IgnoreXError(Display*, XErrorEvent*) {

@@ -1,7 +1,12 @@
 # Run by CTest: runs the Python example on the virtual camera. It either
 # previews and saves, or stops with one line naming the failure; a Python
 # traceback means the example itself is broken.
-execute_process(COMMAND ${PYTHON} ${EXAMPLE} --seconds 1 --output ${OUTPUT}
+# A sanitizer build's runtime is preloaded into the interpreter only.
+set(launcher)
+if(DEFINED ENV{VIMBRA_EXAMPLE_PRELOAD})
+  set(launcher env "LD_PRELOAD=$ENV{VIMBRA_EXAMPLE_PRELOAD}")
+endif()
+execute_process(COMMAND ${launcher} ${PYTHON} ${EXAMPLE} --seconds 1 --output ${OUTPUT}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message(STATUS "exit status ${rc}\n${out}${err}")
 if(err MATCHES "Traceback")

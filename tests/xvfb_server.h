@@ -61,6 +61,9 @@ class XvfbServer {
     bool ok() const { return !name_.empty(); }
     // The display name, e.g. ":3".
     const char* name() const { return name_.c_str(); }
+    // Ends the server at once, as a crash or a dropped connection would:
+    // its clients find their connections gone.
+    void Kill() { Stop(SIGKILL); }
 
   private:
     void ReadDisplay(int fd) {
@@ -78,9 +81,9 @@ class XvfbServer {
         if (!digits.empty()) name_ = ":" + digits;
     }
 
-    void Stop() {
+    void Stop(int signal = SIGTERM) {
         if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
+        kill(pid_, signal);
         int status = 0;
         waitpid(pid_, &status, 0);
         pid_ = -1;

@@ -124,7 +124,10 @@ struct Registry {
     uintptr_t NewHandle() { return kDisplayHandleBase + 2 * next++; }
 
     WindowBackend& Backend() {
-        if (backend == nullptr) backend = DefaultBackend();
+        if (backend == nullptr)
+            backend = DefaultBackend();
+        else if (windows.empty() && backend->Lost())
+            Replace(DefaultBackend());
         return *backend;
     }
 

@@ -75,6 +75,9 @@ class WindowBackend {
     virtual bool CreateNative(const NativeWindowSpec& spec, NativeWindowEvents* events,
                               std::unique_ptr<NativeWindow>* out) = 0;
     virtual bool X11WindowExists(unsigned long xid) = 0;
+    // True once the window system has gone away (an X server that closed);
+    // the registry then chooses a back end anew before the next window.
+    virtual bool Lost() { return false; }
     // Window classes of the window system, registered and unregistered with
     // the display windows' own; false when the window system refused.
     virtual bool RegisterNativeClass(const char* /*name*/) { return true; }

@@ -10,80 +10,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_map>
 
 #include "platform/window_backend.h"
+#include "platform/x11_display.h"
 
 namespace vimbra::platform {
 namespace {
 
-// Errors on the library's own connections are recorded per connection and
-// never end the process; errors on the host's connections go to the handler
-// that was installed before.
-struct ErrorTrap {
-    std::mutex mutex;
-    std::unordered_map<Display*, int> errors;  // connection -> last error code
-    XErrorHandler previous = nullptr;
-};
-
-ErrorTrap& Trap() {
-    static ErrorTrap* trap = new ErrorTrap;  // lives until process exit
-    return *trap;
-}
-
-int HandleXError(Display* display, XErrorEvent* event) {
-    ErrorTrap& t = Trap();
-    XErrorHandler previous = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(t.mutex);
-        auto it = t.errors.find(display);
-        if (it != t.errors.end()) {
-            it->second = event->error_code;
-            return 0;
-        }
-        previous = t.previous;
-    }
-    return previous != nullptr ? previous(display, event) : 0;
-}
-
-void InstallErrorTrap() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        ErrorTrap& t = Trap();
-        std::lock_guard<std::mutex> lock(t.mutex);
-        t.previous = XSetErrorHandler(HandleXError);
-    });
-}
-
-// A connection of the library's own, whose errors are trapped.
+// A connection of the library's own, whose errors are trapped and whose loss
+// does not end the process.
 Display* OpenConnection(const char* name) {
-    InstallErrorTrap();
-    Display* d = XOpenDisplay(name);
-    if (d == nullptr) return nullptr;
-    std::lock_guard<std::mutex> lock(Trap().mutex);
-    Trap().errors[d] = 0;
-    return d;
-}
-
-void CloseConnection(Display* d) {
-    XCloseDisplay(d);
-    std::lock_guard<std::mutex> lock(Trap().mutex);
-    Trap().errors.erase(d);
-}
-
-// Waits for the server to handle everything sent so far and returns (and
-// clears) the last error it reported on the connection.
-int SyncAndTakeError(Display* d) {
-    XSync(d, False);
-    std::lock_guard<std::mutex> lock(Trap().mutex);
-    int& e = Trap().errors[d];
-    const int result = e;
-    e = 0;
-    return result;
+    return static_cast<Display*>(OpenX11Connection(name));
 }
 
 // True when the screen's default visual takes B, G, R, 0 pixels of 32 bits
@@ -107,7 +50,8 @@ bool MatchesDibPixels(Display* d) {
 
 class X11Window final : public NativeWindow {
   public:
-    X11Window(Display* d, NativeWindowEvents* events) : d_(d), events_(events) {}
+    X11Window(Display* d, NativeWindowEvents* events, std::shared_ptr<std::atomic<bool>> lost)
+        : d_(d), events_(events), server_lost_(std::move(lost)) {}
 
     ~X11Window() override {
         {
@@ -117,9 +61,13 @@ class X11Window final : public NativeWindow {
         Wake();
         if (thread_.joinable()) thread_.join();
         DropShmImage();
-        if (!gone_) XDestroyWindow(d_, window_);
-        XSync(d_, False);
-        CloseConnection(d_);
+        // A lost connection takes no more requests; the server took the
+        // window with it.
+        if (!lost_) {
+            if (!gone_) XDestroyWindow(d_, window_);
+            XSync(d_, False);
+        }
+        CloseX11Connection(d_);
         close(wake_[0]);
         close(wake_[1]);
     }
@@ -155,7 +103,7 @@ class X11Window final : public NativeWindow {
         }
         gc_ = DefaultGC(d_, screen);
         if (spec.visible) XMapWindow(d_, window_);
-        if (SyncAndTakeError(d_) != 0) return false;
+        if (SyncX11Connection(d_) != 0) return false;
         use_shm_ = XShmQueryExtension(d_) != False;
         thread_ = std::thread([this] { EventLoop(); });
         return true;
@@ -169,6 +117,7 @@ class X11Window final : public NativeWindow {
         else
             XUnmapWindow(d_, window_);
         XFlush(d_);
+        NoteLoss();
     }
 
     void Resize(int32_t width, int32_t height) override {
@@ -177,6 +126,7 @@ class X11Window final : public NativeWindow {
         XResizeWindow(d_, window_, static_cast<unsigned>(std::max(width, 1)),
                       static_cast<unsigned>(std::max(height, 1)));
         XFlush(d_);
+        NoteLoss();
     }
 
     void Present(const DibView& pixels) override {
@@ -217,6 +167,7 @@ class X11Window final : public NativeWindow {
         // The shared image may be written again once the server has read it;
         // waiting here also keeps a fast producer from flooding the server.
         XSync(d_, False);
+        if (NoteLoss()) return;
         if (XEventsQueued(d_, QueuedAlready) > 0) Wake();
     }
 
@@ -244,7 +195,7 @@ class X11Window final : public NativeWindow {
         shm_image_->data = shm_.shmaddr;
         shm_.readOnly = False;
         XShmAttach(d_, &shm_);
-        const bool attached = SyncAndTakeError(d_) == 0;
+        const bool attached = SyncX11Connection(d_) == 0;
         // Marked for removal now, the segment goes away with its last user
         // even if the process dies.
         shmctl(shm_.shmid, IPC_RMID, nullptr);
@@ -257,9 +208,20 @@ class X11Window final : public NativeWindow {
         return true;
     }
 
+    // Called under the connection's lock after requests that may have found
+    // the server gone: the window stops drawing at once and the event thread
+    // reports it gone. True when the connection is lost.
+    bool NoteLoss() {
+        if (lost_ || !X11ConnectionLost(d_)) return lost_;
+        lost_ = gone_ = true;
+        server_lost_->store(true);
+        Wake();
+        return true;
+    }
+
     void DropShmImage() {
         if (shm_image_ == nullptr) return;
-        if (shm_attached_) {
+        if (shm_attached_ && !lost_) {
             XShmDetach(d_, &shm_);
             XSync(d_, False);
         }
@@ -275,12 +237,12 @@ class X11Window final : public NativeWindow {
         [[maybe_unused]] ssize_t n = write(wake_[1], &c, 1);
     }
 
-    enum class Event { kNone, kResized, kExposed, kGone, kClose };
+    enum class Event { kNone, kResized, kExposed, kGone, kClose, kLost };
 
     // Takes the next event that matters under the connection's lock.
     Event NextEvent(int32_t* width, int32_t* height) {
         std::lock_guard<std::mutex> lock(mutex_);
-        while (!stop_ && XPending(d_) > 0) {
+        while (!stop_ && !lost_ && XPending(d_) > 0) {
             XEvent e;
             XNextEvent(d_, &e);
             switch (e.type) {
@@ -303,7 +265,7 @@ class X11Window final : public NativeWindow {
                     break;
             }
         }
-        return Event::kNone;
+        return NoteLoss() ? Event::kLost : Event::kNone;
     }
 
     void EventLoop() {
@@ -332,6 +294,11 @@ class X11Window final : public NativeWindow {
                 case Event::kClose:
                     events_->NativeCloseRequested();
                     continue;
+                case Event::kLost:
+                    // The server has gone away: the window is gone as if
+                    // destroyed, and there is nothing more to wait for.
+                    events_->NativeGone();
+                    return;
                 case Event::kNone:
                     break;
             }
@@ -345,11 +312,13 @@ class X11Window final : public NativeWindow {
 
     Display* const d_;
     NativeWindowEvents* const events_;
+    const std::shared_ptr<std::atomic<bool>> server_lost_;  // the back end's, set on loss
     std::mutex mutex_;  // guards every call on d_ and the members below
     ::Window window_ = 0;
     GC gc_ = nullptr;
     Atom delete_atom_ = 0;
     bool gone_ = false;
+    bool lost_ = false;  // the server went away; no more requests
     bool stop_ = false;
     bool use_shm_ = false;
     bool shm_attached_ = false;
@@ -362,7 +331,7 @@ class X11Window final : public NativeWindow {
 class X11Backend final : public WindowBackend {
   public:
     X11Backend(Display* d, std::string name) : d_(d), name_(std::move(name)) {}
-    ~X11Backend() override { CloseConnection(d_); }
+    ~X11Backend() override { CloseX11Connection(d_); }
 
     WindowBackendKind Kind() const override { return WindowBackendKind::kX11; }
 
@@ -381,23 +350,37 @@ class X11Backend final : public WindowBackend {
         // A child of a window that is not an X window lives in memory only.
         if (spec.child && spec.parent_xid == 0) return true;
         Display* d = OpenConnection(name_.c_str());
-        if (d == nullptr) return false;
-        auto w = std::make_unique<X11Window>(d, events);
+        if (d == nullptr) {
+            // Perhaps the server has gone: the next Lost() finds out.
+            server_lost_->store(true);
+            return false;
+        }
+        auto w = std::make_unique<X11Window>(d, events, server_lost_);
         if (!w->Create(spec)) return false;
         *out = std::move(w);
         return true;
+    }
+
+    // Asks the server only after a window lost its connection or could not
+    // open one: a window's connection may also end alone (a client killed by
+    // the window manager) while the server stays.
+    bool Lost() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (server_lost_->exchange(false)) SyncX11Connection(d_);
+        return X11ConnectionLost(d_);
     }
 
     bool X11WindowExists(unsigned long xid) override {
         std::lock_guard<std::mutex> lock(mutex_);
         XWindowAttributes a;
         const Status ok = XGetWindowAttributes(d_, xid, &a);
-        return SyncAndTakeError(d_) == 0 && ok != 0;
+        return SyncX11Connection(d_) == 0 && ok != 0;
     }
 
   private:
     Display* const d_;  // screen queries and window checks
     const std::string name_;
+    const std::shared_ptr<std::atomic<bool>> server_lost_ = std::make_shared<std::atomic<bool>>();
     std::mutex mutex_;
 };
 
@@ -407,7 +390,7 @@ std::unique_ptr<WindowBackend> MakeX11Backend(const char* display) {
     Display* d = OpenConnection(display);
     if (d == nullptr) return nullptr;
     if (!MatchesDibPixels(d)) {
-        CloseConnection(d);
+        CloseX11Connection(d);
         return nullptr;
     }
     // Windows open their connections by the same name the probe used.

@@ -33,6 +33,7 @@
 #include "platform/registry_test_env.h"
 #include "platform/window.h"
 #include "platform/x11_display.h"
+#include "xvfb_server.h"
 
 extern char** environ;
 
@@ -342,6 +343,35 @@ TEST_F(DialogViewTest, TheDisplayRunsTheFlowsAndOwnerlessWindowsNeedNoHost) {
     });
     EXPECT_EQ(RunImageDialog(session_, display_, nullptr), 1);
     EXPECT_TRUE(session_.errors.empty());
+}
+
+// A server that goes away under an open dialog: the dialog ends as Cancel,
+// the process lives on and later dialogs find no display. In a child process
+// of its own, since FLTK keeps its first display for the life of a process.
+TEST(DialogDisplayLost, OpenDialogEndsAsCancel) {
+    if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "no Xvfb";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            vimbra::testing::XvfbServer server;
+            if (!server.ok()) _exit(1);
+            setenv("DISPLAY", server.name(), 1);
+            vimbra::testing::TempRegistry registry;
+            FakeSession session;
+            FltkDisplay display;
+            if (!display.Available()) _exit(1);
+            CameraDialogModel model(session, Language::kEnglish);
+            model.Init();
+            auto window = DialogWindow::ForCamera(model);
+            Fl::add_timeout(
+                0.2, [](void* s) { static_cast<vimbra::testing::XvfbServer*>(s)->Kill(); },
+                &server);
+            // A dialog left open would wait for ever.
+            Fl::add_timeout(10, [](void*) { _exit(3); });
+            const int result = window->RunModal(nullptr);
+            _exit(result == kResultCancel && !display.Available() ? 5 : 2);
+        },
+        ::testing::ExitedWithCode(5), "");
 }
 
 }  // namespace

@@ -326,6 +326,8 @@ int DialogWindow::RunModal(HWND owner) {
     }
     while (window_->shown()) {
         Fl::wait(0.25);
+        // A display that went away ends the dialog as its close box does.
+        if (platform::X11ConnectionLost(fl_display) && result_() == 0) close_();
         if (process_requests_) process_requests_();
         Sync();
         if (result_() != 0) window_->hide();

@@ -30,7 +30,9 @@ int Show(std::unique_ptr<DialogWindow> (*make)(Model&), Model& model, HWND owner
 
 bool FltkDisplay::Available() {
     std::lock_guard lock(DisplayMutex());
-    if (fl_display != nullptr) return true;
+    // FLTK keeps its first display: once that has gone away, no dialog can
+    // open again.
+    if (fl_display != nullptr) return !platform::X11ConnectionLost(fl_display);
     // FLTK ends the process when it cannot open a display itself, so the
     // display is opened here and handed to it.
     void* display = platform::OpenX11Display();

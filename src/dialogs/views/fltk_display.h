@@ -7,7 +7,8 @@ namespace vimbra::dialogs::views {
 
 class FltkDisplay : public DialogDisplay {
   public:
-    // Opens the display on first use; false when there is none.
+    // Opens the display on first use; false when there is none or it has
+    // gone away.
     bool Available() override;
     int Run(CameraDialogModel& model, HWND owner) override;
     int Run(AnalogDialogModel& model, HWND owner) override;

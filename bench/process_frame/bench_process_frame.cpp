@@ -171,6 +171,26 @@ void FilterAlone(benchmark::State& state, int mode, PixelRoutine routine, int va
     }
 }
 
+// Hue and saturation with a gamma table on its results, as the fused
+// filters run them, on the demosaiced frame of the mode.
+void HueSatTableAlone(benchmark::State& state, int mode) {
+    Pipeline p(mode, false);
+    p.Run();
+    CDibImage& out = mode == 4 ? p.rgb48 : p.rgb24;
+    alignas(64) uint8_t t8[256];
+    std::vector<uint16_t> t16(kToneTable16Size);
+    BuildToneTable8(ToneKind::kGammaColour8, 120, t8);
+    BuildToneTable16(ToneKind::kGamma, 120, 12, t16.data());
+    HueSatTableParams params{{30, 0, 40, 12}, {t8, t16.data()}};
+    void* p1 = &params;
+    void* p2 = &p.workspace;
+    for (auto _ : state) {
+        CDibImage::ConvertBlit(&out, mode == 4 ? HueSatTableColour16 : HueSatTableColour8, &out,
+                               nullptr, 0, 0, &p1, &p2);
+        benchmark::ClobberMemory();
+    }
+}
+
 #if VIMBRA_BENCH_OPENCV
 void CvLut(benchmark::State& state) {
     cv::setNumThreads(DemosaicThreads());  // as many threads as ours
@@ -338,6 +358,8 @@ void Register(RatioReporter& reporter) {
         on("Filter/BrightnessColour8", FilterAlone, 2, BrightnessColour8, 20, false);
         on("Filter/HueSatColour16", FilterAlone, 4, HueSatColour16, 30, true);
         on("Filter/GammaColour16", FilterAlone, 4, GammaColour16, 120, false);
+        on("Filter/HueSatTableColour8", HueSatTableAlone, 2);
+        on("Filter/HueSatTableColour16", HueSatTableAlone, 4);
         on("Filter/SharpenColour16", FilterAlone, 4, SharpenColour16, 10, false);
     }
 #if VIMBRA_BENCH_OPENCV

@@ -1151,251 +1151,350 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int HueSatRow16A
     return x;
 }
 
-// The AVX2 twin of HueSatFraction for eight 32-bit lanes.
-__attribute__((target("avx2"))) inline __m256i HueSatFractionAvx2(__m256i n, __m256i d) {
-    const __m256i q =
-        _mm256_cvttps_epi32(_mm256_div_ps(_mm256_set1_ps(16711680.0f), _mm256_cvtepi32_ps(d)));
-    return _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(n, q), _mm256_set1_epi32(0x8000)),
-                             16);
-}
+// The constants of the AVX2 kernels for one call, each 16-byte pattern
+// repeated in both halves of a register so that a byte shuffle or blend can
+// take it straight from memory.
+struct HueSatTablesAvx2 {
+    // By case code (see HueSat16Words), for blue, green and red: 0xFF where
+    // the channel gets the whole span, and 1 / -1 / 0 where it then gains the
+    // rise, loses it or neither.
+    alignas(32) int8_t full[3][32];
+    alignas(32) int8_t slope[3][32];
+    // Pixels of three samples of `size` bytes come in three chunks of 16
+    // bytes per group of 16 / size pixels; every position of a chunk holds
+    // the same channel in exactly one of the three. Channel c's samples are
+    // picked from the chunks by two blends (top bit set: take chunk 1, then
+    // chunk 2) and reordered to blue's pixel order by a byte shuffle;
+    // results go back the other way.
+    alignas(32) uint8_t take[3][2][32];
+    alignas(32) uint8_t to_blue_order[3][32];
+    alignas(32) uint8_t from_blue_order[3][32];
+    alignas(32) uint8_t give[3][2][32];  // output chunk j: take plane 1, then plane 2
+    // Pixels of four bytes: each four pixels to b0..b3 g0..g3 r0..r3 a0..a3.
+    alignas(32) uint8_t split4[32];
+    int16_t saturation;  // saturation + 256
+    int16_t offset_in_sector;
 
-// One channel: the level, plus the span where `full`, plus `moving` where
-// `moves` (both masks of whole words).
-__attribute__((target("avx2"))) inline __m256i HueSatChannelAvx2(__m256i new_min, __m256i span,
-                                                                 __m256i moving, __m256i full,
-                                                                 __m256i moves) {
-    return _mm256_add_epi16(_mm256_add_epi16(new_min, _mm256_and_si256(full, span)),
-                            _mm256_and_si256(moves, moving));
-}
-
-__attribute__((target("avx2"))) inline __m256i WordsEqual(__m256i v, int k) {
-    return _mm256_cmpeq_epi16(v, _mm256_set1_epi16(static_cast<int16_t>(k)));
-}
-
-// The AVX2 twin of HueSat32Words: sixteen pixels in 16-bit lanes, with
-// compare results and blends in place of mask registers and a compare per
-// sector in place of the variable shift.
-__attribute__((target("avx2"), always_inline)) inline void HueSat16Words(
-    __m256i b, __m256i g, __m256i r, __m256i sat_plus_256, __m256i off_in, __m256i off_sec,
-    __m256i& out_b, __m256i& out_g, __m256i& out_r) {
-    const __m256i one = _mm256_set1_epi16(1);
-    const __m256i zero = _mm256_setzero_si256();
-    // Samples are 0..255, so signed word compares order them.
-    const __m256i g_gt_r = _mm256_cmpgt_epi16(g, r);
-    const __m256i hi = _mm256_max_epi16(r, g);
-    const __m256i lo = _mm256_min_epi16(r, g);
-    __m256i base = _mm256_blendv_epi8(one, _mm256_set1_epi16(3), g_gt_r);
-    __m256i num = _mm256_blendv_epi8(_mm256_sub_epi16(g, b), _mm256_sub_epi16(b, r), g_gt_r);
-    const __m256i b_gt = _mm256_cmpgt_epi16(b, hi);
-    const __m256i max = _mm256_max_epi16(b, hi);
-    base = _mm256_blendv_epi8(base, _mm256_set1_epi16(5), b_gt);
-    num = _mm256_blendv_epi8(num, _mm256_sub_epi16(r, g), b_gt);
-    const __m256i min = _mm256_min_epi16(b, lo);
-    const __m256i d = _mm256_sub_epi16(max, min);
-    const __m256i sum = _mm256_add_epi16(max, min);
-    const __m256i neg = _mm256_cmpgt_epi16(zero, num);
-    base = _mm256_add_epi16(base, neg);  // neg is -1 where true
-    num = _mm256_add_epi16(num, _mm256_and_si256(neg, d));
-    const __m256i limit = _mm256_min_epi16(sum, _mm256_sub_epi16(_mm256_set1_epi16(511), sum));
-    const __m256i scaled = _mm256_mulhrs_epi16(_mm256_slli_epi16(d, 7), sat_plus_256);
-    const __m256i chroma = _mm256_min_epi16(limit, scaled);
-    const __m256i new_min = _mm256_srli_epi16(_mm256_sub_epi16(sum, chroma), 1);
-    const __m256i span =
-        _mm256_sub_epi16(_mm256_srli_epi16(_mm256_add_epi16(sum, chroma), 1), new_min);
-    const __m256i low = _mm256_set1_epi32(0xFFFF);
-    const __m256i even = HueSatFractionAvx2(_mm256_and_si256(num, low), _mm256_and_si256(d, low));
-    const __m256i odd = HueSatFractionAvx2(_mm256_srli_epi32(num, 16), _mm256_srli_epi32(d, 16));
-    __m256i frac = _mm256_add_epi16(_mm256_or_si256(even, _mm256_slli_epi32(odd, 16)), off_in);
-    __m256i sector = _mm256_add_epi16(base, off_sec);
-    const __m256i wrap = _mm256_cmpgt_epi16(frac, _mm256_set1_epi16(254));
-    frac = _mm256_sub_epi16(frac, _mm256_and_si256(wrap, _mm256_set1_epi16(255)));
-    sector = _mm256_sub_epi16(sector, wrap);
-    sector = _mm256_sub_epi16(
-        sector,
-        _mm256_and_si256(_mm256_cmpgt_epi16(sector, _mm256_set1_epi16(5)), _mm256_set1_epi16(6)));
-    const __m256i rise = _mm256_srli_epi16(
-        _mm256_add_epi16(_mm256_mullo_epi16(span, frac), _mm256_set1_epi16(128)), 8);
-    const __m256i odd_sector = _mm256_cmpeq_epi16(_mm256_and_si256(sector, one), one);
-    const __m256i moving = _mm256_blendv_epi8(_mm256_sub_epi16(span, rise), rise, odd_sector);
-    const __m256i s0 = WordsEqual(sector, 0), s1 = WordsEqual(sector, 1);
-    const __m256i s2 = WordsEqual(sector, 2), s3 = WordsEqual(sector, 3);
-    const __m256i s4 = WordsEqual(sector, 4), s5 = WordsEqual(sector, 5);
-    out_b =
-        HueSatChannelAvx2(new_min, span, moving, _mm256_or_si256(s4, s5), _mm256_or_si256(s0, s3));
-    out_g =
-        HueSatChannelAvx2(new_min, span, moving, _mm256_or_si256(s2, s3), _mm256_or_si256(s1, s4));
-    out_r =
-        HueSatChannelAvx2(new_min, span, moving, _mm256_or_si256(s0, s1), _mm256_or_si256(s2, s5));
-}
-
-// Byte shuffles that take sixteen pixels apart into one plane per channel
-// and put them back together, for pixels of `step` samples of `size` bytes.
-// The pixels come in `step` chunks of 16 bytes per group of 16 / size
-// pixels (8-bit samples: one group; 16-bit: two, one per register half).
-// Made once per call.
-struct HueSatShufflesAvx2 {
-    alignas(16) uint8_t in[3][4][16];   // plane c's bytes that come from chunk k
-    alignas(16) uint8_t out[4][3][16];  // chunk k's bytes that come from plane c
-
-    HueSatShufflesAvx2(int step, int size) {
-        std::memset(this, 0x80, sizeof(*this));  // a set top bit gives 0
-        const int n = 16 / size;                 // samples per chunk and pixels per group
-        for (int c = 0; c < 3; ++c) {
-            for (int i = 0; i < n; ++i) {
-                const int p = step * i + c;
-                for (int b = 0; b < size; ++b) {
-                    in[c][p / n][i * size + b] = static_cast<uint8_t>((p % n) * size + b);
-                }
+    HueSatTablesAvx2(const HueSatConstants& k, int size) {
+        std::memset(this, 0, sizeof(*this));
+        saturation = static_cast<int16_t>(k.saturation_scale >> 8);
+        offset_in_sector = static_cast<int16_t>(k.offset_in_sector);
+        // Sectors (as bits) in which a channel is full, and in which it moves:
+        // it rises in the odd ones and falls from full in the even ones.
+        constexpr int kFull[3] = {0x30, 0x0C, 0x03};
+        constexpr int kMoves[3] = {0x09, 0x12, 0x24};
+        for (int code = 0; code < 16; ++code) {
+            int base = (code & 2) != 0 ? 5 : (code & 1) != 0 ? 3 : 1;
+            base -= (code >> 2) & 1;
+            const int sector = (base + k.offset_sectors + ((code >> 3) & 1)) % 6;
+            const int bit = 1 << sector;
+            for (int c = 0; c < 3; ++c) {
+                const bool moves = (kMoves[c] & bit) != 0, rises = (sector & 1) != 0;
+                const int8_t f = (kFull[c] & bit) != 0 || (moves && !rises) ? -1 : 0;
+                const int8_t s = moves ? (rises ? 1 : -1) : 0;
+                full[c][code] = full[c][code + 16] = f;
+                slope[c][code] = slope[c][code + 16] = s;
             }
         }
-        for (int k = 0; k < step; ++k) {
+        const int n = 16 / size;  // samples per chunk, pixels per group
+        int position[3][16] = {}, chunk[3][16] = {};
+        for (int i = 0; i < n; ++i) {
+            for (int c = 0; c < 3; ++c) {
+                position[c][i] = (3 * i + c) % n;
+                chunk[c][i] = (3 * i + c) / n;
+            }
+        }
+        for (int half = 0; half < 32; half += 16) {
+            for (int i = 0; i < n; ++i) {
+                for (int c = 0; c < 3; ++c) {
+                    const int j = chunk[c][i];
+                    for (int b = 0; b < size; ++b) {
+                        const int at = half + position[c][i] * size + b;
+                        const int blue_at = position[0][i] * size + b;
+                        const int own_at = position[c][i] * size + b;
+                        if (j > 0) take[c][j - 1][at] = 0x80;
+                        if (c > 0) give[j][c - 1][at] = 0x80;
+                        to_blue_order[c][half + blue_at] = static_cast<uint8_t>(own_at);
+                        from_blue_order[c][at] = static_cast<uint8_t>(blue_at);
+                    }
+                }
+            }
             for (int q = 0; q < 16; ++q) {
-                const int p = k * n + q / size;
-                if (p % step < 3)
-                    out[k][p % step][q] = static_cast<uint8_t>(p / step * size + q % size);
+                split4[half + q] = static_cast<uint8_t>(4 * (q % 4) + q / 4);
             }
         }
     }
 };
 
-__attribute__((target("avx2"))) inline __m128i Load128(const void* q) {
-    return _mm_loadu_si128(static_cast<const __m128i*>(q));
-}
-__attribute__((target("avx2"))) inline __m256i Broadcast128(const uint8_t* q) {
-    return _mm256_broadcastsi128_si256(Load128(q));
+__attribute__((target("avx2"))) inline __m256i Table32(const void* q) {
+    return _mm256_load_si256(static_cast<const __m256i*>(q));
 }
 
-// One row of 24/32-bit pixels, sixteen at a time, the channels taken apart
-// and put together by byte shuffles. Returns the number of pixels done.
-template <int kStep>
+// (n * (0xFF0000 / d) + 0x8000) >> 16 for the sixteen word lanes, formed in
+// 32-bit halves as HueSatFraction does; the odd lanes' result is left in
+// place by clearing the low word instead of shifting down and back.
+__attribute__((target("avx2"), always_inline)) inline __m256i HueSatFractionAvx2(__m256i n,
+                                                                                 __m256i d) {
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    const __m256i half = _mm256_set1_epi32(0x8000);
+    const __m256 scale = _mm256_set1_ps(16711680.0f);
+    auto quotient = [scale](__m256i v) __attribute__((target("avx2"))) {
+        return _mm256_cvttps_epi32(_mm256_div_ps(scale, _mm256_cvtepi32_ps(v)));
+    };
+    const __m256i even = _mm256_srli_epi32(
+        _mm256_add_epi32(
+            _mm256_mullo_epi32(_mm256_and_si256(n, low), quotient(_mm256_and_si256(d, low))), half),
+        16);
+    const __m256i odd = _mm256_andnot_si256(
+        low, _mm256_add_epi32(
+                 _mm256_mullo_epi32(_mm256_srli_epi32(n, 16), quotient(_mm256_srli_epi32(d, 16))),
+                 half));
+    return _mm256_or_si256(even, odd);
+}
+
+// Sixteen pixels in 16-bit lanes (channels 0..255), lane for lane the
+// arithmetic of HueSatPixel. The three comparisons that choose the sector
+// and the wrap of the fraction make a four-bit case code per pixel (in both
+// bytes of its word); byte shuffles of small tables turn it into what each
+// channel gets, so the sector itself is never formed. The span equals the
+// chroma: (sum + chroma) / 2 - (sum - chroma) / 2 rounded down is chroma
+// whenever sum >= chroma.
+__attribute__((target("avx2"), always_inline)) inline void HueSat16Words(
+    __m256i b, __m256i g, __m256i r, const HueSatTablesAvx2& t, __m256i& out_b, __m256i& out_g,
+    __m256i& out_r) {
+    // Samples are 0..255, so signed word compares order them.
+    const __m256i g_gt_r = _mm256_cmpgt_epi16(g, r);
+    const __m256i hi = _mm256_max_epi16(r, g);
+    const __m256i lo = _mm256_min_epi16(r, g);
+    __m256i num = _mm256_blendv_epi8(_mm256_sub_epi16(g, b), _mm256_sub_epi16(b, r), g_gt_r);
+    const __m256i b_gt = _mm256_cmpgt_epi16(b, hi);
+    num = _mm256_blendv_epi8(num, _mm256_sub_epi16(r, g), b_gt);
+    const __m256i max = _mm256_max_epi16(b, hi);
+    const __m256i min = _mm256_min_epi16(b, lo);
+    const __m256i d = _mm256_sub_epi16(max, min);
+    const __m256i sum = _mm256_add_epi16(max, min);
+    const __m256i neg = _mm256_srai_epi16(num, 15);
+    num = _mm256_add_epi16(num, _mm256_and_si256(neg, d));
+    const __m256i limit = _mm256_min_epi16(sum, _mm256_sub_epi16(_mm256_set1_epi16(511), sum));
+    // (s * d + 128) >> 8 with s = saturation + 256 (1..511) is the rounded
+    // high half of (d << 7) * s >> 15, and d << 7 stays below 2^15.
+    const __m256i chroma = _mm256_min_epi16(
+        limit, _mm256_mulhrs_epi16(_mm256_slli_epi16(d, 7), _mm256_set1_epi16(t.saturation)));
+    const __m256i new_min = _mm256_srli_epi16(_mm256_sub_epi16(sum, chroma), 1);
+    __m256i frac =
+        _mm256_add_epi16(HueSatFractionAvx2(num, d), _mm256_set1_epi16(t.offset_in_sector));
+    const __m256i wrap = _mm256_cmpgt_epi16(frac, _mm256_set1_epi16(254));
+    frac = _mm256_sub_epi16(frac, _mm256_and_si256(wrap, _mm256_set1_epi16(255)));
+    // (chroma * frac + 128) >> 8, the same rounded high half.
+    const __m256i rise = _mm256_mulhrs_epi16(_mm256_slli_epi16(chroma, 7), frac);
+    // Case code: bit 0 green above red, 1 blue above both, 2 fraction taken
+    // from the far end, 3 wrapped into the next sector. Compare results are
+    // 0 or -1 in every byte, so subtracting one sets bit 0.
+    __m256i code = _mm256_sub_epi8(_mm256_and_si256(b_gt, _mm256_set1_epi8(2)), g_gt_r);
+    code = _mm256_or_si256(code, _mm256_and_si256(neg, _mm256_set1_epi8(4)));
+    code = _mm256_or_si256(code, _mm256_and_si256(wrap, _mm256_set1_epi8(8)));
+    auto channel = [&](int c) __attribute__((target("avx2"))) {
+        const __m256i full = _mm256_shuffle_epi8(Table32(t.full[c]), code);
+        const __m256i slope = _mm256_shuffle_epi8(Table32(t.slope[c]), code);
+        return _mm256_add_epi16(_mm256_add_epi16(new_min, _mm256_and_si256(full, chroma)),
+                                _mm256_sign_epi16(rise, slope));
+    };
+    out_b = channel(0);
+    out_g = channel(1);
+    out_r = channel(2);
+}
+
+// Channel c's samples from the three chunks of pixels of three samples, in
+// blue's pixel order.
+__attribute__((target("avx2"), always_inline)) inline __m256i PickPlane3(const __m256i chunk[3],
+                                                                         const HueSatTablesAvx2& t,
+                                                                         int c) {
+    const __m256i v =
+        _mm256_blendv_epi8(_mm256_blendv_epi8(chunk[0], chunk[1], Table32(t.take[c][0])), chunk[2],
+                           Table32(t.take[c][1]));
+    return c == 0 ? v : _mm256_shuffle_epi8(v, Table32(t.to_blue_order[c]));
+}
+
+// The three chunks of pixels of three samples back from the planes (in
+// blue's pixel order).
+__attribute__((target("avx2"), always_inline)) inline void PutPlanes3(const __m256i plane[3],
+                                                                      const HueSatTablesAvx2& t,
+                                                                      __m256i chunk[3]) {
+    const __m256i g = _mm256_shuffle_epi8(plane[1], Table32(t.from_blue_order[1]));
+    const __m256i r = _mm256_shuffle_epi8(plane[2], Table32(t.from_blue_order[2]));
+#pragma GCC unroll 4
+    for (int j = 0; j < 3; ++j) {
+        chunk[j] = _mm256_blendv_epi8(_mm256_blendv_epi8(plane[0], g, Table32(t.give[j][0])), r,
+                                      Table32(t.give[j][1]));
+    }
+}
+
+__attribute__((target("avx2"))) inline __m256i LoadHalves(const void* low, const void* high) {
+    return _mm256_loadu2_m128i(static_cast<const __m128i*>(high), static_cast<const __m128i*>(low));
+}
+__attribute__((target("avx2"))) inline void StoreHalves(void* low, void* high, __m256i v) {
+    _mm256_storeu2_m128i(static_cast<__m128i*>(high), static_cast<__m128i*>(low), v);
+}
+
+// One row of 24/32-bit pixels, thirty-two at a time: the low halves of the
+// registers hold pixels 0..15, the high halves 16..31, one byte per sample
+// until the arithmetic widens them to words. With `kInPlace` the fourth
+// byte of 32-bit pixels is carried through from the source (it is the
+// destination's); otherwise the destination's is blended back. Returns the
+// number of pixels done.
+template <int kStep, bool kInPlace>
 __attribute__((target("avx2"))) int HueSatRow8Avx2(uint8_t* d, const uint8_t* s, int width,
-                                                   const HueSatConstants& k,
-                                                   const HueSatShufflesAvx2& sh,
-                                                   const uint8_t* post) {
-    const __m256i sat_scale = _mm256_set1_epi16(static_cast<int16_t>(k.saturation_scale >> 8));
-    const __m256i off_in = _mm256_set1_epi16(static_cast<int16_t>(k.offset_in_sector));
-    const __m256i off_sec = _mm256_set1_epi16(static_cast<int16_t>(k.offset_sectors));
-    const __m256i keep = _mm256_set1_epi32(kStep == 4 ? static_cast<int>(0xFF000000u) : 0);
-    pixel::ByteTableAvx2 t;
-    if (post != nullptr) pixel::LoadByteTableAvx2(post, t);
+                                                   const HueSatTablesAvx2& t,
+                                                   const pixel::ByteTableAvx2* post) {
+    constexpr int kGroup = 16 * kStep;  // bytes of sixteen pixels
+    const __m256i zero = _mm256_setzero_si256();
     int x = 0;
-    for (; x + 16 <= width; x += 16) {
+    for (; x + 32 <= width; x += 32) {
         const uint8_t* p = s + x * kStep;
-        __m128i chunk[kStep];
+        __m256i plane[3], alpha = zero;
+        if constexpr (kStep == 3) {
+            __m256i chunk[3];
 #pragma GCC unroll 4
-        for (int j = 0; j < kStep; ++j) chunk[j] = Load128(p + 16 * j);
-        __m256i plane[3];
+            for (int j = 0; j < 3; ++j) chunk[j] = LoadHalves(p + 16 * j, p + kGroup + 16 * j);
 #pragma GCC unroll 4
-        for (int c = 0; c < 3; ++c) {
-            __m128i v = _mm_shuffle_epi8(chunk[0], Load128(sh.in[c][0]));
+            for (int c = 0; c < 3; ++c) plane[c] = PickPlane3(chunk, t, c);
+        } else {
+            __m256i c[4];
 #pragma GCC unroll 4
-            for (int j = 1; j < kStep; ++j) {
-                v = _mm_or_si128(v, _mm_shuffle_epi8(chunk[j], Load128(sh.in[c][j])));
+            for (int j = 0; j < 4; ++j) {
+                c[j] = _mm256_shuffle_epi8(LoadHalves(p + 16 * j, p + kGroup + 16 * j),
+                                           Table32(t.split4));
             }
-            plane[c] = _mm256_cvtepu8_epi16(v);
+            const __m256i bg_lo = _mm256_unpacklo_epi32(c[0], c[1]);
+            const __m256i bg_hi = _mm256_unpacklo_epi32(c[2], c[3]);
+            const __m256i ra_lo = _mm256_unpackhi_epi32(c[0], c[1]);
+            const __m256i ra_hi = _mm256_unpackhi_epi32(c[2], c[3]);
+            plane[0] = _mm256_unpacklo_epi64(bg_lo, bg_hi);
+            plane[1] = _mm256_unpackhi_epi64(bg_lo, bg_hi);
+            plane[2] = _mm256_unpacklo_epi64(ra_lo, ra_hi);
+            if constexpr (kInPlace) alpha = _mm256_unpackhi_epi64(ra_lo, ra_hi);
         }
-        __m256i ob, og, orr;
-        HueSat16Words(plane[0], plane[1], plane[2], sat_scale, off_in, off_sec, ob, og, orr);
-        __m128i bytes[3];
-        const __m256i outs[3] = {ob, og, orr};
+        __m256i lo[3], hi[3];
+        HueSat16Words(_mm256_unpacklo_epi8(plane[0], zero), _mm256_unpacklo_epi8(plane[1], zero),
+                      _mm256_unpacklo_epi8(plane[2], zero), t, lo[0], lo[1], lo[2]);
+        HueSat16Words(_mm256_unpackhi_epi8(plane[0], zero), _mm256_unpackhi_epi8(plane[1], zero),
+                      _mm256_unpackhi_epi8(plane[2], zero), t, hi[0], hi[1], hi[2]);
 #pragma GCC unroll 4
         for (int c = 0; c < 3; ++c) {
-            bytes[c] = _mm_packus_epi16(_mm256_castsi256_si128(outs[c]),
-                                        _mm256_extracti128_si256(outs[c], 1));
-        }
-        __m128i res[4];
-#pragma GCC unroll 4
-        for (int j = 0; j < kStep; ++j) {
-            res[j] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(bytes[0], Load128(sh.out[j][0])),
-                                               _mm_shuffle_epi8(bytes[1], Load128(sh.out[j][1]))),
-                                  _mm_shuffle_epi8(bytes[2], Load128(sh.out[j][2])));
+            plane[c] = _mm256_packus_epi16(lo[c], hi[c]);
+            if (post != nullptr) plane[c] = pixel::LookUpBytesAvx2(plane[c], *post);
         }
         uint8_t* q = d + x * kStep;
-#pragma GCC unroll 4
-        for (int j = 0; j + 1 < kStep; j += 2) {
-            __m256i v = _mm256_set_m128i(res[j + 1], res[j]);
-            if (post != nullptr) v = pixel::LookUpBytesAvx2(v, t);
-            if constexpr (kStep == 4) v = _mm256_blendv_epi8(v, LoadAvx2(q + 16 * j), keep);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 16 * j), v);
-        }
         if constexpr (kStep == 3) {
-            __m256i v = _mm256_castsi128_si256(res[2]);
-            if (post != nullptr) v = pixel::LookUpBytesAvx2(v, t);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 32), _mm256_castsi256_si128(v));
+            __m256i chunk[3];
+            PutPlanes3(plane, t, chunk);
+#pragma GCC unroll 4
+            for (int j = 0; j < 3; ++j) StoreHalves(q + 16 * j, q + kGroup + 16 * j, chunk[j]);
+        } else {
+            const __m256i bg_lo = _mm256_unpacklo_epi8(plane[0], plane[1]);
+            const __m256i bg_hi = _mm256_unpackhi_epi8(plane[0], plane[1]);
+            const __m256i ra_lo = _mm256_unpacklo_epi8(plane[2], alpha);
+            const __m256i ra_hi = _mm256_unpackhi_epi8(plane[2], alpha);
+            const __m256i out[4] = {
+                _mm256_unpacklo_epi16(bg_lo, ra_lo), _mm256_unpackhi_epi16(bg_lo, ra_lo),
+                _mm256_unpacklo_epi16(bg_hi, ra_hi), _mm256_unpackhi_epi16(bg_hi, ra_hi)};
+            const __m256i keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+#pragma GCC unroll 4
+            for (int j = 0; j < 4; ++j) {
+                __m256i v = out[j];
+                if constexpr (!kInPlace) {
+                    v = _mm256_blendv_epi8(v, LoadHalves(q + 16 * j, q + kGroup + 16 * j), keep);
+                }
+                StoreHalves(q + 16 * j, q + kGroup + 16 * j, v);
+            }
         }
     }
     return x;
 }
 
-// One row of 48/64-bit pixels, sixteen at a time: the two halves of each
-// register hold pixels 0..7 and 8..15, samples reduced by `shift` and held at
-// 255, results widened back and sent through `post`. Returns the number of
-// pixels done.
-template <int kStep>
+// One row of 48/64-bit pixels, sixteen at a time, samples reduced by
+// `shift` and held at 255, results widened back and sent through `post`
+// (indexed by the widened result). 48-bit pixels: the low halves of the
+// registers hold pixels 0..7, the high halves 8..15; 64-bit pixels are
+// taken apart by word interleaves, which put them in an order of their own
+// that the same interleaves undo. The fourth sample of 64-bit pixels is
+// handled as in HueSatRow8Avx2. Returns the number of pixels done.
+template <int kStep, bool kInPlace>
 __attribute__((target("avx2"))) int HueSatRow16Avx2(uint16_t* d, const uint16_t* s, int width,
-                                                    const HueSatConstants& k,
-                                                    const HueSatShufflesAvx2& sh, int shift,
+                                                    const HueSatTablesAvx2& t, int shift,
                                                     const uint16_t* post) {
-    const __m256i sat_scale = _mm256_set1_epi16(static_cast<int16_t>(k.saturation_scale >> 8));
-    const __m256i off_in = _mm256_set1_epi16(static_cast<int16_t>(k.offset_in_sector));
-    const __m256i off_sec = _mm256_set1_epi16(static_cast<int16_t>(k.offset_sectors));
     const __m128i count = _mm_cvtsi32_si128(shift);
     const __m256i c255 = _mm256_set1_epi16(255);
+    const __m256i zero = _mm256_setzero_si256();
     const __m256i low = _mm256_set1_epi32(0xFFFF);
     const auto* table = reinterpret_cast<const int*>(post);
-    // Eight samples per chunk; the second group of pixels starts kStep chunks on.
     int x = 0;
     for (; x + 16 <= width; x += 16) {
         const uint16_t* p = s + x * kStep;
-        __m256i chunk[kStep];
+        __m256i plane[3], alpha = zero;
+        if constexpr (kStep == 3) {
+            __m256i chunk[3];
 #pragma GCC unroll 4
-        for (int j = 0; j < kStep; ++j) {
-            chunk[j] = _mm256_set_m128i(Load128(p + 8 * (kStep + j)), Load128(p + 8 * j));
+            for (int j = 0; j < 3; ++j) chunk[j] = LoadHalves(p + 8 * j, p + 24 + 8 * j);
+#pragma GCC unroll 4
+            for (int c = 0; c < 3; ++c) plane[c] = PickPlane3(chunk, t, c);
+        } else {
+            __m256i v[4];
+#pragma GCC unroll 4
+            for (int j = 0; j < 4; ++j) v[j] = LoadAvx2(p + 16 * j);
+            const __m256i w0 = _mm256_unpacklo_epi16(v[0], v[1]);
+            const __m256i w1 = _mm256_unpackhi_epi16(v[0], v[1]);
+            const __m256i w2 = _mm256_unpacklo_epi16(v[2], v[3]);
+            const __m256i w3 = _mm256_unpackhi_epi16(v[2], v[3]);
+            const __m256i bg_lo = _mm256_unpacklo_epi16(w0, w1);
+            const __m256i ra_lo = _mm256_unpackhi_epi16(w0, w1);
+            const __m256i bg_hi = _mm256_unpacklo_epi16(w2, w3);
+            const __m256i ra_hi = _mm256_unpackhi_epi16(w2, w3);
+            plane[0] = _mm256_unpacklo_epi64(bg_lo, bg_hi);
+            plane[1] = _mm256_unpackhi_epi64(bg_lo, bg_hi);
+            plane[2] = _mm256_unpacklo_epi64(ra_lo, ra_hi);
+            if constexpr (kInPlace) alpha = _mm256_unpackhi_epi64(ra_lo, ra_hi);
         }
-        __m256i plane[3];
 #pragma GCC unroll 4
-        for (int c = 0; c < 3; ++c) {
-            __m256i v = _mm256_shuffle_epi8(chunk[0], Broadcast128(sh.in[c][0]));
-#pragma GCC unroll 4
-            for (int j = 1; j < kStep; ++j) {
-                v = _mm256_or_si256(v, _mm256_shuffle_epi8(chunk[j], Broadcast128(sh.in[c][j])));
-            }
-            plane[c] = _mm256_min_epu16(_mm256_srl_epi16(v, count), c255);
-        }
+        for (int c = 0; c < 3; ++c)
+            plane[c] = _mm256_min_epu16(_mm256_srl_epi16(plane[c], count), c255);
         __m256i outs[3];
-        HueSat16Words(plane[0], plane[1], plane[2], sat_scale, off_in, off_sec, outs[0], outs[1],
-                      outs[2]);
+        HueSat16Words(plane[0], plane[1], plane[2], t, outs[0], outs[1], outs[2]);
 #pragma GCC unroll 4
         for (int c = 0; c < 3; ++c) {
             outs[c] = _mm256_sll_epi16(outs[c], count);
             if (post != nullptr) {
                 // Two gathers of eight, packed back within each half.
                 const __m256i lo = _mm256_and_si256(
-                    _mm256_i32gather_epi32(
-                        table, _mm256_unpacklo_epi16(outs[c], _mm256_setzero_si256()), 2),
-                    low);
+                    _mm256_i32gather_epi32(table, _mm256_unpacklo_epi16(outs[c], zero), 2), low);
                 const __m256i hi = _mm256_and_si256(
-                    _mm256_i32gather_epi32(
-                        table, _mm256_unpackhi_epi16(outs[c], _mm256_setzero_si256()), 2),
-                    low);
+                    _mm256_i32gather_epi32(table, _mm256_unpackhi_epi16(outs[c], zero), 2), low);
                 outs[c] = _mm256_packus_epi32(lo, hi);
             }
         }
         uint16_t* q = d + x * kStep;
+        if constexpr (kStep == 3) {
+            __m256i chunk[3];
+            PutPlanes3(outs, t, chunk);
 #pragma GCC unroll 4
-        for (int j = 0; j < kStep; ++j) {
-            __m256i v = _mm256_or_si256(
-                _mm256_or_si256(_mm256_shuffle_epi8(outs[0], Broadcast128(sh.out[j][0])),
-                                _mm256_shuffle_epi8(outs[1], Broadcast128(sh.out[j][1]))),
-                _mm256_shuffle_epi8(outs[2], Broadcast128(sh.out[j][2])));
-            uint16_t* lo = q + 8 * j;
-            uint16_t* hi = q + 8 * (kStep + j);
-            if constexpr (kStep == 4) {
-                const __m256i old = _mm256_set_m128i(Load128(hi), Load128(lo));
-                v = _mm256_blend_epi16(v, old, 0x88);
+            for (int j = 0; j < 3; ++j) StoreHalves(q + 8 * j, q + 24 + 8 * j, chunk[j]);
+        } else {
+            const __m256i bg_lo = _mm256_unpacklo_epi64(outs[0], outs[1]);
+            const __m256i bg_hi = _mm256_unpackhi_epi64(outs[0], outs[1]);
+            const __m256i ra_lo = _mm256_unpacklo_epi64(outs[2], alpha);
+            const __m256i ra_hi = _mm256_unpackhi_epi64(outs[2], alpha);
+            const __m256i w0 = _mm256_unpacklo_epi16(bg_lo, ra_lo);
+            const __m256i w1 = _mm256_unpackhi_epi16(bg_lo, ra_lo);
+            const __m256i w2 = _mm256_unpacklo_epi16(bg_hi, ra_hi);
+            const __m256i w3 = _mm256_unpackhi_epi16(bg_hi, ra_hi);
+            const __m256i out[4] = {_mm256_unpacklo_epi16(w0, w1), _mm256_unpackhi_epi16(w0, w1),
+                                    _mm256_unpacklo_epi16(w2, w3), _mm256_unpackhi_epi16(w2, w3)};
+#pragma GCC unroll 4
+            for (int j = 0; j < 4; ++j) {
+                __m256i v = out[j];
+                if constexpr (!kInPlace) v = _mm256_blend_epi16(v, LoadAvx2(q + 16 * j), 0x88);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + 16 * j), v);
             }
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(lo), _mm256_castsi256_si128(v));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(hi), _mm256_extracti128_si256(v, 1));
         }
     }
     return x;
@@ -1414,7 +1513,12 @@ class HueSatRows {
           post_(post) {
 #if VIMBRA_X86_SIMD
         vector_ = simd::Avx512();
-        if (!vector_ && simd::Avx2()) shuffles_avx2_.emplace(step, static_cast<int>(sizeof(T)));
+        if (!vector_ && simd::Avx2()) {
+            tables_avx2_.emplace(k_, static_cast<int>(sizeof(T)));
+            if constexpr (sizeof(T) == 1) {
+                if (post != nullptr) pixel::LoadByteTableAvx2(post, post_avx2_.emplace());
+            }
+        }
         if (vector_) {
             if constexpr (sizeof(T) == 1) {
                 shuffles8_.emplace(step);
@@ -1448,14 +1552,8 @@ class HueSatRows {
                 x = step == 3 ? HueSatRow16Avx512<3>(d, s, w, k_, *shuffles_, shift, small)
                               : HueSatRow16Avx512<4>(d, s, w, k_, *shuffles_, shift, small);
             }
-        } else if (shuffles_avx2_) {
-            if constexpr (sizeof(T) == 1) {
-                x = step == 3 ? HueSatRow8Avx2<3>(d, s, w, k_, *shuffles_avx2_, post)
-                              : HueSatRow8Avx2<4>(d, s, w, k_, *shuffles_avx2_, post);
-            } else {
-                x = step == 3 ? HueSatRow16Avx2<3>(d, s, w, k_, *shuffles_avx2_, shift, post)
-                              : HueSatRow16Avx2<4>(d, s, w, k_, *shuffles_avx2_, shift, post);
-            }
+        } else if (tables_avx2_) {
+            x = d == s ? Avx2Row<true>(d, s, w) : Avx2Row<false>(d, s, w);
         }
 #endif
         for (; x < w; ++x) {
@@ -1473,6 +1571,22 @@ class HueSatRows {
     }
 
   private:
+#if VIMBRA_X86_SIMD
+    // The AVX2 kernel for this layout; returns the number of pixels done.
+    template <bool kInPlace>
+    int Avx2Row(T* d, const T* s, int w) const {
+        const HueSatTablesAvx2& t = *tables_avx2_;
+        if constexpr (sizeof(T) == 1) {
+            const pixel::ByteTableAvx2* post = post_avx2_ ? &*post_avx2_ : nullptr;
+            return step_ == 3 ? HueSatRow8Avx2<3, kInPlace>(d, s, w, t, post)
+                              : HueSatRow8Avx2<4, kInPlace>(d, s, w, t, post);
+        } else {
+            return step_ == 3 ? HueSatRow16Avx2<3, kInPlace>(d, s, w, t, shift_, post_)
+                              : HueSatRow16Avx2<4, kInPlace>(d, s, w, t, shift_, post_);
+        }
+    }
+#endif
+
     HueSatConstants k_;
     int step_;
     int shift_;
@@ -1481,7 +1595,8 @@ class HueSatRows {
     bool vector_ = false;
     std::optional<HueSatShuffles16> shuffles_;
     std::optional<HueSatShuffles8> shuffles8_;
-    std::optional<HueSatShufflesAvx2> shuffles_avx2_;
+    std::optional<HueSatTablesAvx2> tables_avx2_;
+    std::optional<pixel::ByteTableAvx2> post_avx2_;
     alignas(64) uint16_t post256_[256];
 #endif
 };

@@ -64,6 +64,9 @@ __attribute__((target("avx2"))) inline void LoadByteTableAvx2(const uint8_t* tab
 __attribute__((target("avx2"))) inline __m256i LookUpBytesAvx2(__m256i v, const ByteTableAvx2& t) {
     const __m256i upper = _mm256_xor_si256(v, _mm256_set1_epi8(static_cast<char>(0x80)));
     __m256i r = _mm256_setzero_si256();
+    // Unrolled: left as a loop, the step constants were rebuilt through the
+    // stack on every round.
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         const __m256i step = _mm256_set1_epi8(static_cast<char>(112 - 16 * k));
         r = _mm256_xor_si256(r, _mm256_shuffle_epi8(t.piece[k], _mm256_adds_epu8(v, step)));

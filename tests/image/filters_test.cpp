@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <thread>
 
 #include "filters_test_util.h"
@@ -211,7 +213,9 @@ void RefHueSat(Frame& f, bool wide, int hue, int saturation) {
     for (int r = 0; r < f.height; ++r) {
         for (int x = 0; x < f.width; ++x) {
             if (wide) {
-                int b = f.u16(r, x, 0) >> 4, g = f.u16(r, x, 1) >> 4, rr = f.u16(r, x, 2) >> 4;
+                // Samples above 12 bits are held at the brightest 8-bit level.
+                int b = std::min(f.u16(r, x, 0) >> 4, 255), g = std::min(f.u16(r, x, 1) >> 4, 255),
+                    rr = std::min(f.u16(r, x, 2) >> 4, 255);
                 RefHueSatPixel(b, g, rr, offset, t);
                 f.set16(r, x, 0, static_cast<uint16_t>(b << 4));
                 f.set16(r, x, 1, static_cast<uint16_t>(g << 4));
@@ -528,15 +532,17 @@ TEST_P(FilterPaths, SharpenMatchesReferenceOnRandomFrames) {
     }
 }
 
+// The hue and saturation routines in every pixel layout they take.
+const Variant kHueSatVariants[] = {{"HueSatColour8/24", HueSatColour8, 3, 3, false},
+                                   {"HueSatColour8/32", HueSatColour8, 4, 3, false},
+                                   {"HueSatColour16/48", HueSatColour16, 6, 3, true},
+                                   {"HueSatColour16/64", HueSatColour16, 8, 3, true}};
+
 TEST_P(FilterPaths, HueSatMatchesReferenceOnRandomFrames) {
     std::mt19937 rng(9);
-    const Variant variants[] = {{"HueSatColour8/24", HueSatColour8, 3, 3, false},
-                                {"HueSatColour8/32", HueSatColour8, 4, 3, false},
-                                {"HueSatColour16/48", HueSatColour16, 6, 3, true},
-                                {"HueSatColour16/64", HueSatColour16, 8, 3, true}};
     const int settings[][2] = {{0, 0},    {120, 0}, {-360, 0}, {45, -255}, {-200, 255},
                                {300, 17}, {0, 128}, {359, -1}, {-1, -100}};
-    for (const Variant& v : variants) {
+    for (const Variant& v : kHueSatVariants) {
         for (const auto& s : settings) {
             Frame f = RandomFrame(v, 53, 4, rng);
             Frame expected = f;
@@ -545,6 +551,91 @@ TEST_P(FilterPaths, HueSatMatchesReferenceOnRandomFrames) {
             ASSERT_EQ(Call(v.routine, f, &p), 1);
             EXPECT_EQ(f, expected) << v.name << " hue " << s[0] << " saturation " << s[1];
         }
+    }
+}
+
+// Every pair of fraction numerator and chroma (channels lo, lo + num and
+// lo + d in a random order), then every order of three channels with ties
+// among dark, middle and bright levels, then random pixels. 16-bit samples
+// carry noise below the 8 bits the filter keeps, and the brightest level
+// comes as samples of 12 bits or more.
+Frame HueSatEdgeFrame(const Variant& v, std::mt19937& rng) {
+    std::vector<std::array<int, 3>> pixels;
+    for (int d = 0; d < 256; ++d) {
+        for (int num = 0; num <= d; ++num) {
+            const int lo = std::uniform_int_distribution<int>(0, 255 - d)(rng);
+            std::array<int, 3> p{lo, lo + num, lo + d};
+            std::shuffle(p.begin(), p.end(), rng);
+            pixels.push_back(p);
+        }
+    }
+    const int levels[] = {0, 1, 2, 127, 128, 129, 253, 254, 255};
+    for (int b : levels) {
+        for (int g : levels) {
+            for (int r : levels) pixels.push_back({b, g, r});
+        }
+    }
+    // Not a multiple of the vector widths, so every row has a scalar tail.
+    const int w = 163;
+    Frame f = RandomFrame(v, w, static_cast<int>((pixels.size() + w - 1) / w), rng);
+    std::uniform_int_distribution<int> noise(0, 15), bright(4080, 65535);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const int y = static_cast<int>(i) / w, x = static_cast<int>(i) % w;
+        for (int c = 0; c < 3; ++c) {
+            const int s = pixels[i][c];
+            if (!v.wide) {
+                f.u8(y, x, c) = static_cast<uint8_t>(s);
+            } else {
+                f.set16(y, x, c,
+                        static_cast<uint16_t>(s == 255 ? bright(rng) : s << 4 | noise(rng)));
+            }
+        }
+    }
+    return f;
+}
+
+// Every hue sector offset with the offset inside the sector at 0, 254 and
+// between, against the saturation's extremes and its rounding steps; in
+// place, and into another frame whose fourth samples must stay.
+TEST_P(FilterPaths, HueSatMatchesReferenceOnEveryFractionAndOrder) {
+    std::mt19937 rng(21);
+    const int hues[] = {0,   1,   2,   59,  60,  61,  119, 120, 121,  180, 239,
+                        240, 241, 299, 300, 358, 359, -1,  -60, -121, 541, 100000};
+    const int saturations[] = {-255, -254, -128, -1, 0, 1, 127, 128, 254, 255, -400, 400};
+    const int n = static_cast<int>(std::size(saturations));
+    for (const Variant& v : kHueSatVariants) {
+        const Frame source = HueSatEdgeFrame(v, rng);
+        for (int i = 0; i < static_cast<int>(std::size(hues)); ++i) {
+            for (int saturation : {saturations[i % n], saturations[(i + 7) % n]}) {
+                Frame expected = source;
+                // Saturations beyond +-255 act as the extremes.
+                RefHueSat(expected, v.wide, hues[i], std::clamp(saturation, -255, 255));
+                Frame f = source;
+                HueSatParams p{hues[i], 0, saturation, 12};
+                ASSERT_EQ(Call(v.routine, f, &p), 1);
+                ASSERT_EQ(f, expected)
+                    << v.name << " hue " << hues[i] << " saturation " << saturation;
+            }
+        }
+        // Into another frame: the three channels are written, the rest kept.
+        Frame out = RandomFrame(v, source.width, source.height, rng);
+        Frame filtered = source;
+        RefHueSat(filtered, v.wide, 200, -30);
+        Frame expected = out;
+        for (int y = 0; y < out.height; ++y) {
+            for (int x = 0; x < out.width; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    if (v.wide) {
+                        expected.set16(y, x, c, filtered.u16(y, x, c));
+                    } else {
+                        expected.u8(y, x, c) = filtered.u8(y, x, c);
+                    }
+                }
+            }
+        }
+        HueSatParams p{200, 0, -30, 12};
+        ASSERT_EQ(Call(v.routine, out, source, &p), 1);
+        EXPECT_EQ(out, expected) << v.name << " into another frame";
     }
 }
 

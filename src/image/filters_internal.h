@@ -18,8 +18,11 @@
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define VIMBRA_X86_SIMD 1
 #include <immintrin.h>
-// The intrinsics headers trip this warning on their own undefined-vector idiom.
+// The intrinsics headers trip this warning on their own undefined-vector idiom
+// (GCC's name for it; clang has no such group).
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #else
 #define VIMBRA_X86_SIMD 0

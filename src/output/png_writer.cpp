@@ -73,6 +73,10 @@ int Encode(std::FILE* file, png_bytepp rows, int width, int height, PngLayout la
     png_write_info(png, info);
     // Memory holds B, G, R; PNG stores R, G, B.
     png_set_bgr(png);
+    // Memory holds 16-bit samples least significant byte first; PNG stores
+    // them most significant byte first. The library swaps each row in its
+    // own row buffer, so the caller's rows stay as they are.
+    if (layout.bit_depth == 16) png_set_swap(png);
     png_write_image(png, rows);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -94,20 +98,7 @@ int WritePng(const char* file_name, const uint8_t* first_row, int width, int hei
     const size_t h = static_cast<size_t>(height);
     std::unique_ptr<png_bytep[]> rows(new (std::nothrow) png_bytep[h]);
     if (!rows) return 0;
-    // PNG stores 16-bit samples most significant byte first: those rows go
-    // through a byte-swapped copy, the others are written from where they are.
-    std::unique_ptr<uint8_t[]> swapped;
-    const uint8_t* base = first_row;
-    if (layout.bit_depth == 16) {
-        swapped.reset(new (std::nothrow) uint8_t[h * stride]);
-        if (!swapped) return 0;
-        for (size_t i = 0; i + 1 < h * stride; i += 2) {
-            swapped[i] = first_row[i + 1];
-            swapped[i + 1] = first_row[i];
-        }
-        base = swapped.get();
-    }
-    for (size_t i = 0; i < h; ++i) rows[i] = const_cast<png_bytep>(base + i * stride);
+    for (size_t i = 0; i < h; ++i) rows[i] = const_cast<png_bytep>(first_row + i * stride);
     const int result = Encode(file.get(), rows.get(), width, height, layout);
     return std::fclose(file.release()) == 0 ? result : 0;
 }

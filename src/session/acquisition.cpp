@@ -234,6 +234,10 @@ int32_t CVimbra::StopPreview() {
     }
     JoinWorker();
     if (recorder_) recorder_->End();
+    // A frame converted before the stop is not a new frame for a recording
+    // started later: that recording's first frame must come from its own
+    // acquisition, not be the picture left from this one.
+    new_frame_ = 0;
     return 1;
 }
 

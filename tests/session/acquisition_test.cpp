@@ -546,6 +546,18 @@ TEST_F(AcquisitionTest, RecordStartsPreviewThenTheRecorder) {
     });
 }
 
+// A frame left flagged by a stopped preview would become the first frame of
+// a recording started later, before any frame of the new acquisition.
+TEST_F(AcquisitionTest, StoppedPreviewLeavesNoNewFrameForTheRecorder) {
+    Inbox inbox;
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    ASSERT_EQ(CallBackPreview(inbox, buffer, 1), 1);
+    // The message is posted after the frame was flagged for the recorder.
+    ASSERT_EQ(inbox.Next().message, VIMBRA_MSG_FRAME);
+    ASSERT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(WithSession(h, [](CVimbra& s) { return s.TakeNewFrame([](CDibImage&) {}); }), 0);
+}
+
 }  // namespace
 }  // namespace vimbra::testing
 

@@ -113,6 +113,11 @@ int main(int argc, char** argv) {
     uint8_t* buffer;
     int result;
 
+    /* Zero frames would pass the preview step without seeing one. */
+    if (wanted < 1 || argc > 3) {
+        fprintf(stderr, "usage: windows_sample.exe [frames (1 or more)] [folder]\n");
+        return 1;
+    }
     printf("library version 0x%08x\n", (unsigned)Vimbra_GetDllVersion());
     window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
     if (window == NULL) {

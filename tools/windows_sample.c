@@ -63,11 +63,32 @@ static int ReceiveFrames(HWND window, int wanted) {
     return frames;
 }
 
+/* Saves the current image as `name` in `folder`; 0 or the failure's code. A
+ * file that cannot be written leaves no code, so the message names the path. */
+static int Save(int32_t camera, const char* folder, const char* name, int32_t format) {
+    char path[MAX_PATH];
+    if (snprintf(path, sizeof path, "%s\\%s", folder, name) >= (int)sizeof path) {
+        fprintf(stderr, "windows_sample: the folder name is too long\n");
+        return 1;
+    }
+    if (!Vimbra_SaveImage(camera, path, format)) {
+        const int32_t code = Vimbra_GetLastError(camera);
+        if (code != 0) {
+            fprintf(stderr, "windows_sample: saving %s failed (error code %d)\n", path, (int)code);
+            return (int)code;
+        }
+        fprintf(stderr, "windows_sample: cannot write %s\n", path);
+        return 1;
+    }
+    printf("saved %s\n", path);
+    return 0;
+}
+
 /* Previews, snapshots and saves on an open camera; 0 or the failure's code. */
 static int RunSteps(int32_t camera, HWND window, int wanted, const char* folder, uint8_t* buffer,
                     size_t size) {
-    char path[MAX_PATH];
     int frames;
+    int result;
 
     /* No preview window: the frames come to the message window only. */
     if (!Vimbra_SetPreviewWindow(camera, NULL, 0, 0, 0, 0))
@@ -79,13 +100,8 @@ static int RunSteps(int32_t camera, HWND window, int wanted, const char* folder,
     if (frames < wanted) return Fail(camera, "receiving frames");
 
     if (!Vimbra_SnapShot(camera, buffer, (int32_t)size, 1)) return Fail(camera, "Vimbra_SnapShot");
-    snprintf(path, sizeof path, "%s\\sample.bmp", folder);
-    if (!Vimbra_SaveImage(camera, path, 0)) return Fail(camera, "saving BMP");
-    printf("saved %s\n", path);
-    snprintf(path, sizeof path, "%s\\sample.png", folder);
-    if (!Vimbra_SaveImage(camera, path, 5)) return Fail(camera, "saving PNG");
-    printf("saved %s\n", path);
-    return 0;
+    if ((result = Save(camera, folder, "sample.bmp", 0)) != 0) return result;
+    return Save(camera, folder, "sample.png", 5);
 }
 
 int main(int argc, char** argv) {
@@ -97,6 +113,11 @@ int main(int argc, char** argv) {
     uint8_t* buffer;
     int result;
 
+    /* Zero frames would pass the preview step without seeing one. */
+    if (wanted < 1 || argc > 3) {
+        fprintf(stderr, "usage: windows_sample.exe [frames (1 or more)] [folder]\n");
+        return 1;
+    }
     printf("library version 0x%08x\n", (unsigned)Vimbra_GetDllVersion());
     window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
     if (window == NULL) {

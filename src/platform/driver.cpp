@@ -61,15 +61,11 @@ class DevNodeBackendImpl final : public DriverBackend {
 
 const char* const kNativeDevicesName = "the /dev nodes";
 
-bool AnyNativeDeviceExists() {
-    static constexpr char kAlphabet[] = "0123456789ABCDEFGHIJKLNMOPQRSTUV";
+bool NativeDeviceExists(char index) {
     char node[64];
-    for (int i = 0; i < 32; ++i) {
-        std::snprintf(node, sizeof node, "/dev/VmbrQX740RDL-%c", kAlphabet[i]);
-        struct stat st;
-        if (::stat(node, &st) == 0) return true;
-    }
-    return false;
+    std::snprintf(node, sizeof node, "/dev/VmbrQX740RDL-%c", index);
+    struct stat st;
+    return ::stat(node, &st) == 0;
 }
 
 void DevNodePath(const char* device_path, char* out, size_t out_size) {

@@ -29,6 +29,14 @@ void ReportDriverChoice(std::string_view value, const std::string& used) {
                  used.c_str());
 }
 
+// True when the kernel driver has a device for any camera number. The index
+// characters of camera numbers 0..31 have N before M.
+bool AnyNativeDeviceExists() {
+    for (const char index : std::string_view("0123456789ABCDEFGHIJKLNMOPQRSTUV"))
+        if (NativeDeviceExists(index)) return true;
+    return false;
+}
+
 }  // namespace
 
 void RegisterVirtualBackend(VirtualBackendProvider provider) {

@@ -4,8 +4,9 @@
 
 namespace vimbra::platform {
 
-// True when the kernel driver has a device for any camera number.
-bool AnyNativeDeviceExists();
+// True when the kernel driver has the device whose name ends in the camera
+// number's index character `index` ('0'..'9', 'A'..'V').
+bool NativeDeviceExists(char index);
 
 // How messages about the choice name the system's device back end.
 extern const char* const kNativeDevicesName;

@@ -54,18 +54,13 @@ class DeviceBackendImpl final : public DriverBackend {
 const char* const kNativeDevicesName = "the driver's devices";
 
 // A query-only open does not disturb a camera another process streams from.
-bool AnyNativeDeviceExists() {
-    static constexpr char kAlphabet[] = "0123456789ABCDEFGHIJKLNMOPQRSTUV";
+bool NativeDeviceExists(char index) {
     char path[64];
-    for (int i = 0; i < 32; ++i) {
-        std::snprintf(path, sizeof path, "\\\\.\\VmbrQX740RDL-%c", kAlphabet[i]);
-        HANDLE h = OpenDevice(path, 0);
-        if (h != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(h);
-            return true;
-        }
-    }
-    return false;
+    std::snprintf(path, sizeof path, "\\\\.\\VmbrQX740RDL-%c", index);
+    HANDLE h = OpenDevice(path, 0);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(h);
+    return true;
 }
 
 void DevNodePath(const char* device_path, char* out, size_t out_size) {

@@ -6,10 +6,9 @@
 namespace vimbra::dialogs {
 namespace {
 
-// Sub-sample modes in list order; the texts are the same in both languages.
-constexpr std::array<int32_t, 5> kSubSampleModes = {0, 1, 2, 17, 18};
-constexpr std::array<const char*, 5> kSubSampleTexts = {"1/1", "1/2 Skip", "1/4 Skip", "1/2 Bin",
-                                                        "1/4 Bin"};
+// The texts of kSubSampleListModes; the same in both languages.
+constexpr std::array<const char*, kSubSampleListModes.size()> kSubSampleTexts = {
+    "1/1", "1/2 Skip", "1/4 Skip", "1/2 Bin", "1/4 Bin"};
 
 struct CameraTexts {
     const char* tab;
@@ -76,8 +75,8 @@ void CameraDialogModel::Init() {
     SetSelection(kColorList, settings_.color_index);
     SetItems(kSubSampleList, Lines(kSubSampleTexts));
     int position = 0;
-    for (size_t i = 0; i < kSubSampleModes.size(); ++i) {
-        if (kSubSampleModes[i] == settings_.sub_sample) position = static_cast<int>(i);
+    for (size_t i = 0; i < kSubSampleListModes.size(); ++i) {
+        if (kSubSampleListModes[i] == settings_.sub_sample) position = static_cast<int>(i);
     }
     settings_.sub_sample = position;
     SetSelection(kSubSampleList, position);

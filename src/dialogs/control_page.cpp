@@ -41,12 +41,10 @@ const Control& ControlPage::At(int id) const {
 Control& ControlPage::Add(int id, ControlKind kind) {
     Control& control = controls_[id];
     control.kind = kind;
-    ++revision_;
     return control;
 }
 
 Control& ControlPage::Mutable(int id) {
-    ++revision_;
     return const_cast<Control&>(At(id));
 }
 

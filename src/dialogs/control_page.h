@@ -64,14 +64,11 @@ class ControlPage {
     bool Has(int id) const { return controls_.count(id) != 0; }
     const std::map<int, Control>& Controls() const { return controls_; }
     bool Visible() const { return visible_; }
-    // Counts every change of control state, so a view can skip redrawing
-    // when nothing changed.
-    uint64_t Revision() const { return revision_; }
 
   protected:
     Control& Add(int id, ControlKind kind);
     Control& Mutable(int id);
-    void SetVisible(bool visible) { visible_ = visible, ++revision_; }
+    void SetVisible(bool visible) { visible_ = visible; }
 
     // Window-system operations a dialog performs on its own controls.
     void SetText(int id, std::string text);  // sends the edit's change notification
@@ -105,7 +102,6 @@ class ControlPage {
     std::map<int, Control> controls_;
     std::vector<std::vector<int>> radio_groups_;
     bool visible_ = true;
-    uint64_t revision_ = 0;
 };
 
 }  // namespace vimbra::dialogs

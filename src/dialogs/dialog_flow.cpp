@@ -23,22 +23,32 @@ int32_t Shown(DialogSession& session, int result) {
     return 0;
 }
 
-// Connects a dialog's inbox to the session's requests for its lifetime.
+// Connects a dialog's inbox to the session's requests for its lifetime;
+// not attached when a dialog of the same kind is already open.
 class Attachment {
   public:
-    using Attach = void (OpenDialogs::*)(RequestInbox*);
+    using Attach = bool (OpenDialogs::*)(RequestInbox*);
     Attachment(OpenDialogs& dialogs, Attach attach, RequestInbox& inbox)
-        : dialogs_(dialogs), attach_(attach) {
-        (dialogs_.*attach_)(&inbox);
+        : dialogs_(dialogs), attach_(attach), attached_((dialogs_.*attach_)(&inbox)) {}
+    ~Attachment() {
+        if (attached_) (dialogs_.*attach_)(nullptr);
     }
-    ~Attachment() { (dialogs_.*attach_)(nullptr); }
     Attachment(const Attachment&) = delete;
     Attachment& operator=(const Attachment&) = delete;
+    bool Attached() const { return attached_; }
 
   private:
     OpenDialogs& dialogs_;
     Attach attach_;
+    bool attached_;
 };
+
+// Code 1 and false when the session already shows a dialog of this kind.
+bool Claimed(DialogSession& session, const Attachment& attachment) {
+    if (attachment.Attached()) return true;
+    session.RecordError(VIMBRA_ERR_STATE);
+    return false;
+}
 
 }  // namespace
 
@@ -54,16 +64,14 @@ int32_t RunCameraDialog(DialogSession& session, DialogDisplay& display, HWND own
 
 int32_t RunAnalogDialog(DialogSession& session, DialogDisplay& display, HWND owner) {
     if (!CanOpen(session, display)) return 0;
+    AnalogDialogModel model(session);
+    Attachment attachment(session.Dialogs(), &OpenDialogs::AttachAnalog, model.Inbox());
+    if (!Claimed(session, attachment)) return 0;
     session.ReadAnalogFromCamera();
     const AnalogRecord kept = session.Analog();
     const int32_t kept_bayer_mode = session.FilterField(filter_slot::kBayerMode);
-    AnalogDialogModel model(session);
-    int result = 0;
-    {
-        Attachment attachment(session.Dialogs(), &OpenDialogs::AttachAnalog, model.Inbox());
-        model.Init();
-        result = display.Run(model, owner);
-    }
+    model.Init();
+    const int result = display.Run(model, owner);
     if (result != kResultOk) {
         WriteGainsAndExposure(session, kept);
         session.WriteMirrorV(kept.v_mirror);
@@ -76,14 +84,12 @@ int32_t RunAnalogDialog(DialogSession& session, DialogDisplay& display, HWND own
 
 int32_t RunImageDialog(DialogSession& session, DialogDisplay& display, HWND owner) {
     if (!CanOpen(session, display)) return 0;
-    const FilterRecord kept = session.Filter();
     ImageDialogModel model(session);
-    int result = 0;
-    {
-        Attachment attachment(session.Dialogs(), &OpenDialogs::AttachImage, model.Inbox());
-        model.Init();
-        result = display.Run(model, owner);
-    }
+    Attachment attachment(session.Dialogs(), &OpenDialogs::AttachImage, model.Inbox());
+    if (!Claimed(session, attachment)) return 0;
+    const FilterRecord kept = session.Filter();
+    model.Init();
+    const int result = display.Run(model, owner);
     if (result != kResultOk) session.SetFilter(kept);
     return Shown(session, result);
 }

@@ -30,10 +30,11 @@ class DialogDisplay {
 };
 
 // Each returns 1 when the dialog ran, 0 when it could not open: code 1
-// (VIMBRA_ERR_STATE) without a device, code 4 (VIMBRA_ERR_WINDOW) without a
-// display, and no setting is touched. A window the display could not make
-// (a bad owner, say) also gives code 4 and 0, after the session is put back
-// as after Cancel.
+// (VIMBRA_ERR_STATE) without a device, or for an analog or image filter
+// dialog while the session already shows one of that kind; code 4
+// (VIMBRA_ERR_WINDOW) without a display; and no setting is touched. A window
+// the display could not make (a bad owner, say) also gives code 4 and 0,
+// after the session is put back as after Cancel.
 int32_t RunCameraDialog(DialogSession& session, DialogDisplay& display, HWND owner);
 int32_t RunAnalogDialog(DialogSession& session, DialogDisplay& display, HWND owner);
 int32_t RunImageDialog(DialogSession& session, DialogDisplay& display, HWND owner);

@@ -18,14 +18,25 @@ std::vector<PostedRequest> RequestInbox::Take() {
     return std::exchange(pending_, {});
 }
 
-void OpenDialogs::AttachAnalog(RequestInbox* inbox) {
-    std::lock_guard lock(mutex_);
-    analog_ = inbox;
+namespace {
+
+// Sets or clears a dialog slot; false when another inbox holds it.
+bool AttachTo(RequestInbox*& slot, RequestInbox* inbox) {
+    if (inbox != nullptr && slot != nullptr && slot != inbox) return false;
+    slot = inbox;
+    return true;
 }
 
-void OpenDialogs::AttachImage(RequestInbox* inbox) {
+}  // namespace
+
+bool OpenDialogs::AttachAnalog(RequestInbox* inbox) {
     std::lock_guard lock(mutex_);
-    image_ = inbox;
+    return AttachTo(analog_, inbox);
+}
+
+bool OpenDialogs::AttachImage(RequestInbox* inbox) {
+    std::lock_guard lock(mutex_);
+    return AttachTo(image_, inbox);
 }
 
 void OpenDialogs::AutoIrisGain(int32_t gain) {

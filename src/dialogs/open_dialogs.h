@@ -40,9 +40,11 @@ class RequestInbox {
 class OpenDialogs {
   public:
     // Dialog thread: the inbox of the dialog that opens, nullptr when it ends.
-    // After detaching, no request reaches the inbox any more.
-    void AttachAnalog(RequestInbox* inbox);
-    void AttachImage(RequestInbox* inbox);
+    // After detaching, no request reaches the inbox any more. Attaching fails
+    // (false) while another dialog of the same kind is attached, so a second
+    // dialog cannot take the first one's requests away.
+    bool AttachAnalog(RequestInbox* inbox);
+    bool AttachImage(RequestInbox* inbox);
 
     // Acquisition thread; without an open dialog nothing happens.
     void AutoIrisGain(int32_t gain);

@@ -175,6 +175,11 @@ struct SizeEntry {
 
 inline constexpr int kMaxSizeEntries = 100;
 
+// The sub-sample modes in the order of the camera dialog's list (1/1, 1/2 and
+// 1/4 skipping, 1/2 and 1/4 binning); the store keeps the mode, the dialog the
+// position.
+inline constexpr std::array<int32_t, 5> kSubSampleListModes = {0, 1, 2, 17, 18};
+
 // The camera dialog's settings: the stored size table of one camera and its
 // format settings. The dialog keeps its drawing resources beside it.
 struct CameraDialogSettings {

@@ -273,18 +273,8 @@ int LoadDialogSettings(CameraDialogSettings& dialog) {
 }
 
 int32_t SubSampleFromListPosition(int32_t position) {
-    switch (position) {
-        case 1:
-            return 1;
-        case 2:
-            return 2;
-        case 3:
-            return 17;
-        case 4:
-            return 18;
-        default:
-            return 0;
-    }
+    if (position < 0 || position >= static_cast<int32_t>(kSubSampleListModes.size())) return 0;
+    return kSubSampleListModes[static_cast<size_t>(position)];
 }
 
 int SaveDialogSettings(const CameraDialogSettings& dialog) {

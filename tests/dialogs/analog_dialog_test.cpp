@@ -250,6 +250,43 @@ TEST(DialogFlowTest, WithoutDeviceOrDisplayNothingOpensAndNothingChanges) {
     }
 }
 
+// A second analog or image filter dialog on a session that already shows one
+// (asked for from within it, or from another thread) fails with code 1 before
+// touching anything, and the open dialog still gets the acquisition's updates.
+TEST(DialogFlowTest, ASecondDialogOfTheSameKindFailsAndLeavesTheFirstConnected) {
+    FakeSession session;
+    ScriptedDisplay display;
+    session.camera.global_gain = 9;
+    int analog_runs = 0;
+    display.analog_script = [&](AnalogDialogModel& m) {
+        if (++analog_runs > 1) return;  // the second dialog must not open
+        m.Page().TypeText(kGlobalGainEdit, "20");
+        EXPECT_EQ(RunAnalogDialog(session, display, nullptr), 0);
+        EXPECT_EQ(session.analog.global_gain, 20);  // not read back from the camera
+        session.open_dialogs.AutoIrisGain(33);
+        m.ProcessRequests();
+        EXPECT_EQ(m.Page().At(kGlobalGainEdit).text, "33");
+        m.Frame().Click(kFrameOk);
+    };
+    EXPECT_EQ(RunAnalogDialog(session, display, nullptr), 1);
+    EXPECT_EQ(analog_runs, 1);
+    EXPECT_EQ(session.analog.global_gain, 33);
+
+    int image_runs = 0;
+    display.image_script = [&](ImageDialogModel& m) {
+        if (++image_runs > 1) return;
+        EXPECT_EQ(RunImageDialog(session, display, nullptr), 0);
+        session.filter.hue = 45;
+        session.open_dialogs.FilterChanged();
+        m.ProcessRequests();
+        EXPECT_EQ(m.Image().At(2022).text, "45");
+        m.Frame().Click(kFrameOk);
+    };
+    EXPECT_EQ(RunImageDialog(session, display, nullptr), 1);
+    EXPECT_EQ(image_runs, 1);
+    EXPECT_EQ(session.errors, std::vector<int32_t>(2, VIMBRA_ERR_STATE));
+}
+
 // A window the display cannot make (a bad owner window, say) is a failure
 // with code 4, not a dialog the user cancelled: 0, and the session is left as
 // it was, its acquisition resumed without reloading the format.

@@ -1,5 +1,8 @@
 #include "platform/x11_display.h"
 
+#include <pthread.h>
+#include <time.h>
+
 #include <mutex>
 #include <unordered_map>
 
@@ -95,9 +98,38 @@ void InstallHandlers() {
     });
 }
 
+sigset_t PipeSignal() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    return set;
+}
+
+bool PipeSignalPending() {
+    sigset_t pending;
+    sigpending(&pending);
+    return sigismember(&pending, SIGPIPE) == 1;
+}
+
 }  // namespace
 
+X11CallScope::X11CallScope() {
+    const sigset_t pipe = PipeSignal();
+    pthread_sigmask(SIG_BLOCK, &pipe, &previous_mask_);
+    was_pending_ = PipeSignalPending();
+}
+
+X11CallScope::~X11CallScope() {
+    if (!was_pending_ && PipeSignalPending()) {
+        const sigset_t pipe = PipeSignal();
+        const timespec now{};
+        sigtimedwait(&pipe, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr);
+}
+
 void* OpenX11Connection(const char* name) {
+    X11CallScope scope;
     InstallHandlers();
     Display* d = XOpenDisplay(name);
     if (d == nullptr) return nullptr;
@@ -112,14 +144,20 @@ void* OpenX11Connection(const char* name) {
 void CloseX11Connection(void* display) {
     if (display == nullptr) return;
     auto* d = static_cast<Display*>(display);
-    XCloseDisplay(d);
+    {
+        X11CallScope scope;
+        XCloseDisplay(d);
+    }
     std::lock_guard lock(Connections().mutex);
     Connections().connections.erase(d);
 }
 
 int SyncX11Connection(void* display) {
     auto* d = static_cast<Display*>(display);
-    XSync(d, False);
+    {
+        X11CallScope scope;
+        XSync(d, False);
+    }
     std::lock_guard lock(Connections().mutex);
     auto it = Connections().connections.find(d);
     if (it == Connections().connections.end()) return 0;
@@ -144,6 +182,7 @@ void CloseX11Display(void* display) {
 
 bool SetTransientFor(void* display, uintptr_t window, uintptr_t owner) {
     if (display == nullptr || window == 0 || owner == 0) return false;
+    X11CallScope scope;
     auto* d = static_cast<Display*>(display);
     bool own = false;
     {

@@ -22,6 +22,7 @@ std::mutex& DisplayMutex() {
 template <typename Model>
 int Show(std::unique_ptr<DialogWindow> (*make)(Model&), Model& model, HWND owner) {
     std::lock_guard lock(DisplayMutex());
+    platform::X11CallScope scope;
     std::unique_ptr<DialogWindow> window = make(model);
     return window->RunModal(owner);
 }
@@ -30,6 +31,7 @@ int Show(std::unique_ptr<DialogWindow> (*make)(Model&), Model& model, HWND owner
 
 bool FltkDisplay::Available() {
     std::lock_guard lock(DisplayMutex());
+    platform::X11CallScope scope;
     // FLTK keeps its first display: once that has gone away, no dialog can
     // open again.
     if (fl_display != nullptr) return !platform::X11ConnectionLost(fl_display);

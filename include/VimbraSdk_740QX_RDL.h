@@ -86,7 +86,7 @@ enum {
 
 /* Creates a session reporting errors to `notify` (may be NULL); returns its handle, 0 if none could be made (a failed initialisation still returns the handle and leaves code 5). */
 VIMBRA_API int32_t Vimbra_Initialize(HWND notify) VIMBRA_NOEXCEPT;
-/* Saves the settings, stops acquisition and frees the session; 1, or 0 for an unknown handle. */
+/* Saves the settings, stops acquisition and frees the session; 1, or 0 for an unknown handle or when called from inside another call on the same session (e.g. a window procedure run while one of its dialogs is open), which leaves the session to a later release. */
 VIMBRA_API int32_t Vimbra_Release(int32_t handle) VIMBRA_NOEXCEPT;
 /* Returns the library version 1.3.2.0 packed as 26412319 (0x0193051F). */
 VIMBRA_API int32_t Vimbra_GetDllVersion(void) VIMBRA_NOEXCEPT;

@@ -62,6 +62,7 @@ int32_t CSdkChain::Release(int32_t handle) {
         std::lock_guard<std::mutex> lock(lock_);
         if (!Find(handle)) return 0;
         gate = Head()->data.gate;
+        if (GateHold::Inside(gate.get())) return 0;
         RemoveHead();
     }
     std::unique_ptr<CVimbra> session;

@@ -19,6 +19,33 @@ struct SessionGate {
     std::unique_ptr<CVimbra> session;
 };
 
+// The gates the calling thread is inside, innermost first. A host may call
+// the library again from inside a call: a window procedure run by a dialog's
+// message loop, or by a wait that answers sent messages. That call must
+// neither take the gate a second time (it would queue behind a waiting
+// release) nor wait for the thread itself to leave.
+class GateHold {
+  public:
+    explicit GateHold(const SessionGate* gate) : gate_(gate), outer_(innermost_) {
+        innermost_ = this;
+    }
+    ~GateHold() { innermost_ = outer_; }
+    GateHold(const GateHold&) = delete;
+    GateHold& operator=(const GateHold&) = delete;
+
+    static bool Inside(const SessionGate* gate) {
+        for (const GateHold* h = innermost_; h != nullptr; h = h->outer_) {
+            if (h->gate_ == gate) return true;
+        }
+        return false;
+    }
+
+  private:
+    const SessionGate* const gate_;
+    const GateHold* const outer_;
+    static inline thread_local const GateHold* innermost_ = nullptr;
+};
+
 struct CSDKDATA {
     int32_t handle;
     std::shared_ptr<SessionGate> gate;
@@ -41,17 +68,23 @@ class CSdkChain : public CTRing<CSDKDATA> {
     // Finds the handle and unlinks its record; 1 or 0.
     int32_t ReleaseInstance(int32_t handle);
     // Destroys the session of a handle (after every call in progress on it has
-    // returned) and removes its record; 1, or 0 for an unregistered handle.
+    // returned) and removes its record; 1, or 0 for an unregistered handle and
+    // for a thread that is itself inside a call on the session (it would wait
+    // for itself; the session stays for a release after that call).
     int32_t Release(int32_t handle);
 
     // Runs `op` on the session of `handle` while holding its gate; returns
-    // `no_instance` for an unregistered handle or a released session.
+    // `no_instance` for an unregistered handle or a released session. A call
+    // made from inside another on the same session and thread runs under the
+    // gate the outer call holds.
     template <class Op>
     int32_t Call(int32_t handle, int32_t no_instance, Op&& op) {
         std::shared_ptr<SessionGate> gate = Lookup(handle);
         if (!gate) return no_instance;
-        std::shared_lock<std::shared_mutex> hold(gate->mutex);
+        std::shared_lock<std::shared_mutex> hold(gate->mutex, std::defer_lock);
+        if (!GateHold::Inside(gate.get())) hold.lock();
         if (!gate->session) return no_instance;
+        GateHold inside(gate.get());
         return op(*gate->session);
     }
 

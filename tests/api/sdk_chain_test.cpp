@@ -100,6 +100,26 @@ TEST_F(ChainTest, ReleaseWaitsForCallsInProgress) {
     user.join();
 }
 
+// A host calling back into the library from inside a call, as a window
+// procedure run by a dialog's message loop does.
+TEST_F(ChainTest, CallsFromInsideACallOnTheSameThread) {
+    const int32_t h = chain.CreateInstance();
+    const int32_t other = chain.CreateInstance();
+    EXPECT_EQ(chain.Call(h, -1,
+                         [&](CVimbra&) {
+                             // Releasing the session it is inside would wait for
+                             // itself: refused, the session stays.
+                             EXPECT_EQ(chain.Release(h), 0);
+                             EXPECT_EQ(
+                                 chain.Call(h, -1, [](CVimbra& s) { return s.GetWaitTime(); }), 10);
+                             // Another session is free to go.
+                             EXPECT_EQ(chain.Release(other), 1);
+                             return 1;
+                         }),
+              1);
+    EXPECT_EQ(chain.Release(h), 1);
+}
+
 TEST(ChainStress, ConcurrentCreateUseRelease) {
     CSdkChain chain;
     std::vector<std::thread> threads;

@@ -431,6 +431,41 @@ TEST_F(DialogTest, ABadOwnerWindowIsRefusedWithCode4) {
     }
 }
 
+// What a host's timer did when its thread's messages were dispatched by a
+// dialog's message loop, as a host's window procedure would.
+struct HostTimerCalls {
+    int32_t handle = 0;
+    int32_t gain = -1, release = -1;
+    std::atomic<bool> fired{false};
+};
+HostTimerCalls g_timer;
+
+void CALLBACK HostTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(nullptr, id);
+    g_timer.gain = Vimbra_SetGlobalGain(g_timer.handle, 12);
+    g_timer.release = Vimbra_Release(g_timer.handle);
+    g_timer.fired = true;
+}
+
+int32_t AnalogDialogWithAHostTimer(int32_t handle, HWND owner) {
+    g_timer.handle = handle;
+    ::SetTimer(nullptr, 0, 10, HostTimer);
+    return Vimbra_SetAnalogDlg(handle, owner);
+}
+
+TEST_F(DialogTest, HostCallsFromInsideTheDialogsMessageLoop) {
+    RunningDialog dialog(&AnalogDialogWithAHostTimer, handle_);
+    ASSERT_NE(dialog.Window(), nullptr);
+    ASSERT_TRUE(WaitFor([] { return g_timer.fired.load(); }, 10000));
+    // A setting from inside the dialog's call acts; releasing the session the
+    // dialog is using is refused instead of waiting for itself.
+    EXPECT_EQ(g_timer.gain, 1);
+    EXPECT_EQ(g_timer.release, 0);
+    EXPECT_EQ(dialog.CloseWith(kOk), 1);
+    EXPECT_EQ(Vimbra_Release(handle_), 1);
+    handle_ = 0;
+}
+
 // Run with the system's language set to Japanese (LC_ALL=ja_JP.UTF-8 under
 // Wine; CTest runs these cases so): the Japanese templates, whose texts the
 // resource script holds in code page 932, and the Japanese lines the dialogs

@@ -4,6 +4,7 @@
 
 #include "image/convert.h"
 #include "output/image_writers.h"
+#include "platform/pipe_signal.h"
 #include "platform/write_file.h"
 
 namespace vimbra {
@@ -82,6 +83,9 @@ int SavePng(const char* file_name, CDibImage* image) {
 
 int SaveImage(const char* file_name, CDibImage* image, int format) {
     if (image == nullptr || image->empty()) return 0;
+    // The encoders' own writes too: a named pipe whose reader left fails the
+    // save instead of ending the process.
+    platform::PipeSignalBlock no_sigpipe;
     switch (static_cast<ImageFileFormat>(format)) {
         case ImageFileFormat::kBmp:
             return WriteBmp(file_name, *image);

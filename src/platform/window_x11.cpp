@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/pipe_signal.h"
 #include "platform/window_backend.h"
 #include "platform/x11_display.h"
 
@@ -54,7 +55,7 @@ class X11Window final : public NativeWindow {
         : d_(d), events_(events), server_lost_(std::move(lost)) {}
 
     ~X11Window() override {
-        X11CallScope scope;
+        PipeSignalBlock no_sigpipe;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stop_ = true;
@@ -74,7 +75,7 @@ class X11Window final : public NativeWindow {
     }
 
     bool Create(const NativeWindowSpec& spec) {
-        X11CallScope scope;
+        PipeSignalBlock no_sigpipe;
         if (pipe(wake_) != 0) {
             wake_[0] = wake_[1] = -1;
             return false;
@@ -112,7 +113,7 @@ class X11Window final : public NativeWindow {
     }
 
     void Show(bool show) override {
-        X11CallScope scope;
+        PipeSignalBlock no_sigpipe;
         std::lock_guard<std::mutex> lock(mutex_);
         if (gone_) return;
         if (show)
@@ -124,7 +125,7 @@ class X11Window final : public NativeWindow {
     }
 
     void Resize(int32_t width, int32_t height) override {
-        X11CallScope scope;
+        PipeSignalBlock no_sigpipe;
         std::lock_guard<std::mutex> lock(mutex_);
         if (gone_) return;
         XResizeWindow(d_, window_, static_cast<unsigned>(std::max(width, 1)),
@@ -135,7 +136,7 @@ class X11Window final : public NativeWindow {
 
     void Present(const DibView& pixels) override {
         if (pixels.bits == nullptr || pixels.bit_count != 32 || pixels.bottom_up) return;
-        X11CallScope scope;
+        PipeSignalBlock no_sigpipe;
         std::lock_guard<std::mutex> lock(mutex_);
         if (gone_) return;
         if (use_shm_ && EnsureShmImage(pixels.width, pixels.height)) {
@@ -277,7 +278,7 @@ class X11Window final : public NativeWindow {
         // A poll timeout catches events that a drawing call has already read
         // from the socket without waking this thread.
         constexpr int kPollMs = 200;
-        X11CallScope scope;  // for the thread's whole life
+        PipeSignalBlock no_sigpipe;  // for the thread's whole life
         for (;;) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -342,7 +343,7 @@ class X11Backend final : public WindowBackend {
     WindowBackendKind Kind() const override { return WindowBackendKind::kX11; }
 
     void ScreenSize(int32_t* width, int32_t* height) override {
-        X11CallScope scope;
+        PipeSignalBlock no_sigpipe;
         std::lock_guard<std::mutex> lock(mutex_);
         *width = DisplayWidth(d_, DefaultScreen(d_));
         *height = DisplayHeight(d_, DefaultScreen(d_));
@@ -378,7 +379,7 @@ class X11Backend final : public WindowBackend {
     }
 
     bool X11WindowExists(unsigned long xid) override {
-        X11CallScope scope;
+        PipeSignalBlock no_sigpipe;
         std::lock_guard<std::mutex> lock(mutex_);
         XWindowAttributes a;
         const Status ok = XGetWindowAttributes(d_, xid, &a);
@@ -397,7 +398,7 @@ class X11Backend final : public WindowBackend {
 std::unique_ptr<WindowBackend> MakeX11Backend(const char* display) {
     Display* d = OpenConnection(display);
     if (d == nullptr) return nullptr;
-    X11CallScope scope;
+    PipeSignalBlock no_sigpipe;
     if (!MatchesDibPixels(d)) {
         CloseX11Connection(d);
         return nullptr;

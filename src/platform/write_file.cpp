@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "platform/pipe_signal.h"
+
 namespace vimbra::platform {
 
 namespace {
@@ -39,6 +41,7 @@ bool WriteFile::Open(const char* path) {
 
 bool WriteFile::Write(const void* data, size_t size) {
     if (fd_ < 0) return false;
+    PipeSignalBlock no_sigpipe;  // a pipe whose reader left fails the write
     const auto* p = static_cast<const uint8_t*>(data);
     while (size > 0) {
         const ssize_t n = ::write(fd_, p, size);

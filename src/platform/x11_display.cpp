@@ -1,10 +1,9 @@
 #include "platform/x11_display.h"
 
-#include <pthread.h>
-#include <time.h>
-
 #include <mutex>
 #include <unordered_map>
+
+#include "platform/pipe_signal.h"
 
 // Xlib last: its internal header (for LockDisplay) defines min and max.
 #include <X11/Xlib.h>
@@ -98,38 +97,10 @@ void InstallHandlers() {
     });
 }
 
-sigset_t PipeSignal() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGPIPE);
-    return set;
-}
-
-bool PipeSignalPending() {
-    sigset_t pending;
-    sigpending(&pending);
-    return sigismember(&pending, SIGPIPE) == 1;
-}
-
 }  // namespace
 
-X11CallScope::X11CallScope() {
-    const sigset_t pipe = PipeSignal();
-    pthread_sigmask(SIG_BLOCK, &pipe, &previous_mask_);
-    was_pending_ = PipeSignalPending();
-}
-
-X11CallScope::~X11CallScope() {
-    if (!was_pending_ && PipeSignalPending()) {
-        const sigset_t pipe = PipeSignal();
-        const timespec now{};
-        sigtimedwait(&pipe, nullptr, &now);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr);
-}
-
 void* OpenX11Connection(const char* name) {
-    X11CallScope scope;
+    PipeSignalBlock no_sigpipe;
     InstallHandlers();
     Display* d = XOpenDisplay(name);
     if (d == nullptr) return nullptr;
@@ -145,7 +116,7 @@ void CloseX11Connection(void* display) {
     if (display == nullptr) return;
     auto* d = static_cast<Display*>(display);
     {
-        X11CallScope scope;
+        PipeSignalBlock no_sigpipe;
         XCloseDisplay(d);
     }
     std::lock_guard lock(Connections().mutex);
@@ -155,7 +126,7 @@ void CloseX11Connection(void* display) {
 int SyncX11Connection(void* display) {
     auto* d = static_cast<Display*>(display);
     {
-        X11CallScope scope;
+        PipeSignalBlock no_sigpipe;
         XSync(d, False);
     }
     std::lock_guard lock(Connections().mutex);
@@ -182,7 +153,7 @@ void CloseX11Display(void* display) {
 
 bool SetTransientFor(void* display, uintptr_t window, uintptr_t owner) {
     if (display == nullptr || window == 0 || owner == 0) return false;
-    X11CallScope scope;
+    PipeSignalBlock no_sigpipe;
     auto* d = static_cast<Display*>(display);
     bool own = false;
     {

@@ -8,28 +8,9 @@
 // handlers that were installed before.
 #pragma once
 
-#include <signal.h>
-
 #include <cstdint>
 
 namespace vimbra::platform {
-
-// Held by a thread while it talks to an X server of the library's. A server
-// that has gone away makes Xlib's next write fail with SIGPIPE, whose default
-// action ends the process; here the signal is blocked for the calling thread,
-// the write fails instead (Xlib then reports the connection lost), and a
-// SIGPIPE raised meanwhile is taken before the thread's mask is restored.
-class X11CallScope {
-  public:
-    X11CallScope();
-    ~X11CallScope();
-    X11CallScope(const X11CallScope&) = delete;
-    X11CallScope& operator=(const X11CallScope&) = delete;
-
-  private:
-    sigset_t previous_mask_;
-    bool was_pending_ = false;  // the thread's own SIGPIPE, left to it
-};
 
 // Opens a connection of the library's own to the display `name` (the one in
 // $DISPLAY when nullptr); nullptr, quietly, when it cannot be reached. The

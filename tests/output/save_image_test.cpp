@@ -1,11 +1,14 @@
 #include "output/save_image.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "file_readers.h"
 #include "output_test_util.h"
@@ -89,6 +92,35 @@ TEST_F(SaveImageTest, HeldFileIsRefusedAndKept) {
     EXPECT_EQ(SaveImage(held.c_str(), &image, kRaw), 0);
     holder.Close();
     EXPECT_EQ(std::filesystem::file_size(held), 4u) << "a refused open must not truncate";
+}
+
+// A named pipe whose reader leaves after the first byte: every format fails
+// the save, and the process lives on (the write's SIGPIPE would end it).
+TEST_F(SaveImageTest, PipeWhoseReaderLeavesFailsTheSave) {
+    CDibImage image;
+    ASSERT_TRUE(image.Create(512, 512, 24));
+    // Noise: every format's file is far larger than the pipe's buffer.
+    uint32_t state = 12345;
+    Fill(image, [&](int, int, int) {
+        return static_cast<int>((state = state * 1103515245u + 12345u) >> 24);
+    });
+    for (int format = kBmp; format <= kTiff; ++format) {
+        SCOPED_TRACE(format);
+        const std::string path = File("pipe" + std::to_string(format));
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        // Opened first, so that the writer's open finds a reader.
+        const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        std::thread leave([reader] {
+            pollfd p{reader, POLLIN, 0};
+            char c;
+            if (::poll(&p, 1, 5000) == 1) [[maybe_unused]]
+                ssize_t n = ::read(reader, &c, 1);
+            ::close(reader);
+        });
+        EXPECT_EQ(SaveImage(path.c_str(), &image, format), 0);
+        leave.join();
+    }
 }
 
 TEST_F(SaveImageTest, ReadOnlyFileIsRefused) {

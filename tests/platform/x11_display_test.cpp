@@ -51,20 +51,5 @@ TEST(X11Connection, BrokenConnectionIsMarkedLostWithoutEndingTheProcess) {
     CloseX11Connection(display);
 }
 
-TEST(X11Connection, CallScopeLeavesTheThreadsOwnPendingSignal) {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    sigset_t before;
-    pthread_sigmask(SIG_BLOCK, &pipe, &before);
-    pthread_kill(pthread_self(), SIGPIPE);
-    { X11CallScope scope; }
-    EXPECT_TRUE(PipeSignalIn(Pending()));
-    EXPECT_TRUE(PipeSignalIn(ThreadMask()));
-    const timespec now{};
-    sigtimedwait(&pipe, nullptr, &now);
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-}
-
 }  // namespace
 }  // namespace vimbra::platform

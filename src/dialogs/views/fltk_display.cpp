@@ -7,6 +7,7 @@
 
 #include "dialogs/views/dialog_window.h"
 #include "dialogs/views/system_display.h"
+#include "platform/pipe_signal.h"
 #include "platform/x11_display.h"
 
 namespace vimbra::dialogs::views {
@@ -22,7 +23,7 @@ std::mutex& DisplayMutex() {
 template <typename Model>
 int Show(std::unique_ptr<DialogWindow> (*make)(Model&), Model& model, HWND owner) {
     std::lock_guard lock(DisplayMutex());
-    platform::X11CallScope scope;
+    platform::PipeSignalBlock no_sigpipe;
     std::unique_ptr<DialogWindow> window = make(model);
     return window->RunModal(owner);
 }
@@ -31,7 +32,7 @@ int Show(std::unique_ptr<DialogWindow> (*make)(Model&), Model& model, HWND owner
 
 bool FltkDisplay::Available() {
     std::lock_guard lock(DisplayMutex());
-    platform::X11CallScope scope;
+    platform::PipeSignalBlock no_sigpipe;
     // FLTK keeps its first display: once that has gone away, no dialog can
     // open again.
     if (fl_display != nullptr) return !platform::X11ConnectionLost(fl_display);

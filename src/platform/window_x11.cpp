@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -76,7 +77,7 @@ class X11Window final : public NativeWindow {
 
     bool Create(const NativeWindowSpec& spec) {
         PipeSignalBlock no_sigpipe;
-        if (pipe(wake_) != 0) {
+        if (pipe2(wake_, O_CLOEXEC) != 0) {
             wake_[0] = wake_[1] = -1;
             return false;
         }

@@ -89,7 +89,7 @@ void CAviRecorder::ConvertFrame(CDibImage& current) {
 void CAviRecorder::Run(RecorderFrameSource* source, uint32_t duration_ms) {
     const bool buffers = grey_.Create(width_, height_, 8) && upright_.Create(width_, height_, 24) &&
                          frame_.Create(width_, height_, 24);
-    bool started = false;
+    bool started = false, failed = false;
     uint32_t start = 0, last = 0;
     while (buffers && recording_.load(std::memory_order_acquire)) {
         platform::SleepMs(kPollMs);
@@ -102,13 +102,19 @@ void CAviRecorder::Run(RecorderFrameSource* source, uint32_t duration_ms) {
         // A frame that would take the file past the format's 32-bit sizes
         // ends the recording instead.
         if (!writer_.HasRoomForFrame()) break;
+        // A failed write (a full disk) ends the recording with the frames
+        // written whole.
+        if (!writer_.AppendFrame(frame_.bits())) {
+            failed = true;
+            break;
+        }
         last = now;
-        writer_.AppendFrame(frame_.bits());
         // Measured as time since the first frame, which stays right when the
         // millisecond clock wraps.
         if (now - start > duration_ms) break;
     }
-    writer_.Finish(MeasuredRate(writer_.frame_count(), last - start));
+    if (!writer_.Finish(MeasuredRate(writer_.frame_count(), last - start))) failed = true;
+    if (failed) source->WriteFailed();
     grey_.Destroy();
     upright_.Destroy();
     frame_.Destroy();

@@ -28,8 +28,9 @@
 // duration after the first frame's, or when Stop is called (the session
 // calls it when preview stops, the acquisition closes or the session is
 // released), or when the next frame would take the file past the 32-bit
-// sizes of the format. In every case the file is finished: index written,
-// sizes, frame counts and the measured rate patched, file closed.
+// sizes of the format, or when a write fails (a full disk). In every case the
+// file is finished: index written, sizes, frame counts and the measured rate
+// patched, file closed.
 #pragma once
 
 #include <atomic>
@@ -62,6 +63,9 @@ class RecorderFrameSource {
     // current image, and return true. Otherwise return false at once without
     // calling it. Must not wait for a frame.
     virtual bool TakeNewFrame(RecorderFrameConverter& converter) = 0;
+    // Called on the recorder's thread, before the recording counts as ended,
+    // when writing the file failed; the file keeps the frames written whole.
+    virtual void WriteFailed() {}
 
   protected:
     ~RecorderFrameSource() = default;

@@ -90,21 +90,28 @@ bool CAviWriter::HasRoomForFrame() const {
 
 bool CAviWriter::AppendFrame(const uint8_t* frame) {
     if (!file_.is_open() || frame == nullptr || !HasRoomForFrame()) return false;
+    uint8_t chunk_header[kChunkHeaderSize];
+    PutFourCc(chunk_header, "00db");
+    Put32(chunk_header + 4, chunk_size_);
+    if (!file_.Write(chunk_header, sizeof chunk_header) || !file_.Write(frame, chunk_size_)) {
+        // A chunk written in part is cut off and not counted, so that the
+        // file ends with whole frames and the index follows the last of them.
+        file_.Truncate(MoviEnd());
+        return false;
+    }
     IndexEntry entry{};
     PutFourCc(entry.bytes, "00db");
     Put32(entry.bytes + 4, kIndexFlagKeyFrame);
     Put32(entry.bytes + 8, static_cast<uint32_t>(movi_size_));
     Put32(entry.bytes + 12, chunk_size_);
     index_.push_back(entry);
-    uint8_t chunk_header[kChunkHeaderSize];
-    PutFourCc(chunk_header, "00db");
-    Put32(chunk_header + 4, chunk_size_);
-    // The sizes count the chunk whatever the write's outcome, so that the
-    // index keeps pointing where the following chunks are meant to be.
     riff_size_ += kChunkHeaderSize + chunk_size_;
     movi_size_ += kChunkHeaderSize + chunk_size_;
-    const bool written = file_.Write(chunk_header, sizeof chunk_header);
-    return file_.Write(frame, chunk_size_) && written;
+    return true;
+}
+
+uint64_t CAviWriter::MoviEnd() const {
+    return kMoviSizeOffset + 4 + movi_size_;
 }
 
 bool CAviWriter::Finish(uint32_t rate_hundredths) {
@@ -114,15 +121,24 @@ bool CAviWriter::Finish(uint32_t rate_hundredths) {
     uint8_t index_header[kChunkHeaderSize];
     PutFourCc(index_header, "idx1");
     Put32(index_header + 4, frames * kIndexEntrySize);
-    bool ok = file_.Write(index_header, sizeof index_header);
-    ok = ok && (index_.empty() || file_.Write(index_.data(), index_.size() * sizeof(IndexEntry)));
-    riff_size_ += kChunkHeaderSize + uint64_t{kIndexEntrySize} * frames;
+    const bool indexed =
+        file_.Write(index_header, sizeof index_header) &&
+        (index_.empty() || file_.Write(index_.data(), index_.size() * sizeof(IndexEntry)));
+    bool ok = indexed;
 
     auto patch = [this, &ok](uint32_t offset, uint32_t value) {
         uint8_t bytes[4];
         Put32(bytes, value);
         ok = file_.WriteAt(offset, bytes, sizeof bytes) && ok;
     };
+    if (indexed) {
+        riff_size_ += kChunkHeaderSize + uint64_t{kIndexEntrySize} * frames;
+    } else {
+        // No room for the index: the file ends after the last frame and says
+        // it has no index, so that players read the frames in order.
+        file_.Truncate(MoviEnd());
+        patch(kFlagsOffset, kAviFlagWasCaptureFile);
+    }
     patch(kRiffSizeOffset, static_cast<uint32_t>(riff_size_));
     patch(kMoviSizeOffset, static_cast<uint32_t>(movi_size_));
     patch(kTotalFramesOffset, frames);

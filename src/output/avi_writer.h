@@ -22,6 +22,7 @@ class CAviWriter {
     // File offsets of the fields Finish patches.
     static constexpr uint32_t kRiffSizeOffset = 4;
     static constexpr uint32_t kMicroSecPerFrameOffset = 32;
+    static constexpr uint32_t kFlagsOffset = 44;
     static constexpr uint32_t kTotalFramesOffset = 48;
     static constexpr uint32_t kScaleOffset = 128;
     static constexpr uint32_t kLengthOffset = 140;
@@ -41,11 +42,12 @@ class CAviWriter {
     bool HasRoomForFrame() const;
     // Appends one frame of chunk_size() bytes (rows padded to 4 bytes, bottom
     // row first) and its index entry. False when no file is open, there is no
-    // room left, or the write failed.
+    // room left, or the write failed (the frame is then cut off again).
     bool AppendFrame(const uint8_t* frame);
     // Writes the index, patches the header with the frame count and
     // `rate_hundredths` (0 is stored as 1: a hundredth of a frame per second)
-    // and closes the file. False when nothing was open or a write failed.
+    // and closes the file. False when nothing was open or a write failed; an
+    // index that cannot be written is left out and the header says so.
     bool Finish(uint32_t rate_hundredths);
     // Closes the file without finishing it and forgets the frames.
     void Reset();
@@ -55,6 +57,9 @@ class CAviWriter {
     uint32_t chunk_size() const { return chunk_size_; }
 
   private:
+    // File offset just past the last whole frame chunk.
+    uint64_t MoviEnd() const;
+
     struct IndexEntry {
         uint8_t bytes[16];
     };

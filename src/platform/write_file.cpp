@@ -67,6 +67,12 @@ bool WriteFile::WriteAt(uint64_t offset, const void* data, size_t size) {
     return true;
 }
 
+bool WriteFile::Truncate(uint64_t size) {
+    if (fd_ < 0) return false;
+    const auto at = static_cast<off_t>(size);
+    return ::ftruncate(fd_, at) == 0 && ::lseek(fd_, at, SEEK_SET) == at;
+}
+
 bool WriteFile::Close() {
     if (fd_ < 0) return true;
     const int result = ::close(fd_);

@@ -25,6 +25,9 @@ class WriteFile {
     bool Write(const void* data, size_t size);
     // Writes all `size` bytes at `offset` without moving the current position.
     bool WriteAt(uint64_t offset, const void* data, size_t size);
+    // Cuts the file to `size` bytes and moves the current position there, so
+    // that what a failed write left behind is dropped.
+    bool Truncate(uint64_t size);
     // Closes the file; safe when nothing is open. False when the system
     // reported an error on closing.
     bool Close();

@@ -66,6 +66,13 @@ bool WriteFile::WriteAt(uint64_t offset, const void* data, size_t size) {
     return ::SetFilePointerEx(Handle(fd_), here, nullptr, FILE_BEGIN) && ok;
 }
 
+bool WriteFile::Truncate(uint64_t size) {
+    if (fd_ < 0) return false;
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFilePointerEx(Handle(fd_), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(Handle(fd_));
+}
+
 bool WriteFile::Close() {
     if (fd_ < 0) return true;
     const bool ok = ::CloseHandle(Handle(fd_)) != FALSE;

@@ -31,6 +31,10 @@ class AviSessionRecorder final : public SessionRecorder, private RecorderFrameSo
             [&converter](CDibImage& current) { converter.ConvertFrame(current); });
     }
 
+    // The host learns of a recording cut short by a failed write as of any
+    // other file failure.
+    void WriteFailed() override { session_.RecordError(VIMBRA_ERR_FILE); }
+
     CVimbra& session_;
     CAviRecorder recorder_;  // destroyed first: its thread stops while the session is there
 };

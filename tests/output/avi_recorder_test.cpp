@@ -47,7 +47,9 @@ class FakeSource : public RecorderFrameSource {
         ++taken_;
         return true;
     }
+    void WriteFailed() override { ++write_failures_; }
     int taken() const { return taken_.load(); }
+    int write_failures() const { return write_failures_.load(); }
 
   private:
     CDibImage* image_;
@@ -56,6 +58,7 @@ class FakeSource : public RecorderFrameSource {
     size_t next_ = 0;
     const bool endless_;
     std::atomic<int> taken_{0};
+    std::atomic<int> write_failures_{0};
 };
 
 // What a finished file says about itself, with its structure checked.
@@ -418,6 +421,52 @@ TEST_F(AviRecorderTest, RecordingEndsBeforeTheSizeLimit) {
     const AviFile f = CheckFinished(path);
     EXPECT_EQ(f.frames, 3u);
     EXPECT_LE(Get32(f.bytes, 4), limit);
+}
+
+// The disk fills up in the middle of a frame: the recording ends there and
+// the file keeps the frames written whole, as a file players read. With no
+// room left for the index either, the file says it has none.
+TEST_F(AviRecorderTest, WriteFailureEndsTheRecordingWithAReadableFile) {
+    struct Case {
+        const char* what;
+        uint32_t room_after_two_frames;
+        bool indexed;
+    };
+    const Case cases[] = {
+        {"the index fits in the room the cut frame leaves", 120, true},
+        {"no room for the index", 10, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CDibImage image;
+        ASSERT_TRUE(image.Create(8, 8, 24));  // chunks of 8 + 192 bytes
+        testing::Fill(image, [](int x, int y, int s) { return x * 4 + y + s * 60; });
+        FakeSource source(&image, {}, /*endless=*/true);
+        CAviRecorder recorder(FakeClock);
+        const std::string path = dir_.File("full.avi");
+        {
+            testing::FileSizeLimit disk(232 + 2 * 200 + c.room_after_two_frames);
+            RecordToEnd(recorder, path, image, source, 3600000);
+            recorder.Stop();
+        }
+        EXPECT_EQ(source.write_failures(), 1);
+        const std::vector<uint8_t> b = ReadBytes(path);
+        ASSERT_GE(b.size(), 232u + 400);
+        EXPECT_EQ(Get32(b, 4), b.size() - 8);
+        ASSERT_EQ(Get32(b, 224), 4u + 400) << "movi holds the two whole frames";
+        EXPECT_EQ(Get32(b, 48), 2u);
+        EXPECT_EQ(Get32(b, 140), 2u);
+        EXPECT_EQ((Get32(b, 44) & 0x10) != 0, c.indexed) << "has-index flag";
+        if (c.indexed) {
+            EXPECT_EQ(CheckFinished(path).frames, 2u);
+        } else {
+            EXPECT_EQ(b.size(), 232u + 400);
+        }
+        VIMBRA_REQUIRE_TOOL("ffprobe");
+        const std::string out = testing::ProbeVideo(path);
+        EXPECT_THAT(out, ::testing::HasSubstr("width=8"));
+        EXPECT_THAT(out, ::testing::HasSubstr("nb_read_frames=2"));
+    }
 }
 
 }  // namespace

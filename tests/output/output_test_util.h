@@ -3,8 +3,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <cstring>
@@ -144,5 +146,27 @@ void Fill(CDibImage& image, F pixel) {
         }
     }
 }
+
+// Lets the process write files only up to `bytes`, as a disk that fills up
+// would; writes past it fail instead of raising a signal. Undone on
+// destruction.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        saved_handler_ = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        ::signal(SIGXFSZ, saved_handler_);
+    }
+
+  private:
+    rlimit saved_{};
+    sighandler_t saved_handler_ = SIG_DFL;
+};
 
 }  // namespace vimbra::testing

@@ -143,5 +143,20 @@ TEST_F(SaveAndRecordTest, StoppedRecordingIsFinished) {
     }
 }
 
+// A disk that fills up during a recording ends it with a file that plays
+// the frames written whole, and the host hears of it as a file failure.
+TEST_F(SaveAndRecordTest, FullDiskEndsTheRecordingWithCode12) {
+    const int32_t h = OpenSmall();
+    const std::string path = Path("full.avi");
+    {
+        FileSizeLimit disk(232 + 2 * (8 + 64 * 48 * 3) + 100);
+        ASSERT_EQ(Vimbra_Record(h, path.c_str(), 3600000, 0), 1);
+        ExpectPlayable(path, FinishedAvi(path));
+    }
+    EXPECT_EQ(Get32(ReadBytes(path), 48), 2u);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_FILE});
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+}
+
 }  // namespace
 }  // namespace vimbra::testing

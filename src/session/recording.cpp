@@ -12,7 +12,9 @@ void CVimbra::SetRecorder(std::unique_ptr<SessionRecorder> recorder) {
 }
 
 int32_t CVimbra::Record(const char* file, int32_t duration_ms, int32_t show_window) {
-    if (file == nullptr || file[0] == '\0') {
+    // A negative duration would never end a recording short of the file's
+    // size limit, so it is refused like a missing name.
+    if (file == nullptr || file[0] == '\0' || duration_ms < 0) {
         RecordError(VIMBRA_ERR_ARGUMENT);
         return 0;
     }

@@ -136,8 +136,8 @@ class CVimbra : public FrameCallbacks {
     int32_t Close();
     // Starts preview (with a window when `show_window` is set and the
     // placement asks for one) and the recorder on it: code 9 without a file
-    // name, 12 when preview or the file fails, 3 when the recorder's thread
-    // does.
+    // name or with a negative duration, 12 when preview or the file fails, 3
+    // when the recorder's thread does.
     int32_t Record(const char* file, int32_t duration_ms, int32_t show_window);
     int32_t RecordW(const char16_t* file, int32_t duration_ms, int32_t show_window);
     // The recorder Record starts; without one, recording fails with code 12.

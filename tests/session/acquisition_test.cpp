@@ -518,6 +518,13 @@ TEST_F(AcquisitionTest, RecordStartsPreviewThenTheRecorder) {
     EXPECT_EQ(State(), AcqState::kIdle);
 
     install(SessionRecorder::Start::kStarted);
+    // A negative duration is refused before anything starts, instead of
+    // recording until the file is full.
+    calls.file.clear();
+    EXPECT_EQ(Vimbra_Record(h, "clip.avi", -1, 0), 0);
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_ARGUMENT});
+    EXPECT_EQ(State(), AcqState::kIdle);
+    EXPECT_TRUE(calls.file.empty());
     const std::u16string wide = u"clip\u00e9.avi";
     EXPECT_EQ(Vimbra_RecordW(h, wide.c_str(), 5000, 1), 1);
     EXPECT_EQ(calls.file, "clip\xC3\xA9.avi");

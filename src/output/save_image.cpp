@@ -86,7 +86,15 @@ int SaveImage(const char* file_name, CDibImage* image, int format) {
     // The encoders' own writes too: a named pipe whose reader left fails the
     // save instead of ending the process.
     platform::PipeSignalBlock no_sigpipe;
-    switch (static_cast<ImageFileFormat>(format)) {
+    const auto code = static_cast<ImageFileFormat>(format);
+    // The JPEG, PNG and TIFF libraries open the file themselves; a file a
+    // writer holds (a running recording) is refused for them as the BMP and
+    // raw writers' own opening refuses it.
+    if (code != ImageFileFormat::kBmp && code != ImageFileFormat::kRaw &&
+        platform::HeldByWriter(file_name)) {
+        return 0;
+    }
+    switch (code) {
         case ImageFileFormat::kBmp:
             return WriteBmp(file_name, *image);
         case ImageFileFormat::kRaw:

@@ -39,6 +39,16 @@ bool WriteFile::Open(const char* path) {
     return true;
 }
 
+bool HeldByWriter(const char* path) {
+    if (path == nullptr || path[0] == '\0') return false;
+    // Read-only and non-blocking: nothing is created, changed or waited for.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
 bool WriteFile::Write(const void* data, size_t size) {
     if (fd_ < 0) return false;
     PipeSignalBlock no_sigpipe;  // a pipe whose reader left fails the write

@@ -38,4 +38,9 @@ class WriteFile {
     int fd_ = -1;
 };
 
+// True when a WriteFile holds `path`. Writers that open files through a
+// library check it first, so that they refuse such a file (a running
+// recording) as WriteFile does instead of truncating it under its writer.
+bool HeldByWriter(const char* path);
+
 }  // namespace vimbra::platform

@@ -80,4 +80,10 @@ bool WriteFile::Close() {
     return ok;
 }
 
+bool HeldByWriter(const char*) {
+    // A held file is opened without write sharing, so the system itself
+    // refuses every other open for writing.
+    return false;
+}
+
 }  // namespace vimbra::platform

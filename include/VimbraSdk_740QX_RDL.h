@@ -340,7 +340,7 @@ VIMBRA_API int32_t Vimbra_Close(int32_t handle) VIMBRA_NOEXCEPT;
 VIMBRA_API int32_t Vimbra_GetImage(int32_t handle, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
 /* Places the preview window made by the next start: a child of `parent` at (left, top) of width `right` and height `bottom`, or without parent a window of its own; NULL and all zero for none. */
 VIMBRA_API int32_t Vimbra_SetPreviewWindow(int32_t handle, HWND parent, int32_t left, int32_t top, int32_t right, int32_t bottom) VIMBRA_NOEXCEPT;
-/* Starts preview (with its window when showWindow is non-zero) and records it into the AVI file `file` for durationMs from the first frame; code 9 without a name or with a negative duration, 12 when preview or the file fails, 3 when the recorder cannot start, 1 while a recording runs (which goes on). Stopping preview, closing or releasing ends a recording early as a complete file. */
+/* Starts preview (with its window when showWindow is non-zero) and records it into the AVI file `file` for durationMs from the first frame; code 9 without a name or with a negative duration, 12 when preview or the file fails, 3 when the recorder cannot start, 1 while a recording runs (which goes on). Stopping preview, closing or releasing ends a recording early as a complete file; so does a write that fails (a full disk), which also records code 12. */
 VIMBRA_API int32_t Vimbra_Record(int32_t handle, const char* file, int32_t durationMs, int32_t showWindow) VIMBRA_NOEXCEPT;
 /* As Vimbra_Record with a UTF-16 file name; code 12 when it cannot be converted or exceeds 1023 bytes. */
 VIMBRA_API int32_t Vimbra_RecordW(int32_t handle, const VimbraWChar* file, int32_t durationMs, int32_t showWindow) VIMBRA_NOEXCEPT;

@@ -455,7 +455,9 @@ void CVBXSdkLib::StreamingLoop(LoopArgs args) {
     }
     handle.reset();
     end_code_.store(end_code, std::memory_order_release);
-    if (end_code == kDevTransferFailed) error_.store(1, std::memory_order_release);
+    // A loop that could not open the camera ended on a failure as much as one
+    // whose transfer failed: the reader and stop must hear of it.
+    if (end_code != kDevOk) error_.store(1, std::memory_order_release);
     idle_.store(1, std::memory_order_release);
     done_event_->Set();
 }

@@ -414,6 +414,22 @@ TEST_F(DeviceTest, UnplugEndsTheRun) {
     EXPECT_EQ(dev.StopStreaming(), kDevOk);
 }
 
+// A camera that goes away between its set-up and the loop's own open ends
+// the run with 10; a reader must hear of it rather than wait for frames of a
+// stream that is no longer there.
+TEST_F(DeviceTest, LoopThatCannotOpenTheCameraEndsTheRun) {
+    CVimbra740QXRDLSdk& dev = Device();
+    ASSERT_EQ(dev.SetWindow(0, 0, 64, 48, 0), 0);
+    driver_.RefuseOpens(0, -1);
+    ASSERT_EQ(dev.StartStreaming(), kDevOk);
+    ASSERT_TRUE(Eventually([&] { return !dev.IsStreaming(); }));
+    EXPECT_EQ(dev.WaitForFrame(), kWaitLoopEnded);
+    EXPECT_EQ(dev.StopStreaming(), kDevNoHandle);
+    EXPECT_EQ(dev.WaitForFrame(), kWaitStopped);
+    EXPECT_EQ(dev.StopStreaming(), kDevOk);
+    driver_.RefuseOpens(0, 0);
+}
+
 TEST_F(DeviceTest, StreamingSixteenBitFullFrames) {
     CVimbra740QXRDLSdk& dev = Device();
     dev.SetTransferDepth(1);

@@ -442,6 +442,9 @@ void CVBXSdkLib::StreamingLoop(LoopArgs args) {
                 }
             }
             if (publish) {
+                // The failure is stored before its slot is published, so a
+                // reader that sees the slot also sees that it holds no frame.
+                if (end_code != kDevOk) error_.store(1, std::memory_order_release);
                 int next = w + 1 >= args.buffer_count ? 0 : w + 1;
                 if (next == read_index_.load(std::memory_order_acquire))
                     next = next + 1 >= args.buffer_count ? 0 : next + 1;
@@ -455,7 +458,9 @@ void CVBXSdkLib::StreamingLoop(LoopArgs args) {
     }
     handle.reset();
     end_code_.store(end_code, std::memory_order_release);
-    if (end_code == kDevTransferFailed) error_.store(1, std::memory_order_release);
+    // A loop that could not open the camera ended on a failure as much as one
+    // whose transfer failed: the reader and stop must hear of it.
+    if (end_code != kDevOk) error_.store(1, std::memory_order_release);
     idle_.store(1, std::memory_order_release);
     done_event_->Set();
 }
@@ -465,6 +470,8 @@ int CVBXSdkLib::WaitForFrame() {
     if (idle_.load(std::memory_order_acquire) == 1) return kWaitStopped;
     const int count = ring_count_;
     int w = write_index_.load(std::memory_order_acquire);
+    // A slot published by a failed transfer comes with the error flag set.
+    if (error_.load(std::memory_order_acquire)) return kWaitLoopEnded;
     const int r = read_index_.load(std::memory_order_relaxed);
     if (w < r) w += count;
     if (w - r <= 0) return frame_event_->Wait(frame_wait_ms_) ? kWaitNoFrameYet : kWaitLoopEnded;

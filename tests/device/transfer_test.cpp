@@ -2,7 +2,10 @@
 // newest-frame rule, and how transfer faults end a run.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <numeric>
 #include <thread>
 
@@ -395,6 +398,75 @@ TEST_F(DeviceTest, FailedRequestPublishesItsSlotAndEndsTheRun) {
     EXPECT_EQ(dev.StopStreaming(), kDevTransferFailed);
 }
 
+// Passes requests on to the virtual driver, but holds the close of a handle
+// that has read on the frame pipe until released: the streaming loop's last
+// step before it reports how its run ended.
+class HeldFrameCloseBackend final : public platform::DriverBackend {
+  public:
+    explicit HeldFrameCloseBackend(platform::DriverBackend* inner) : inner_(inner) {}
+    ~HeldFrameCloseBackend() override { Release(); }
+
+    std::unique_ptr<platform::DriverFile> Open(const char* path) override {
+        std::unique_ptr<platform::DriverFile> file = inner_->Open(path);
+        if (!file) return nullptr;
+        return std::make_unique<File>(this, std::move(file));
+    }
+    bool Holding() const { return holding_.load(); }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+  private:
+    class File final : public platform::DriverFile {
+      public:
+        File(HeldFrameCloseBackend* owner, std::unique_ptr<platform::DriverFile> inner)
+            : owner_(owner), inner_(std::move(inner)) {}
+        ~File() override {
+            if (!read_frames_) return;
+            owner_->holding_.store(true);
+            std::unique_lock<std::mutex> lock(owner_->mutex_);
+            owner_->cv_.wait(lock, [&] { return owner_->released_; });
+        }
+        bool Control(uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+                     uint32_t* transferred) override {
+            uint32_t pipe = 0;
+            if (in && in_size == 4) std::memcpy(&pipe, in, 4);
+            if (code != platform::kIoctlTransferWait && pipe == platform::kPipeFrame)
+                read_frames_ = true;
+            return inner_->Control(code, in, in_size, out, out_size, transferred);
+        }
+
+      private:
+        HeldFrameCloseBackend* owner_;
+        std::unique_ptr<platform::DriverFile> inner_;
+        bool read_frames_ = false;
+    };
+
+    platform::DriverBackend* inner_;
+    std::atomic<bool> holding_{false};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool released_ = false;
+};
+
+// The slot of a failed transfer is published to wake the reader, but what it
+// holds is no frame: a reader that looks before the loop has finished ending
+// must still be told that the run failed, not handed that slot.
+TEST_F(DeviceTest, SlotOfAFailedTransferIsNeverTaken) {
+    HeldFrameCloseBackend backend(&driver_);
+    CVimbra740QXRDLSdk dev(&backend);
+    ASSERT_EQ(dev.SetWindow(0, 0, 64, 48, 0), 0);
+    driver_.FailNextTransfers(0, 1);
+    ASSERT_EQ(dev.StartStreaming(), kDevOk);
+    ASSERT_TRUE(Eventually([&] { return backend.Holding(); }));
+    EXPECT_EQ(dev.WriteIndex(), 1) << "the failed slot is published";
+    EXPECT_EQ(dev.WaitForFrame(), kWaitLoopEnded);
+    backend.Release();
+    EXPECT_EQ(dev.StopStreaming(), kDevTransferFailed);
+}
+
 TEST_F(DeviceTest, UnplugEndsTheRun) {
     CVimbra740QXRDLSdk& dev = Device();
     ASSERT_EQ(dev.SetWindow(0, 0, 64, 48, 0), 0);
@@ -412,6 +484,22 @@ TEST_F(DeviceTest, UnplugEndsTheRun) {
     const uint64_t before = dev.FramesCompleted();
     ASSERT_TRUE(Eventually([&] { return dev.FramesCompleted() >= before + 2; }));
     EXPECT_EQ(dev.StopStreaming(), kDevOk);
+}
+
+// A camera that goes away between its set-up and the loop's own open ends
+// the run with 10; a reader must hear of it rather than wait for frames of a
+// stream that is no longer there.
+TEST_F(DeviceTest, LoopThatCannotOpenTheCameraEndsTheRun) {
+    CVimbra740QXRDLSdk& dev = Device();
+    ASSERT_EQ(dev.SetWindow(0, 0, 64, 48, 0), 0);
+    driver_.RefuseOpens(0, -1);
+    ASSERT_EQ(dev.StartStreaming(), kDevOk);
+    ASSERT_TRUE(Eventually([&] { return !dev.IsStreaming(); }));
+    EXPECT_EQ(dev.WaitForFrame(), kWaitLoopEnded);
+    EXPECT_EQ(dev.StopStreaming(), kDevNoHandle);
+    EXPECT_EQ(dev.WaitForFrame(), kWaitStopped);
+    EXPECT_EQ(dev.StopStreaming(), kDevOk);
+    driver_.RefuseOpens(0, 0);
 }
 
 TEST_F(DeviceTest, StreamingSixteenBitFullFrames) {

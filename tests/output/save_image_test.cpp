@@ -100,8 +100,10 @@ TEST_F(SaveImageTest, HeldFileIsRefusedAndKept) {
 // the save, and the process lives on (the write's SIGPIPE would end it).
 TEST_F(SaveImageTest, PipeWhoseReaderLeavesFailsTheSave) {
     CDibImage image;
-    ASSERT_TRUE(image.Create(512, 512, 24));
-    // Noise: every format's file is far larger than the pipe's buffer.
+    ASSERT_TRUE(image.Create(1024, 1024, 24));
+    // Noise: every format's file (JPEG of quality 20 about 180 KB) is far
+    // larger than the pipe's 64 KB buffer, so the writer is still writing
+    // when the reader leaves.
     uint32_t state = 12345;
     Fill(image, [&](int, int, int) {
         return static_cast<int>((state = state * 1103515245u + 12345u) >> 24);

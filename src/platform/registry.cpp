@@ -51,10 +51,13 @@ enum class ReadResult { kOk, kMissing, kError };
 ReadResult ReadWholeFile(const std::string& path, std::string* bytes, FileIdentity* id) {
     bytes->clear();
     *id = FileIdentity{};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a pipe at the path would otherwise wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kError;
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
+    // Only a regular file holds settings; a pipe or a device is not read
+    // (nor replaced by a save).
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return ReadResult::kError;
     }

@@ -313,6 +313,31 @@ TEST_F(RegistryTest, UnusableLocationRefusesKeysForWriting) {
     EXPECT_EQ(OpenKey(HkeyCurrentUser(), "Software", key.Receive()), kRegNotFound);
 }
 
+// A settings path that names a pipe is no file to read: the calls answer
+// instead of waiting for a writer that never comes, and the pipe stays.
+// They run in a child that an alarm ends should they block.
+TEST_F(RegistryTest, SettingsPathThatIsAPipeIsRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(registry_.path().c_str(), 0600), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(10);
+        ScopedRegKey key;
+        bool ok = OpenKey(HkeyCurrentUser(), "Software\\App", key.Receive()) == kRegNotFound;
+        ok = CreateKey(HkeyCurrentUser(), "Software\\App", key.Receive()) == kRegOk && ok;
+        ok = SetDword(key.get(), "Answer", 1) == kRegOk && ok;
+        ok = key.Close() == kRegWriteFault && ok;
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+    struct stat st;
+    ASSERT_EQ(::lstat(registry_.path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
 TEST_F(RegistryTest, ThreadsSavingAtOnceLoseNothing) {
     constexpr int kThreads = 4, kSaves = 25;
     std::vector<std::thread> threads;

@@ -4,21 +4,63 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace vimbra::platform {
 namespace {
+
+// Messages in posting order, in storage that grows to the most ever queued
+// and is then reused: a steady stream of frame notifications allocates
+// nothing.
+class MessageRing {
+  public:
+    bool empty() const { return count_ == 0; }
+    size_t size() const { return count_; }
+    // False when the storage cannot grow.
+    bool push_back(const Message& m) {
+        if (count_ == slots_.size() && !Grow()) return false;
+        slots_[(head_ + count_) % slots_.size()] = m;
+        ++count_;
+        return true;
+    }
+    Message pop_front() {
+        const Message m = slots_[head_];
+        head_ = (head_ + 1) % slots_.size();
+        --count_;
+        return m;
+    }
+    void clear() { head_ = count_ = 0; }
+
+  private:
+    bool Grow() {
+        std::vector<Message> bigger;
+        try {
+            bigger.resize(slots_.empty() ? 64 : slots_.size() * 2);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        for (size_t i = 0; i < count_; ++i) bigger[i] = slots_[(head_ + i) % slots_.size()];
+        slots_.swap(bigger);
+        head_ = 0;
+        return true;
+    }
+
+    std::vector<Message> slots_;
+    size_t head_ = 0;
+    size_t count_ = 0;
+};
 
 // One message queue: a window's or a thread's.
 struct Queue {
     std::mutex mutex;
     std::condition_variable cv;
-    std::deque<Message> messages;
+    MessageRing messages;
     bool destroyed = false;
     MessageCallback callback = nullptr;
     void* user = nullptr;
@@ -29,9 +71,10 @@ struct Queue {
     bool Push(const Message& m) {
         {
             std::lock_guard<std::mutex> lock(mutex);
-            if (destroyed || messages.size() >= static_cast<size_t>(kMaxQueuedMessages))
+            if (destroyed || messages.size() >= static_cast<size_t>(kMaxQueuedMessages) ||
+                !messages.push_back(m)) {
                 return false;
-            messages.push_back(m);
+            }
         }
         cv.notify_all();
         return true;
@@ -47,8 +90,7 @@ struct Queue {
         }
         if (destroyed) return GetResult::kNoWindow;
         if (messages.empty()) return GetResult::kEmpty;
-        *out = messages.front();
-        messages.pop_front();
+        *out = messages.pop_front();
         return GetResult::kMessage;
     }
 
@@ -67,8 +109,7 @@ struct Queue {
                 return destroyed || callback_generation != generation || !messages.empty();
             });
             if (destroyed || callback_generation != generation) break;
-            const Message m = messages.front();
-            messages.pop_front();
+            const Message m = messages.pop_front();
             const MessageCallback cb = callback;
             void* const u = user;
             lock.unlock();

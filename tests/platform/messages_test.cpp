@@ -53,6 +53,21 @@ TEST_F(MessagesTest, QueueStopsAtTenThousand) {
     EXPECT_TRUE(PostMessage(window, 1, 0, -2));  // room again after one is read
 }
 
+// Reads and posts interleaved so that the queue's storage wraps around and
+// then grows while wrapped: the order stays the posting order.
+TEST_F(MessagesTest, OrderSurvivesWrappingAndGrowing) {
+    intptr_t posted = 0, read = 0;
+    Message m{};
+    for (const auto& [posts, reads] : {std::pair{50, 40}, std::pair{40, 30}, std::pair{300, 320}}) {
+        for (int i = 0; i < posts; ++i) ASSERT_TRUE(PostMessage(window, 1, 0, posted++));
+        for (int i = 0; i < reads; ++i) {
+            ASSERT_EQ(GetMessage(window, &m, 0), GetResult::kMessage);
+            ASSERT_EQ(m.lparam, read++);
+        }
+    }
+    EXPECT_EQ(GetMessage(window, &m, 0), GetResult::kEmpty);
+}
+
 TEST_F(MessagesTest, UnknownOrDestroyedWindowFailsQuietly) {
     HWND other = CreateMessageWindow();
     ASSERT_TRUE(DestroyMessageWindow(other));

@@ -41,11 +41,16 @@ def main():
     parser.add_argument("--seconds", type=float, default=3, help="preview time")
     parser.add_argument("--output", default="vimbra-python", help="folder for the files")
     args = parser.parse_args()
-    os.makedirs(args.output, exist_ok=True)
+    program = os.path.basename(sys.argv[0])
+    try:
+        os.makedirs(args.output, exist_ok=True)
+    except OSError as error:
+        print(f"{program}: cannot make {args.output}: {error.strerror}", file=sys.stderr)
+        return 1
     try:
         import numpy  # noqa: F401  frames are numpy arrays
     except ImportError:
-        print(f"{os.path.basename(sys.argv[0])}: needs numpy (Debian: python3-numpy)", file=sys.stderr)
+        print(f"{program}: needs numpy (Debian: python3-numpy)", file=sys.stderr)
         return 1
     try:
         with vimbra.Camera(slot=args.camera or None) as camera:
@@ -60,7 +65,7 @@ def main():
                 camera.save_image(path, code)
                 print(f"saved {path} ({os.path.getsize(path)} bytes)")
     except (vimbra.VimbraError, vimbra.NotExportedError, vimbra.LibraryNotFoundError) as error:
-        print(f"{os.path.basename(sys.argv[0])}: {error}", file=sys.stderr)
+        print(f"{program}: {error}", file=sys.stderr)
         return getattr(error, "code", 1) or 1
     return 0
 

@@ -39,19 +39,25 @@ typedef struct HWND__* HWND;
 #endif
 #endif
 
+/* C++ before C++11 (MSVC from 2015 on has both, whatever __cplusplus says)
+ * has neither char16_t nor noexcept. */
+#if defined(__cplusplus) && (__cplusplus >= 201103L || (defined(_MSC_VER) && _MSC_VER >= 1900))
+#define VIMBRA_CPLUSPLUS11 1
+#endif
+
 /* Wide strings of the interface are UTF-16, one 16-bit unit per element, on
  * every platform; outside Windows the narrow strings they are converted to
  * use the locale's character set (UTF-8 in practice). */
 #if defined(_WIN32) && !defined(VIMBRA_BUILDING_DLL)
 typedef wchar_t VimbraWChar;
-#elif defined(__cplusplus)
+#elif defined(VIMBRA_CPLUSPLUS11)
 typedef char16_t VimbraWChar;
 #else
 typedef uint16_t VimbraWChar;
 #endif
 
 /* No function of the interface throws: failures are results and codes. */
-#if defined(__cplusplus)
+#if defined(VIMBRA_CPLUSPLUS11)
 #define VIMBRA_NOEXCEPT noexcept
 #else
 #define VIMBRA_NOEXCEPT

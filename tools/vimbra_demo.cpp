@@ -16,6 +16,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(VIMBRA_DEMO_X11)
+#include <X11/Xlib.h>
+#endif
+
 #include "VimbraSdk_740QX_RDL.h"
 #include "error_text.h"
 #include "file_summary.h"
@@ -202,7 +206,15 @@ std::string WindowKind() {
     if (display == nullptr || *display == '\0' ||
         (choice != nullptr && std::string_view(choice) == "offscreen"))
         return "off-screen (no X display)";
+#if defined(VIMBRA_DEMO_X11)
+    // The library falls back to memory when the display does not open.
+    Display* x = XOpenDisplay(display);
+    if (x == nullptr) return std::string("off-screen (display ") + display + " does not open)";
+    XCloseDisplay(x);
     return std::string("an X11 window on display ") + display;
+#else
+    return "off-screen (built without X11)";
+#endif
 }
 
 // Live preview with each frame copied into a host buffer and announced to a

@@ -186,6 +186,16 @@ TEST_F(ToolsTest, DemoSaysWhenAnotherProgramHoldsTheCamera) {
         << ReadText(holder_out);
 }
 
+// A display that does not open leaves the preview off-screen, and the demo
+// says so rather than naming the display.
+TEST_F(ToolsTest, DemoSaysThePreviewIsOffScreenWhenTheDisplayDoesNotOpen) {
+    const Outcome run =
+        Start("VIMBRA_SIM_CAMERAS=0:color,25:color VIMBRA_WINDOWS=x11 DISPLAY=:4711",
+              std::string(VIMBRA_DEMO_PROGRAM) + " --camera 25 --steps preview --seconds 1");
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("preview for 1 s in off-screen"), std::string::npos) << run.out;
+}
+
 // Writes `frames` raw mosaic frames (G R / B G) lit only at the red, green or
 // blue sites in turn, as 8-bit samples or 16-bit words of 12 bits.
 void WriteMosaicFrames(const fs::path& path, int width, int height, int bits, int frames) {

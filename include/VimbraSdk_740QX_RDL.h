@@ -338,7 +338,7 @@ VIMBRA_API int32_t Vimbra_StopPreview(int32_t handle) VIMBRA_NOEXCEPT;
 VIMBRA_API int32_t Vimbra_Capture(int32_t handle) VIMBRA_NOEXCEPT;
 /* Takes one frame into `buffer` (size bytes, row order as for Vimbra_CallBackPreview); code 1 during preview or trigger mode, 8 when no frame comes, 5 when it does not fit. */
 VIMBRA_API int32_t Vimbra_SnapShot(int32_t handle, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
-/* Starts hardware-trigger mode delivering each triggered frame as Vimbra_CallBackPreview does (the first one is discarded); code 1 when any acquisition runs. */
+/* Starts hardware-trigger mode delivering each triggered frame as Vimbra_CallBackPreview does (the first one is discarded); code 1 when any acquisition runs. A camera that goes away meanwhile is reported once with code 8 (also as a frame message with wParam 0); trigger mode goes on and delivers again when it returns. */
 VIMBRA_API int32_t Vimbra_Trigger(int32_t handle, HWND callback, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
 /* Closes the preview window, stops any acquisition and closes the camera; 1. */
 VIMBRA_API int32_t Vimbra_Close(int32_t handle) VIMBRA_NOEXCEPT;

@@ -426,6 +426,7 @@ void CVimbra::PreviewLoop() {
 }
 
 void CVimbra::TriggerLoop() {
+    bool absence_reported = false;
     while (run_flag_ != 0) {
         if (run_flag_ != 1) {
             platform::SleepMs(kTriggerIdleMs);
@@ -436,9 +437,18 @@ void CVimbra::TriggerLoop() {
         const int read = device_->ReadOneFrame();
         if (run_flag_ == 0) break;
         if (read != kDevOk) {
+            // A trigger wait that runs out is no failure, but a camera that
+            // can no longer be opened (unplugged) is reported, once until a
+            // frame comes again; the loop keeps asking in case it returns.
+            if (read == kDevNoHandle && !absence_reported) {
+                absence_reported = true;
+                RecordError(VIMBRA_ERR_TRANSFER);
+                PostFrameError(VIMBRA_ERR_TRANSFER);
+            }
             platform::SleepMs(kTriggerIdleMs);
             continue;
         }
+        absence_reported = false;
         if (skip_next_frame_.exchange(0) != 0) continue;
         HandleFrame(false, false);
     }

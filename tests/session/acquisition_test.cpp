@@ -288,6 +288,33 @@ TEST_F(AcquisitionTest, TriggerDiscardsTheFirstFrameAndDeliversTheNext) {
     EXPECT_TRUE(inbox.Drain().empty());
 }
 
+// A camera unplugged in trigger mode is reported once, to the notification
+// window and as a frame error to the callback window; the loop keeps asking
+// and delivers again once the camera is back.
+TEST_F(AcquisitionTest, TriggerReportsAnUnpluggedCameraOnce) {
+    Inbox inbox;
+    std::vector<uint8_t> buffer(64 * 48 * 3);
+    ASSERT_EQ(
+        Vimbra_Trigger(h, inbox.window(), buffer.data(), static_cast<int32_t>(buffer.size()), 0),
+        1);
+    Driver().Unplug(0);
+    const VimbraHostMessage m = inbox.Next();
+    EXPECT_EQ(m.message, VIMBRA_MSG_FRAME);
+    EXPECT_EQ(m.wParam, 0u);
+    EXPECT_EQ(m.lParam, VIMBRA_ERR_TRANSFER);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // ten more attempts
+    EXPECT_TRUE(inbox.Drain().empty());
+    EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_TRANSFER});
+
+    // Plugged in again with its power-on settings (trigger off), the camera
+    // sends frames without a trigger.
+    Plug({{0, CameraModel::kColor}});
+    const VimbraHostMessage again = inbox.Next();
+    EXPECT_EQ(again.message, VIMBRA_MSG_FRAME);
+    EXPECT_NE(again.wParam, 0u);
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+}
+
 TEST_F(AcquisitionTest, RowOrdersCopyWholeRowsWithTheirFill) {
     ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 641, 1944, 0, 5), 1);
     const int32_t stride = 1924;  // 641 x 3 rounded up to 4

@@ -25,7 +25,7 @@ def preview(camera, seconds):
     while time.monotonic() - started < seconds:
         info = camera.next_frame(timeout_ms=6000)
         if info is None:
-            raise SystemExit("no frame arrived within 6 s")
+            raise SystemExit(f"{os.path.basename(sys.argv[0])}: no frame arrived within 6 s")
         count += 1
         print(f"{start}{count} frames, {info.frame_rate_x10 / 10:.1f} frames/s, "
               f"{info.width} x {info.height}, mean {frame.mean():.1f}", end=end, flush=True)

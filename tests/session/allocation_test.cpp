@@ -1,7 +1,9 @@
 // Steady streaming allocates nothing per frame: once preview runs, frames
 // are read, converted with every filter, copied to the host, drawn and
 // recorded in memory made beforehand. Every allocation of the process is
-// counted here (this program replaces the global allocation functions).
+// counted here (this program replaces every global allocation function, so
+// that memory is always freed by the family that allocated it, also under
+// the sanitizers' own replacements).
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +58,20 @@ void* operator new(std::size_t size, std::align_val_t align) {
 void* operator new[](std::size_t size, std::align_val_t align) {
     return AllocateAligned(size, align);
 }
+void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
+    try {
+        return AllocateAligned(size, align);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
+    try {
+        return AllocateAligned(size, align);
+    } catch (...) {
+        return nullptr;
+    }
+}
 void operator delete(void* p) noexcept {
     std::free(p);
 }
@@ -78,6 +94,18 @@ void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
     std::free(p);
 }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
     std::free(p);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -174,6 +175,13 @@ std::shared_ptr<Window> FindWindow(HWND window) {
     return r.Find(window);
 }
 
+// Window edges are 32-bit coordinates; a window reaching beyond them is
+// refused rather than given edges that wrapped around.
+bool FitsCoordinate(int64_t value) {
+    return value >= std::numeric_limits<int32_t>::min() &&
+           value <= std::numeric_limits<int32_t>::max();
+}
+
 // Runs a blit into the window's backing store and shows the result.
 template <typename Blit>
 int DrawToWindow(WindowDc* dst, Blit blit) {
@@ -239,10 +247,15 @@ bool AdjustWindowRect(WindowRect* rect, uint32_t style) {
     Registry& r = Windows();
     std::lock_guard<std::mutex> lock(r.mutex);
     const WindowRect in = r.Backend().FrameInsets(style);
-    rect->left -= in.left;
-    rect->top -= in.top;
-    rect->right += in.right;
-    rect->bottom += in.bottom;
+    const int64_t left = int64_t{rect->left} - in.left, top = int64_t{rect->top} - in.top;
+    const int64_t right = int64_t{rect->right} + in.right;
+    const int64_t bottom = int64_t{rect->bottom} + in.bottom;
+    if (!FitsCoordinate(left) || !FitsCoordinate(top) || !FitsCoordinate(right) ||
+        !FitsCoordinate(bottom)) {
+        return false;
+    }
+    *rect = WindowRect{static_cast<int32_t>(left), static_cast<int32_t>(top),
+                       static_cast<int32_t>(right), static_cast<int32_t>(bottom)};
     return true;
 }
 
@@ -286,6 +299,10 @@ HWND CreateWindow(const WindowParams& p) {
     }
     WindowBackend& backend = r.Backend();
     const WindowRect in = child ? WindowRect{} : backend.FrameInsets(p.style);
+    if (!FitsCoordinate(int64_t{p.x} + p.width) || !FitsCoordinate(int64_t{p.y} + p.height) ||
+        !FitsCoordinate(int64_t{p.x} + in.left) || !FitsCoordinate(int64_t{p.y} + in.top)) {
+        return nullptr;
+    }
     w->client_w = std::max<int32_t>(0, p.width - in.left - in.right);
     w->client_h = std::max<int32_t>(0, p.height - in.top - in.bottom);
     w->shown = (p.style & kWsVisible) != 0;

@@ -51,7 +51,8 @@ struct WindowRect {
 };
 
 // Grows a client rectangle to the window rectangle of `style` (the frame and
-// title bar the back end draws around it); false for a null rectangle.
+// title bar the back end draws around it); false for a null rectangle or one
+// whose grown edges would not fit 32-bit coordinates.
 bool AdjustWindowRect(WindowRect* rect, uint32_t style);
 // Width and height of the screen in pixels.
 void GetScreenSize(int32_t* width, int32_t* height);
@@ -69,9 +70,10 @@ struct WindowParams {
 };
 
 // Creates a window; nullptr for an unregistered class, a child without a
-// valid parent, a negative size, or when the back end fails. A parent is
-// valid when it is a message window, a display window, or an X11 window
-// made known with WindowFromX11; on Windows any window of the host.
+// valid parent, a negative size, edges beyond 32-bit coordinates, or when the
+// back end fails. A parent is valid when it is a message window, a display
+// window, or an X11 window made known with WindowFromX11; on Windows any
+// window of the host.
 HWND CreateWindow(const WindowParams& params);
 // Destroys a window and its drawing surface; false when unknown.
 bool DestroyWindow(HWND window);

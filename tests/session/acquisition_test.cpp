@@ -390,6 +390,35 @@ TEST_F(AcquisitionTest, PreviewWindowShowsTheFrameUpright) {
     VimbraHost_DestroyWindow(parent);
 }
 
+// A preview window whose edges would lie beyond 32-bit coordinates is refused
+// like any window that cannot be made, instead of wrapping them: a child
+// placed by the host, and a window of its own sized from a format the host
+// set (refused, but kept as set).
+TEST_F(AcquisitionTest, PreviewWindowBeyondIntegerCoordinatesIsRefused) {
+    HWND parent = VimbraHost_CreateWindow();
+    windows_.push_back(parent);
+    struct Case {
+        HWND parent;
+        int32_t left, top, right, bottom, frame;
+    };
+    const Case cases[] = {
+        {parent, 1, 0, INT32_MAX, 48, 64},
+        {parent, 0, INT32_MAX, 64, 48, 64},
+        {nullptr, 0, 0, 64, 48, INT32_MAX},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.left << " " << c.top << " " << c.right << " "
+                                          << c.bottom << " frame " << c.frame);
+        Vimbra_SetCaptureWindowEx(h, 2592, 0, c.frame, 1944, 0, c.frame);
+        Codes(h);
+        ASSERT_EQ(Vimbra_SetPreviewWindow(h, c.parent, c.left, c.top, c.right, c.bottom), 1);
+        EXPECT_EQ(Vimbra_Preview(h), 0);
+        EXPECT_EQ(Codes(h), std::vector<int32_t>{VIMBRA_ERR_WINDOW});
+        EXPECT_EQ(WithSession(h, [](CVimbra& s) { return s.PreviewWindowHandle() != nullptr; }), 0);
+        Vimbra_Close(h);
+    }
+}
+
 TEST_F(AcquisitionTest, TopLevelPreviewIsTheSubsampledFrameSize) {
     ASSERT_EQ(Vimbra_SetCaptureWindowEx(h, 2592, 0, 1280, 1944, 0, 1024), 1);
     ASSERT_EQ(Vimbra_SetSubSample(h, 2), 1);

@@ -65,7 +65,8 @@ void CVimbra::FillFrameInfo(const CDibImage& raw, bool count_rate) {
     Publish(frame_info_.width, raw.width());
     Publish(frame_info_.height, raw.height());
     Publish(frame_info_.bitsPerPixel, mode >= 0 && mode < 6 ? kBitsByMode[mode] : 0);
-    Publish(frame_info_.data, host_buffer_);
+    // Only a buffer with a size receives the frame; one without is named as none.
+    Publish(frame_info_.data, host_buffer_size_ != 0 ? host_buffer_ : nullptr);
     if (!count_rate) {
         Publish(frame_info_.frameRate, 0);
         return;

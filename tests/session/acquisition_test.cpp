@@ -214,6 +214,17 @@ TEST_F(AcquisitionTest, CallbackPreviewDeliversFramesWithTheirRecord) {
     std::vector<uint8_t> image(buffer.size());
     EXPECT_EQ(Vimbra_GetImage(h, image.data(), static_cast<int32_t>(image.size()), 1), 1);
     EXPECT_EQ(image, buffer);
+
+    // A buffer given with size 0 receives no copy, so the record names none.
+    inbox.Drain();
+    std::vector<uint8_t> untouched(buffer.size(), 0xA5);
+    ASSERT_EQ(Vimbra_CallBackPreview(h, inbox.window(), untouched.data(), 0, 1), 1);
+    const VimbraHostMessage next = inbox.Next();
+    ASSERT_EQ(next.message, VIMBRA_MSG_FRAME);
+    ASSERT_NE(next.wParam, 0u);
+    EXPECT_EQ(Vimbra_StopPreview(h), 1);
+    EXPECT_EQ(reinterpret_cast<const VimbraFrameInfo*>(next.wParam)->data, nullptr);
+    EXPECT_EQ(untouched, std::vector<uint8_t>(buffer.size(), 0xA5));
 }
 
 TEST_F(AcquisitionTest, PreviewAfterCallbackPreviewStopsFrameMessages) {

@@ -342,7 +342,7 @@ VIMBRA_API int32_t Vimbra_SnapShot(int32_t handle, uint8_t* buffer, int32_t size
 VIMBRA_API int32_t Vimbra_Trigger(int32_t handle, HWND callback, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
 /* Closes the preview window, stops any acquisition and closes the camera; 1. */
 VIMBRA_API int32_t Vimbra_Close(int32_t handle) VIMBRA_NOEXCEPT;
-/* Copies the most recent converted frame into `buffer` (size bytes, row order as above); code 1 without an image, code 5 (twice) when it does not fit. */
+/* Copies the current output image into `buffer` (size bytes, row order as above): the most recent converted frame, or a blank image when an acquisition was prepared but has converted no frame yet; code 5 before any acquisition was prepared or without a buffer, code 5 (twice) when it does not fit. */
 VIMBRA_API int32_t Vimbra_GetImage(int32_t handle, uint8_t* buffer, int32_t size, int32_t rowOrder) VIMBRA_NOEXCEPT;
 /* Places the preview window made by the next start: a child of `parent` at (left, top) of width `right` and height `bottom`, or without parent a window of its own; NULL and all zero for none. */
 VIMBRA_API int32_t Vimbra_SetPreviewWindow(int32_t handle, HWND parent, int32_t left, int32_t top, int32_t right, int32_t bottom) VIMBRA_NOEXCEPT;

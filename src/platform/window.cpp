@@ -68,8 +68,8 @@ class Window final : public NativeWindowEvents {
 
     void NativeResized(int32_t width, int32_t height) override {
         std::lock_guard<std::mutex> lock(mutex);
-        client_w = width;
-        client_h = height;
+        client_w = std::clamp(width, 0, kMaxWindowExtent);
+        client_h = std::clamp(height, 0, kMaxWindowExtent);
     }
     void NativeExposed() override {
         std::lock_guard<std::mutex> lock(mutex);
@@ -271,7 +271,10 @@ void GetScreenSize(int32_t* width, int32_t* height) {
 }
 
 HWND CreateWindow(const WindowParams& p) {
-    if (p.class_name == nullptr || p.width < 0 || p.height < 0) return nullptr;
+    if (p.class_name == nullptr || p.width < 0 || p.height < 0 || p.width > kMaxWindowExtent ||
+        p.height > kMaxWindowExtent) {
+        return nullptr;
+    }
     const bool child = (p.style & kWsChild) != 0;
     auto w = std::make_shared<Window>();
     Registry& r = Windows();
@@ -394,7 +397,10 @@ bool GetClientRect(HWND window, WindowRect* rect) {
 
 bool ResizeWindow(HWND window, int32_t width, int32_t height) {
     std::shared_ptr<Window> w = FindWindow(window);
-    if (w == nullptr || width < 0 || height < 0) return false;
+    if (w == nullptr || width < 0 || height < 0 || width > kMaxWindowExtent ||
+        height > kMaxWindowExtent) {
+        return false;
+    }
     std::lock_guard<std::mutex> lock(w->mutex);
     w->client_w = width;
     w->client_h = height;

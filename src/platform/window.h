@@ -57,6 +57,11 @@ bool AdjustWindowRect(WindowRect* rect, uint32_t style);
 // Width and height of the screen in pixels.
 void GetScreenSize(int32_t* width, int32_t* height);
 
+// The widest and tallest window there is: Win32 reports window sizes, and X11
+// window coordinates, in 16-bit signed values. Each window keeps a drawing
+// surface of its whole client area, so a larger request is refused.
+inline constexpr int32_t kMaxWindowExtent = 32767;
+
 struct WindowParams {
     const char* class_name = nullptr;
     const char* title = "";
@@ -70,10 +75,10 @@ struct WindowParams {
 };
 
 // Creates a window; nullptr for an unregistered class, a child without a
-// valid parent, a negative size, edges beyond 32-bit coordinates, or when the
-// back end fails. A parent is valid when it is a message window, a display
-// window, or an X11 window made known with WindowFromX11; on Windows any
-// window of the host.
+// valid parent, a negative size or one above kMaxWindowExtent, edges beyond
+// 32-bit coordinates, or when the back end fails. A parent is valid when it is a message window, a
+// display window, or an X11 window made known with WindowFromX11; on Windows any window of the
+// host.
 HWND CreateWindow(const WindowParams& params);
 // Destroys a window and its drawing surface; false when unknown.
 bool DestroyWindow(HWND window);
@@ -85,7 +90,8 @@ bool ShowWindow(HWND window, bool show);
 bool IsWindowVisible(HWND window);
 // The client rectangle (0, 0, width, height); false when unknown.
 bool GetClientRect(HWND window, WindowRect* rect);
-// Resizes the client area, as the host or the user may do.
+// Resizes the client area, as the host or the user may do; false for an
+// unknown window or a size outside 0..kMaxWindowExtent.
 bool ResizeWindow(HWND window, int32_t width, int32_t height);
 
 // What a window was created with, for hosts and tests.

@@ -401,10 +401,11 @@ TEST_F(AcquisitionTest, PreviewWindowShowsTheFrameUpright) {
     VimbraHost_DestroyWindow(parent);
 }
 
-// A preview window whose edges would lie beyond 32-bit coordinates is refused
-// like any window that cannot be made, instead of wrapping them: a child
-// placed by the host, and a window of its own sized from a format the host
-// set (refused, but kept as set).
+// A preview window whose edges would lie beyond 32-bit coordinates, or wider
+// or taller than a window system can describe, is refused like any window
+// that cannot be made, instead of wrapping its edges or drawing into memory
+// for an area of many gigabytes: a child placed by the host, and a window of
+// its own sized from a format the host set (refused, but kept as set).
 TEST_F(AcquisitionTest, PreviewWindowBeyondIntegerCoordinatesIsRefused) {
     HWND parent = VimbraHost_CreateWindow();
     windows_.push_back(parent);
@@ -413,9 +414,9 @@ TEST_F(AcquisitionTest, PreviewWindowBeyondIntegerCoordinatesIsRefused) {
         int32_t left, top, right, bottom, frame;
     };
     const Case cases[] = {
-        {parent, 1, 0, INT32_MAX, 48, 64},
-        {parent, 0, INT32_MAX, 64, 48, 64},
-        {nullptr, 0, 0, 64, 48, INT32_MAX},
+        {parent, 1, 0, INT32_MAX, 48, 64},  {parent, 0, INT32_MAX, 64, 48, 64},
+        {nullptr, 0, 0, 64, 48, INT32_MAX}, {parent, 0, 0, 40000, 48, 64},
+        {parent, 0, 0, 64, 32768, 64},      {nullptr, 0, 0, 64, 48, 40000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.left << " " << c.top << " " << c.right << " "

@@ -76,9 +76,9 @@ struct WindowParams {
 
 // Creates a window; nullptr for an unregistered class, a child without a
 // valid parent, a negative size or one above kMaxWindowExtent, edges beyond
-// 32-bit coordinates, or when the back end fails. A parent is valid when it is a message window, a
-// display window, or an X11 window made known with WindowFromX11; on Windows any window of the
-// host.
+// 32-bit coordinates, or when the back end fails. A parent is valid when it
+// is a message window, a display window, or an X11 window made known with
+// WindowFromX11; on Windows any window of the host.
 HWND CreateWindow(const WindowParams& params);
 // Destroys a window and its drawing surface; false when unknown.
 bool DestroyWindow(HWND window);

@@ -74,6 +74,10 @@ class AcquisitionTest : public ApiTest {
         return Vimbra_CallBackPreview(h, inbox.window(), buffer.data(),
                                       static_cast<int32_t>(buffer.size()), row_order);
     }
+    int32_t Trigger(Inbox& inbox, std::vector<uint8_t>& buffer) {
+        return Vimbra_Trigger(h, inbox.window(), buffer.data(), static_cast<int32_t>(buffer.size()),
+                              0);
+    }
     int32_t h = 0;
 };
 
@@ -281,9 +285,7 @@ TEST_F(AcquisitionTest, ShortHostBufferFailsEveryFrameButLeavesTheImage) {
 TEST_F(AcquisitionTest, TriggerDiscardsTheFirstFrameAndDeliversTheNext) {
     Inbox inbox;
     std::vector<uint8_t> buffer(64 * 48 * 3);
-    ASSERT_EQ(
-        Vimbra_Trigger(h, inbox.window(), buffer.data(), static_cast<int32_t>(buffer.size()), 0),
-        1);
+    ASSERT_EQ(Trigger(inbox, buffer), 1);
     EXPECT_EQ(WithSession(h, [](CVimbra& s) { return s.TriggerWaitTime(); }), 60000);
     EXPECT_EQ(Driver().Camera(0)->ControllerRegister(11) & 1, 1);
     Driver().FireTrigger(0);
@@ -305,9 +307,7 @@ TEST_F(AcquisitionTest, TriggerDiscardsTheFirstFrameAndDeliversTheNext) {
 TEST_F(AcquisitionTest, TriggerReportsAnUnpluggedCameraOnce) {
     Inbox inbox;
     std::vector<uint8_t> buffer(64 * 48 * 3);
-    ASSERT_EQ(
-        Vimbra_Trigger(h, inbox.window(), buffer.data(), static_cast<int32_t>(buffer.size()), 0),
-        1);
+    ASSERT_EQ(Trigger(inbox, buffer), 1);
     Driver().Unplug(0);
     const VimbraHostMessage m = inbox.Next();
     EXPECT_EQ(m.message, VIMBRA_MSG_FRAME);

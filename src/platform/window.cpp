@@ -281,21 +281,21 @@ HWND CreateWindow(const WindowParams& p) {
     std::lock_guard<std::mutex> lock(r.mutex);
     auto cls = r.classes.find(p.class_name);
     if (cls == r.classes.end()) return nullptr;
-    NativeWindowSpec spec;
+    NativeWindowParams params;
     if (child) {
         const uintptr_t parent = reinterpret_cast<uintptr_t>(p.parent);
         auto x11 = r.x11_by_handle.find(parent);
         std::shared_ptr<Window> own = r.Find(p.parent);
         if (x11 != r.x11_by_handle.end()) {
-            spec.parent_xid = x11->second;
+            params.parent_xid = x11->second;
         } else if (own != nullptr) {
             std::lock_guard<std::mutex> parent_lock(own->mutex);
             if (own->native != nullptr && !own->gone) {
-                spec.parent_xid = own->native->Xid();
-                spec.parent = own->native->Handle();
+                params.parent_xid = own->native->Xid();
+                params.parent = own->native->Handle();
             }
         } else if (IsMessageWindow(p.parent)) {
-            spec.parent = p.parent;
+            params.parent = p.parent;
         } else {
             return nullptr;
         }
@@ -315,18 +315,18 @@ HWND CreateWindow(const WindowParams& p) {
                                        {p.x, p.y, p.x + p.width, p.y + p.height},
                                        child ? p.parent : nullptr,
                                        child ? p.id : 0};
-    spec.class_name = p.class_name;
-    spec.title = w->description.title.c_str();
-    spec.style = p.style;
-    spec.id = child ? p.id : 0;
-    spec.child = child;
-    spec.visible = w->shown;
-    spec.x = p.x + in.left;
-    spec.y = p.y + in.top;
-    spec.width = w->client_w;
-    spec.height = w->client_h;
+    params.class_name = p.class_name;
+    params.title = w->description.title.c_str();
+    params.style = p.style;
+    params.id = child ? p.id : 0;
+    params.child = child;
+    params.visible = w->shown;
+    params.x = p.x + in.left;
+    params.y = p.y + in.top;
+    params.width = w->client_w;
+    params.height = w->client_h;
     std::unique_ptr<NativeWindow> native;
-    if (!backend.CreateNative(spec, w.get(), &native)) return nullptr;
+    if (!backend.CreateNative(params, w.get(), &native)) return nullptr;
     // A window system with handles of its own names the window by them.
     const uintptr_t handle = native != nullptr && native->Handle() != nullptr
                                  ? reinterpret_cast<uintptr_t>(native->Handle())

@@ -47,7 +47,7 @@ class NativeWindow {
     virtual HWND Handle() const { return nullptr; }
 };
 
-struct NativeWindowSpec {
+struct NativeWindowParams {
     const char* class_name = "";
     const char* title = "";
     uint32_t style = 0;  // as created, kWsChild and kWsVisible included
@@ -72,7 +72,7 @@ class WindowBackend {
     virtual WindowRect FrameInsets(uint32_t style) const = 0;
     // False when the window system refused; true with *out left empty when
     // the window needs no native side (it lives in memory only).
-    virtual bool CreateNative(const NativeWindowSpec& spec, NativeWindowEvents* events,
+    virtual bool CreateNative(const NativeWindowParams& params, NativeWindowEvents* events,
                               std::unique_ptr<NativeWindow>* out) = 0;
     virtual bool X11WindowExists(unsigned long xid) = 0;
     // True once the window system has gone away (an X server that closed);

@@ -28,7 +28,7 @@ class OffscreenBackend final : public WindowBackend {
         if ((style & kWsCaption) == kWsCaption) r.top += kCaptionHeight;
         return r;
     }
-    bool CreateNative(const NativeWindowSpec&, NativeWindowEvents*,
+    bool CreateNative(const NativeWindowParams&, NativeWindowEvents*,
                       std::unique_ptr<NativeWindow>* out) override {
         out->reset();
         return true;

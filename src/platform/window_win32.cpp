@@ -245,17 +245,17 @@ class Win32Window final : public NativeWindow {
         DropSurface();
     }
 
-    bool Create(const NativeWindowSpec& spec) {
+    bool Create(const NativeWindowParams& params) {
         if (!Thread().Acquire()) return false;
         counted_ = true;
         Thread().Run([&] {
-            RECT r{spec.x, spec.y, spec.x + spec.width, spec.y + spec.height};
-            if (!spec.child) ::AdjustWindowRectEx(&r, spec.style, FALSE, 0);
+            RECT r{params.x, params.y, params.x + params.width, params.y + params.height};
+            if (!params.child) ::AdjustWindowRectEx(&r, params.style, FALSE, 0);
             HMENU id =
-                spec.child ? reinterpret_cast<HMENU>(static_cast<intptr_t>(spec.id)) : nullptr;
+                params.child ? reinterpret_cast<HMENU>(static_cast<intptr_t>(params.id)) : nullptr;
             created_ = ::CreateWindowExA(
-                0, spec.class_name, spec.title, spec.style, r.left, r.top, r.right - r.left,
-                r.bottom - r.top, spec.child ? spec.parent : nullptr, id, HostInstance(), this);
+                0, params.class_name, params.title, params.style, r.left, r.top, r.right - r.left,
+                r.bottom - r.top, params.child ? params.parent : nullptr, id, HostInstance(), this);
         });
         return created_ != nullptr;
     }
@@ -435,11 +435,11 @@ class Win32Backend final : public WindowBackend {
         return {-r.left, -r.top, r.right, r.bottom};
     }
 
-    bool CreateNative(const NativeWindowSpec& spec, NativeWindowEvents* events,
+    bool CreateNative(const NativeWindowParams& params, NativeWindowEvents* events,
                       std::unique_ptr<NativeWindow>* out) override {
         out->reset();
         auto w = std::make_unique<Win32Window>(events);
-        if (!w->Create(spec)) return false;
+        if (!w->Create(params)) return false;
         *out = std::move(w);
         return true;
     }

@@ -75,38 +75,38 @@ class X11Window final : public NativeWindow {
         close(wake_[1]);
     }
 
-    bool Create(const NativeWindowSpec& spec) {
+    bool Create(const NativeWindowParams& params) {
         PipeSignalBlock no_sigpipe;
         if (pipe2(wake_, O_CLOEXEC) != 0) {
             wake_[0] = wake_[1] = -1;
             return false;
         }
         const int screen = DefaultScreen(d_);
-        const Window parent = spec.parent_xid != 0 ? spec.parent_xid : RootWindow(d_, screen);
+        const Window parent = params.parent_xid != 0 ? params.parent_xid : RootWindow(d_, screen);
         const unsigned long black = BlackPixel(d_, screen);
         // X has no empty windows; an empty client area is a 1 x 1 window.
         window_ = XCreateSimpleWindow(
-            d_, parent, spec.x, spec.y, static_cast<unsigned>(std::max(spec.width, 1)),
-            static_cast<unsigned>(std::max(spec.height, 1)), 0, black, black);
+            d_, parent, params.x, params.y, static_cast<unsigned>(std::max(params.width, 1)),
+            static_cast<unsigned>(std::max(params.height, 1)), 0, black, black);
         XSelectInput(d_, window_, ExposureMask | StructureNotifyMask);
-        XStoreName(d_, window_, spec.title);
-        XClassHint hint{const_cast<char*>(spec.class_name), const_cast<char*>(spec.class_name)};
+        XStoreName(d_, window_, params.title);
+        XClassHint hint{const_cast<char*>(params.class_name), const_cast<char*>(params.class_name)};
         XSetClassHint(d_, window_, &hint);
-        if (!spec.child) {
+        if (!params.child) {
             // Keep the centred position: without these hints a window
             // manager places the window where it likes.
             XSizeHints size{};
             size.flags = USPosition | PPosition | PSize;
-            size.x = spec.x;
-            size.y = spec.y;
-            size.width = spec.width;
-            size.height = spec.height;
+            size.x = params.x;
+            size.y = params.y;
+            size.width = params.width;
+            size.height = params.height;
             XSetWMNormalHints(d_, window_, &size);
             delete_atom_ = XInternAtom(d_, "WM_DELETE_WINDOW", False);
             XSetWMProtocols(d_, window_, &delete_atom_, 1);
         }
         gc_ = DefaultGC(d_, screen);
-        if (spec.visible) XMapWindow(d_, window_);
+        if (params.visible) XMapWindow(d_, window_);
         if (SyncX11Connection(d_) != 0) return false;
         use_shm_ = XShmQueryExtension(d_) != False;
         thread_ = std::thread([this] { EventLoop(); });
@@ -353,11 +353,11 @@ class X11Backend final : public WindowBackend {
     // The window manager draws its frame outside the client area.
     WindowRect FrameInsets(uint32_t) const override { return {}; }
 
-    bool CreateNative(const NativeWindowSpec& spec, NativeWindowEvents* events,
+    bool CreateNative(const NativeWindowParams& params, NativeWindowEvents* events,
                       std::unique_ptr<NativeWindow>* out) override {
         out->reset();
         // A child of a window that is not an X window lives in memory only.
-        if (spec.child && spec.parent_xid == 0) return true;
+        if (params.child && params.parent_xid == 0) return true;
         Display* d = OpenConnection(name_.c_str());
         if (d == nullptr) {
             // Perhaps the server has gone: the next Lost() finds out.
@@ -365,7 +365,7 @@ class X11Backend final : public WindowBackend {
             return false;
         }
         auto w = std::make_unique<X11Window>(d, events, server_lost_);
-        if (!w->Create(spec)) return false;
+        if (!w->Create(params)) return false;
         *out = std::move(w);
         return true;
     }
